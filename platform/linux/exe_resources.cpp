@@ -1,0 +1,75 @@
+// Resources of a packed executable: the section that tessiro-pack appends.
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <optional>
+
+#include "platform/linux/fd.h"
+#include "platform/resource_section.h"
+#include "platform/resources.h"
+
+namespace ttu::platform {
+namespace {
+
+std::optional<resfmt::ResourceTable> LoadTable(const std::string& path) {
+  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  struct stat st {};
+  if (!fd || ::fstat(fd.get(), &st) != 0) return std::nullopt;
+  const auto size = static_cast<uint64_t>(st.st_size);
+  if (size < resfmt::kTrailerSize) return std::nullopt;
+  std::array<uint8_t, resfmt::kTrailerSize> last{};
+  if (!ReadFully(fd.get(), last.data(), last.size(), size - last.size())) return std::nullopt;
+  const auto trailer = resfmt::DecodeTrailer(last, size);
+  if (!trailer) return std::nullopt;
+  std::vector<uint8_t> bytes(size - resfmt::kTrailerSize - trailer->directory_offset);
+  if (!ReadFully(fd.get(), bytes.data(), bytes.size(), trailer->directory_offset)) {
+    return std::nullopt;
+  }
+  auto dir = resfmt::DecodeDirectory(bytes, *trailer);
+  if (!dir) return std::nullopt;
+  return resfmt::ResourceTable(std::move(*dir));
+}
+
+class FileResources final : public Resources {
+ public:
+  explicit FileResources(std::string path) : path_(std::move(path)) {}
+
+  std::optional<std::string> String(uint32_t id) override {
+    const auto* t = Table();
+    return t ? t->String(id) : std::nullopt;
+  }
+
+  std::optional<Blob> Data(uint32_t id, const std::string& type) override {
+    const auto* t = Table();
+    const auto* d = t ? t->Data(id, type) : nullptr;
+    if (!d) return std::nullopt;
+    return Blob{path_, nullptr, d->offset, d->size};
+  }
+
+ private:
+  // Read on first use and kept: the executable does not change under a running process.
+  const resfmt::ResourceTable* Table() {
+    if (!loaded_) {
+      table_ = LoadTable(path_);
+      loaded_ = true;
+    }
+    return table_ ? &*table_ : nullptr;
+  }
+
+  std::string path_;
+  bool loaded_ = false;
+  std::optional<resfmt::ResourceTable> table_;
+};
+
+}  // namespace
+
+Resources& OwnResources() {
+  static FileResources own("/proc/self/exe");
+  return own;
+}
+
+std::unique_ptr<Resources> ResourcesOfFile(const std::string& path) {
+  return std::make_unique<FileResources>(path);
+}
+
+}  // namespace ttu::platform

@@ -1,0 +1,82 @@
+// The resource section that the packer appends to the updater's executable on
+// platforms without an executable-resource mechanism.
+//
+// File layout: [stub][payloads, each at a 4096-byte aligned offset][directory][trailer]
+// Trailer (last 24 bytes): "TTURSRC1", u64 directory offset, u64 section start.
+// Directory: "TTUDIR01", u32 string blocks, u32 data entries, then
+//   string block: u16 block number, u16 language, u32 byte length, the block
+//   data entry:   u16 id, u16 language, u16 type length, type (ASCII),
+//                 u64 file offset, u64 size
+// String blocks are in the standard string-table format: 16 strings, each a
+// u16 length followed by that many UTF-16 code units; block = id / 16 + 1.
+// All integers are little-endian.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace ttu::resfmt {
+
+inline constexpr uint64_t kPayloadAlignment = 4096;
+inline constexpr std::size_t kTrailerSize = 24;
+// A directory larger than this is taken for a corrupt file rather than read.
+inline constexpr uint64_t kMaxDirectorySize = 64u << 20;
+
+struct StringBlock {
+  uint16_t block = 0;
+  uint16_t language = 0;
+  std::vector<uint8_t> bytes;
+};
+
+struct DataEntry {
+  uint16_t id = 0;
+  uint16_t language = 0;
+  std::string type;
+  uint64_t offset = 0;
+  uint64_t size = 0;
+};
+
+struct Directory {
+  std::vector<StringBlock> strings;
+  std::vector<DataEntry> data;
+};
+
+struct Trailer {
+  uint64_t directory_offset = 0;
+  uint64_t section_start = 0;
+};
+
+using Strings16 = std::array<std::optional<std::u16string>, 16>;
+
+std::vector<uint8_t> EncodeStringBlock(const Strings16& strings);
+// String `index` (0..15) of a block; an empty entry counts as absent.
+std::optional<std::u16string> StringFromBlock(std::span<const uint8_t> block, unsigned index);
+bool IsValidStringBlock(std::span<const uint8_t> block);
+
+std::vector<uint8_t> EncodeDirectory(const Directory& dir);
+// Checks every count, length and range against the bytes given and against
+// [section_start, directory_offset) of the file; nothing when anything is off.
+std::optional<Directory> DecodeDirectory(std::span<const uint8_t> bytes, const Trailer& trailer);
+
+std::array<uint8_t, kTrailerSize> EncodeTrailer(const Trailer& t);
+std::optional<Trailer> DecodeTrailer(std::span<const uint8_t> last_bytes, uint64_t file_size);
+
+// Lookups over a decoded directory, as the updater makes them.
+class ResourceTable {
+ public:
+  explicit ResourceTable(Directory dir) : dir_(std::move(dir)) {}
+  std::optional<std::string> String(uint32_t id) const;  // UTF-8
+  const DataEntry* Data(uint32_t id, const std::string& type) const;
+  const Directory& directory() const { return dir_; }
+
+ private:
+  Directory dir_;
+};
+
+inline uint64_t AlignUp(uint64_t v, uint64_t a) { return (v + a - 1) / a * a; }
+
+}  // namespace ttu::resfmt

@@ -1,0 +1,38 @@
+// The resources built into the updater's own executable.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace ttu::platform {
+
+// A resource's bytes, where they lie: a byte range of a file, or memory the
+// platform keeps mapped for the life of the process.
+struct Blob {
+  std::string file;  // empty: the bytes are at `data`
+  const void* data = nullptr;
+  uint64_t offset = 0;
+  uint64_t size = 0;
+};
+
+class Resources {
+ public:
+  virtual ~Resources() = default;
+  // The string-table entry `id`, or nothing when there is none.
+  virtual std::optional<std::string> String(uint32_t id) = 0;
+  // The resource of type `type` (e.g. "CUSTOM") and identifier `id`, or nothing.
+  virtual std::optional<Blob> Data(uint32_t id, const std::string& type) = 0;
+};
+
+}  // namespace ttu::platform
+
+namespace ttu::platform {
+
+// The resources of the running executable. Nothing is read before the first lookup.
+Resources& OwnResources();
+// The resources of another packed executable (tests and tools).
+std::unique_ptr<Resources> ResourcesOfFile(const std::string& path);
+
+}  // namespace ttu::platform

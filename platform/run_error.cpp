@@ -1,0 +1,45 @@
+#include "platform/run_error.h"
+
+#include <exception>
+#include <new>
+
+namespace ttu {
+
+std::string RunErrorDescription(int32_t number) {
+  switch (number) {
+    case kErrInvalidCall: return "Invalid procedure call or argument";
+    case kErrOverflow: return "Overflow";
+    case kErrOutOfMemory: return "Out of memory";
+    case kErrSubscript: return "Subscript out of range";
+    case kErrFileNotFound: return "File not found";
+    case kErrDiskFull: return "Disk full";
+    case kErrPermissionDenied: return "Permission denied";
+    case kErrPathFileAccess: return "Path/File access error";
+    case kErrPathNotFound: return "Path not found";
+    case kErrResourceNotFound: return "Resource not found";
+    default: return "Application-defined or object-defined error";
+  }
+}
+
+RunError RunError::Of(int32_t number) { return RunError(number, RunErrorDescription(number)); }
+
+RunError RunError::ResourceNotFound(uint32_t id) {
+  return RunError(kErrResourceNotFound,
+                  "Resource with identifier '" + std::to_string(id) + "' not found");
+}
+
+RunError CurrentFailure() {
+  try {
+    throw;
+  } catch (const RunError& e) {
+    return e;
+  } catch (const std::bad_alloc&) {
+    return RunError::Of(kErrOutOfMemory);
+  } catch (const std::length_error&) {
+    return RunError::Of(kErrOutOfMemory);
+  } catch (...) {
+    return RunError::Of(kErrInvalidCall);
+  }
+}
+
+}  // namespace ttu

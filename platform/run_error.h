@@ -1,0 +1,58 @@
+// Run-time failures: what a failure handler catches and what the messages print.
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+namespace ttu {
+
+// Numbers of the run-time's own failures.
+enum RunErrorNumber : int32_t {
+  kErrInvalidCall = 5,
+  kErrOverflow = 6,
+  kErrOutOfMemory = 7,
+  kErrSubscript = 9,
+  kErrFileNotFound = 53,
+  kErrDiskFull = 61,
+  kErrPermissionDenied = 70,
+  kErrPathFileAccess = 75,
+  kErrPathNotFound = 76,
+  kErrResourceNotFound = 326,
+};
+
+// The source that run-time failures carry.
+inline constexpr const char* kRunTimeSource = "TessiroTinyUpdater";
+
+class RunError : public std::runtime_error {
+ public:
+  RunError(int32_t number, std::string description, std::string source = kRunTimeSource)
+      : std::runtime_error(description),
+        number_(number),
+        description_(std::move(description)),
+        source_(std::move(source)) {}
+
+  // A failure with the run-time's own description of `number`.
+  static RunError Of(int32_t number);
+  // "Resource with identifier 'N' not found".
+  static RunError ResourceNotFound(uint32_t id);
+
+  int32_t Number() const { return number_; }
+  const std::string& Description() const { return description_; }
+  const std::string& Source() const { return source_; }
+  int32_t Line() const { return 0; }  // no statement carries a line number
+
+ private:
+  int32_t number_;
+  std::string description_;
+  std::string source_;
+};
+
+// The run-time's description of one of its own failure numbers.
+std::string RunErrorDescription(int32_t number);
+
+// Turns whatever a handler caught into a RunError: RunError itself, memory
+// exhaustion (7) and anything else (5). Call only inside a catch block.
+RunError CurrentFailure();
+
+}  // namespace ttu

@@ -1,0 +1,171 @@
+#include "platform/text.h"
+
+#include <array>
+#include <cstdint>
+
+namespace ttu::text {
+namespace {
+
+constexpr char32_t kReplacement = 0xFFFD;
+
+// Decodes one code point at s[i], advancing i; invalid input yields U+FFFD
+// and consumes one byte.
+char32_t Decode(std::string_view s, std::size_t& i) {
+  const auto b0 = static_cast<unsigned char>(s[i]);
+  int extra = 0;
+  char32_t cp = 0;
+  if (b0 < 0x80) {
+    ++i;
+    return b0;
+  } else if ((b0 & 0xE0) == 0xC0) {
+    extra = 1, cp = b0 & 0x1F;
+  } else if ((b0 & 0xF0) == 0xE0) {
+    extra = 2, cp = b0 & 0x0F;
+  } else if ((b0 & 0xF8) == 0xF0) {
+    extra = 3, cp = b0 & 0x07;
+  } else {
+    ++i;
+    return kReplacement;
+  }
+  if (i + extra >= s.size()) {  // truncated sequence
+    ++i;
+    return kReplacement;
+  }
+  for (int k = 1; k <= extra; ++k) {
+    const auto b = static_cast<unsigned char>(s[i + k]);
+    if ((b & 0xC0) != 0x80) {
+      ++i;
+      return kReplacement;
+    }
+    cp = (cp << 6) | (b & 0x3F);
+  }
+  i += extra + 1;
+  return cp;
+}
+
+void Encode(char32_t cp, std::string& out) {
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (cp >> 18));
+    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
+// Code points of bytes 0x80..0x9F in Windows-1252; 0 marks an unassigned byte.
+constexpr std::array<char16_t, 32> kCp1252High = {
+    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+
+char32_t Cp1252ToCodePoint(unsigned char b) {
+  if (b >= 0x80 && b < 0xA0) {
+    const char16_t c = kCp1252High[b - 0x80];
+    return c ? c : b;  // unassigned bytes map to the C1 control of that value
+  }
+  return b;
+}
+
+char Cp1252FromCodePoint(char32_t cp) {
+  if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) return static_cast<char>(cp);
+  for (std::size_t k = 0; k < kCp1252High.size(); ++k) {
+    if (kCp1252High[k] == cp || (kCp1252High[k] == 0 && cp == 0x80 + k)) {
+      return static_cast<char>(0x80 + k);
+    }
+  }
+  return '?';
+}
+
+}  // namespace
+
+std::size_t Length(std::string_view s) {
+  std::size_t n = 0;
+  for (std::size_t i = 0; i < s.size(); ++n) Decode(s, i);
+  return n;
+}
+
+std::string Left(std::string_view s, std::size_t count) {
+  std::size_t i = 0;
+  for (std::size_t n = 0; n < count && i < s.size(); ++n) Decode(s, i);
+  return std::string(s.substr(0, i));
+}
+
+std::string UpperAscii(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return out;
+}
+
+std::string ReplaceAll(std::string_view s, std::string_view from, std::string_view to) {
+  if (from.empty()) return std::string(s);
+  std::string out;
+  out.reserve(s.size());
+  std::size_t pos = 0;
+  for (std::size_t hit; (hit = s.find(from, pos)) != std::string_view::npos;
+       pos = hit + from.size()) {
+    out.append(s.substr(pos, hit - pos));
+    out.append(to);
+  }
+  out.append(s.substr(pos));
+  return out;
+}
+
+std::u16string Utf8ToUtf16(std::string_view s) {
+  std::u16string out;
+  out.reserve(s.size());
+  for (std::size_t i = 0; i < s.size();) {
+    char32_t cp = Decode(s, i);
+    if (cp >= 0x10000 && cp <= 0x10FFFF) {
+      cp -= 0x10000;
+      out += static_cast<char16_t>(0xD800 + (cp >> 10));
+      out += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
+    } else {
+      out += static_cast<char16_t>(cp > 0x10FFFF ? kReplacement : cp);
+    }
+  }
+  return out;
+}
+
+std::string Utf16ToUtf8(std::u16string_view s) {
+  std::string out;
+  out.reserve(s.size());
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    char32_t cp = s[i];
+    if (cp >= 0xD800 && cp < 0xDC00 && i + 1 < s.size() && s[i + 1] >= 0xDC00 &&
+        s[i + 1] < 0xE000) {
+      cp = 0x10000 + ((cp - 0xD800) << 10) + (s[i + 1] - 0xDC00);
+      ++i;
+    } else if (cp >= 0xD800 && cp < 0xE000) {
+      cp = kReplacement;  // a lone surrogate
+    }
+    Encode(cp, out);
+  }
+  return out;
+}
+
+std::string Utf8ToCp1252(std::string_view s) {
+  std::string out;
+  out.reserve(s.size());
+  for (std::size_t i = 0; i < s.size();) out += Cp1252FromCodePoint(Decode(s, i));
+  return out;
+}
+
+std::string Cp1252ToUtf8(std::string_view bytes) {
+  std::string out;
+  out.reserve(bytes.size());
+  for (unsigned char b : bytes) Encode(Cp1252ToCodePoint(b), out);
+  return out;
+}
+
+}  // namespace ttu::text

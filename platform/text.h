@@ -1,0 +1,29 @@
+// Text helpers. Text is UTF-8 inside the program; these convert at the edges
+// and count characters (code points), not bytes.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace ttu::text {
+
+// Number of characters in a UTF-8 text (an invalid byte counts as one).
+std::size_t Length(std::string_view s);
+// The first `count` characters (the whole text when it is shorter).
+std::string Left(std::string_view s, std::size_t count);
+// Upper-cases the ASCII letters; other characters stay as they are.
+std::string UpperAscii(std::string_view s);
+// Every occurrence of `from` replaced by `to`, scanning left to right;
+// replaced text is not scanned again.
+std::string ReplaceAll(std::string_view s, std::string_view from, std::string_view to);
+
+std::u16string Utf8ToUtf16(std::string_view s);
+std::string Utf16ToUtf8(std::u16string_view s);
+
+// Windows-1252, the ANSI code page of a western Windows: one byte per
+// character; a character it cannot hold becomes '?'.
+std::string Utf8ToCp1252(std::string_view s);
+std::string Cp1252ToUtf8(std::string_view bytes);
+
+}  // namespace ttu::text

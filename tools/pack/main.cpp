@@ -1,0 +1,58 @@
+// tessiro-pack [--stub PATH] [-I DIR]... PACKAGE.rc -o OUTPUT
+#include <unistd.h>
+
+#include <climits>
+#include <cstdio>
+#include <string>
+
+#include "tools/pack/packer.h"
+
+namespace {
+
+constexpr const char* kUsage = "usage: tessiro-pack [--stub PATH] [-I DIR]... PACKAGE.rc -o OUTPUT\n";
+constexpr const char* kDefaultStub = "tessiro-tiny-updater-stub";
+
+// The stub installed beside this program.
+std::string DefaultStub() {
+  char self[PATH_MAX];
+  const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+  if (n <= 0) return kDefaultStub;
+  std::string dir(self, static_cast<std::size_t>(n));
+  return dir.substr(0, dir.find_last_of('/') + 1) + kDefaultStub;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  ttu::pack::PackOptions opt;
+  for (int k = 1; k < argc; ++k) {
+    const std::string a = argv[k];
+    const bool has_next = k + 1 < argc;
+    if (a == "--stub" && has_next) {
+      opt.stub = argv[++k];
+    } else if (a == "-I" && has_next) {
+      opt.include_dirs.push_back(argv[++k]);
+    } else if (a.rfind("-I", 0) == 0 && a.size() > 2) {
+      opt.include_dirs.push_back(a.substr(2));
+    } else if (a == "-o" && has_next) {
+      opt.output = argv[++k];
+    } else if (!a.empty() && a[0] != '-' && opt.description.empty()) {
+      opt.description = a;
+    } else {
+      std::fputs(kUsage, stderr);
+      return 2;
+    }
+  }
+  if (opt.description.empty() || opt.output.empty()) {
+    std::fputs(kUsage, stderr);
+    return 2;
+  }
+  if (opt.stub.empty()) opt.stub = DefaultStub();
+  try {
+    ttu::pack::Pack(opt);
+  } catch (const ttu::pack::PackError& e) {
+    std::fprintf(stderr, "tessiro-pack: %s\n", e.what());
+    return 1;
+  }
+  return 0;
+}
