@@ -1,0 +1,97 @@
+// Packs small packages with the real tessiro-pack and reads them back through
+// the packed program's own resource lookup.
+#include <gtest/gtest.h>
+
+#include "tests/test_util.h"
+
+namespace ttu::test {
+namespace {
+
+const std::string kPack = TTU_PACK_EXE;
+const std::string kProbe = TTU_PROBE_EXE;
+
+class PackTest : public ::testing::Test {
+ protected:
+  RunResult Pack(const std::string& rc_text, std::vector<std::string> extra = {}) {
+    WriteFile(dir / "p.rc", rc_text);
+    std::vector<std::string> argv{kPack, "--stub", kProbe};
+    argv.insert(argv.end(), extra.begin(), extra.end());
+    argv.insert(argv.end(), {dir / "p.rc", "-o", dir / "out"});
+    return RunProgram(argv);
+  }
+  std::string Probe(const std::string& exe, const std::vector<std::string>& args) {
+    std::vector<std::string> argv{exe};
+    argv.insert(argv.end(), args.begin(), args.end());
+    const auto r = RunProgram(argv);
+    EXPECT_EQ(r.status, 0) << r.output;
+    return r.output;
+  }
+  TempDir dir;
+};
+
+TEST_F(PackTest, EveryStringAndEveryPayloadByteComesBack) {
+  TempDir inc;
+  const std::string a = PseudoRandomBytes(10000, 1), b = PseudoRandomBytes(4096 * 3, 2);
+  WriteFile(dir / "a.bin", a);
+  WriteFile(inc / "b.bin", b);  // found through -I
+  WriteFile(dir / "empty.bin", "");
+  const auto r = Pack(
+      "LANGUAGE 0x09, 0x01\nSTRINGTABLE\nBEGIN\n 100 \"3\"\n 101 \"a.bin|<APPPATH>Tessiro/|N|\"\n"
+      " 102 \"b.bin|<COMMONPATH>Kelmo/|S|R\"\n 103 \"empty.bin|<APPPATH>Brenvia/|N|\"\n"
+      " 1000 \"perch\xC3\xA8 \xE2\x82\xAC\"\nEND\n101 CUSTOM \"a.bin\"\n102 CUSTOM \"b.bin\"\n"
+      "103 CUSTOM \"empty.bin\"\n",
+      {"-I", inc.path()});
+  ASSERT_EQ(r.status, 0) << r.output;
+  const std::string out = dir / "out";
+  EXPECT_EQ(Probe(out, {"s", "100"}), "3");
+  EXPECT_EQ(Probe(out, {"s", "101"}), "a.bin|<APPPATH>Tessiro/|N|");
+  EXPECT_EQ(Probe(out, {"s", "102"}), "b.bin|<COMMONPATH>Kelmo/|S|R");
+  EXPECT_EQ(Probe(out, {"s", "1000"}), "perch\xC3\xA8 \xE2\x82\xAC");
+  EXPECT_EQ(Probe(out, {"s", "104"}), "missing");
+  EXPECT_EQ(Probe(out, {"d", "104", dir / "x"}), "missing");
+  const std::pair<const char*, const std::string*> payloads[] = {{"101", &a}, {"102", &b}};
+  for (const auto& [id, bytes] : payloads) {
+    const std::string offset = Probe(out, {"d", id, dir / "got"});
+    EXPECT_EQ(std::stoull(offset.substr(7)) % 4096, 0u) << "payload not block-aligned";
+    EXPECT_EQ(ReadFile(dir / "got"), *bytes) << id;
+  }
+  Probe(out, {"d", "103", dir / "got"});
+  EXPECT_EQ(ReadFile(dir / "got"), "");
+  // The bare stub has no resources at all.
+  EXPECT_EQ(Probe(kProbe, {"s", "100"}), "missing");
+}
+
+TEST_F(PackTest, PackingAPackedProgramReplacesItsPackage) {
+  WriteFile(dir / "a.bin", "first");
+  ASSERT_EQ(Pack("STRINGTABLE { 100 \"1\" }\n101 CUSTOM a.bin\n").status, 0);
+  WriteFile(dir / "p2.rc", "STRINGTABLE { 100 \"2\" }\n");
+  const auto r = RunProgram({kPack, "--stub", dir / "out", dir / "p2.rc", "-o", dir / "out2"});
+  ASSERT_EQ(r.status, 0) << r.output;
+  EXPECT_EQ(Probe(dir / "out2", {"s", "100"}), "2");
+  EXPECT_EQ(Probe(dir / "out2", {"d", "101", dir / "x"}), "missing");
+  EXPECT_LT(ReadFile(dir / "out2").size(), ReadFile(dir / "out").size());
+}
+
+TEST_F(PackTest, BadDescriptionsGiveFileAndLineAndNoOutput) {
+  const auto r = Pack("STRINGTABLE\nBEGIN\n 100 \"1\nEND\n");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.output.find("p.rc:3: error: unterminated string"), std::string::npos) << r.output;
+  EXPECT_FALSE(Exists(dir / "out"));
+
+  const auto missing = Pack("STRINGTABLE { 100 \"1\" }\n\n101 CUSTOM \"nope.zip\"\n");
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_NE(missing.output.find("p.rc:3: error: payload file 'nope.zip' not found"),
+            std::string::npos)
+      << missing.output;
+  EXPECT_EQ(ListDir(dir.path()), std::vector<std::string>{"p.rc"});  // no temporary left
+
+  EXPECT_EQ(RunProgram({kPack, dir / "p.rc"}).status, 2);  // no -o: usage
+}
+
+TEST_F(PackTest, RunTimeRefusalsStillPack) {
+  EXPECT_EQ(Pack("STRINGTABLE { 100 \"0\" 101 \"x|y\" }\n").status, 0);
+  EXPECT_EQ(Probe(dir / "out", {"s", "100"}), "0");
+}
+
+}  // namespace
+}  // namespace ttu::test

@@ -1,0 +1,52 @@
+// Helpers for tests that work with real files and processes.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace ttu::test {
+
+struct RunResult {
+  int status = -1;  // exit status, or 128 + signal
+  std::string output;  // standard output and error together
+};
+
+// Runs a program (no shell) and waits for it.
+RunResult RunProgram(const std::vector<std::string>& argv);
+
+// A fresh folder under the system's temporary folder, removed with everything in it.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return path_; }
+  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+void WriteFile(const std::string& path, const std::string& bytes);
+std::string ReadFile(const std::string& path);
+bool Exists(const std::string& path);
+// Names in a folder, sorted, without "." and "..".
+std::vector<std::string> ListDir(const std::string& path);
+// Deterministic bytes for payloads.
+std::string PseudoRandomBytes(std::size_t n, unsigned seed);
+
+}  // namespace ttu::test
+
+#include <sys/types.h>
+
+namespace ttu::test {
+
+// Starts a program in `cwd` (no shell), without waiting for it.
+pid_t Spawn(const std::vector<std::string>& argv, const std::string& cwd,
+            const std::vector<std::string>& env = {});
+// Waits up to `timeout_ms` for the process to end: its exit status, 128 +
+// signal, or -1 when it is still running.
+int WaitExit(pid_t pid, int timeout_ms);
+
+}  // namespace ttu::test

@@ -1,0 +1,33 @@
+// A small X11 client for GUI tests: finds top-level windows by title, reads
+// their geometry and asks them to close as a window manager would.
+#pragma once
+
+#include <X11/Xlib.h>
+
+#include <optional>
+#include <string>
+
+namespace ttu::test {
+
+struct WindowInfo {
+  Window id = 0;
+  int x = 0, y = 0, width = 0, height = 0;
+};
+
+class X11Client {
+ public:
+  X11Client();  // opens $DISPLAY; ok() tells whether that worked
+  ~X11Client();
+  bool ok() const { return display_ != nullptr; }
+
+  // Waits up to `timeout_ms` for a mapped window with that title.
+  std::optional<WindowInfo> WaitForWindow(const std::string& title, int timeout_ms);
+  // Sends WM_DELETE_WINDOW, as the close box of a window manager does.
+  void Close(Window w);
+
+ private:
+  std::optional<WindowInfo> Find(Window root, const std::string& title);
+  Display* display_ = nullptr;
+};
+
+}  // namespace ttu::test
