@@ -1,0 +1,241 @@
+#include "platform/linux/wine_hive.h"
+
+#include <cstdlib>
+
+#include "platform/text.h"
+
+namespace ttu::platform {
+namespace {
+
+constexpr std::string_view kHeader = "WINE REGISTRY Version 2";
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// Reads an escaped string up to `end` (not included) from s at i; i is left
+// after the terminator. False when the terminator is missing.
+bool ParseString(std::string_view s, std::size_t& i, char end, std::u16string& out) {
+  std::string plain;  // UTF-8 run, converted when an escape or the end comes
+  auto flush = [&] {
+    out += text::Utf8ToUtf16(plain);
+    plain.clear();
+  };
+  while (i < s.size()) {
+    const char c = s[i++];
+    if (c == end) return flush(), true;
+    if (c != '\\' || i >= s.size()) {
+      plain += c;
+      continue;
+    }
+    flush();
+    const char e = s[i++];
+    switch (e) {
+      case 'a': out += u'\a'; break;
+      case 'b': out += u'\b'; break;
+      case 'e': out += u'\x1b'; break;
+      case 'f': out += u'\f'; break;
+      case 'n': out += u'\n'; break;
+      case 'r': out += u'\r'; break;
+      case 't': out += u'\t'; break;
+      case 'v': out += u'\v'; break;
+      case 'x': {
+        unsigned v = 0;
+        for (int k = 0; k < 4 && i < s.size() && HexDigit(s[i]) >= 0; ++k) v = v * 16 + HexDigit(s[i++]);
+        out += static_cast<char16_t>(v);
+        break;
+      }
+      default:
+        if (e >= '0' && e <= '7') {
+          unsigned v = static_cast<unsigned>(e - '0');
+          for (int k = 0; k < 2 && i < s.size() && s[i] >= '0' && s[i] <= '7'; ++k) v = v * 8 + (s[i++] - '0');
+          out += static_cast<char16_t>(v);
+        } else {
+          plain += e;  // "\\", "\"" and any other character stand for themselves
+        }
+    }
+  }
+  return false;
+}
+
+std::vector<uint8_t> Utf16Bytes(const std::u16string& s, bool with_nul) {
+  std::vector<uint8_t> b;
+  b.reserve(2 * s.size() + 2);
+  for (char16_t c : s) b.push_back(uint8_t(c)), b.push_back(uint8_t(c >> 8));
+  if (with_nul) b.push_back(0), b.push_back(0);
+  return b;
+}
+
+// "xx,xx,..." with continuation already joined; false on anything else.
+bool ParseHexBytes(std::string_view s, std::vector<uint8_t>& out) {
+  std::size_t i = 0;
+  while (i < s.size()) {
+    while (i < s.size() && (s[i] == ' ' || s[i] == '\t')) ++i;
+    if (i >= s.size()) break;
+    const int hi = HexDigit(s[i]);
+    const int lo = i + 1 < s.size() ? HexDigit(s[i + 1]) : -1;
+    if (hi < 0) return false;
+    if (lo < 0) {
+      out.push_back(uint8_t(hi)), i += 1;
+    } else {
+      out.push_back(uint8_t(hi * 16 + lo)), i += 2;
+    }
+    while (i < s.size() && (s[i] == ' ' || s[i] == '\t')) ++i;
+    if (i < s.size() && s[i] != ',') return false;
+    ++i;
+  }
+  return true;
+}
+
+// The data after "=": a string, str(N):, dword:, hex: or hex(N):.
+bool ParseData(std::string_view s, HiveValue& v) {
+  std::size_t i = 0;
+  std::u16string str;
+  if (s.substr(0, 1) == "\"") {
+    ++i;
+    if (!ParseString(s, i, '"', str)) return false;
+    v.type = 1;
+    v.data = Utf16Bytes(str, true);
+    return true;
+  }
+  if (s.substr(0, 4) == "str(") {
+    const auto close = s.find("):\"");
+    if (close == std::string_view::npos) return false;
+    v.type = static_cast<uint32_t>(std::strtoul(std::string(s.substr(4, close - 4)).c_str(), nullptr, 10));
+    i = close + 3;
+    if (!ParseString(s, i, '"', str)) return false;
+    v.data = Utf16Bytes(str, true);
+    return true;
+  }
+  if (s.substr(0, 6) == "dword:") {
+    const auto digits = s.substr(6);
+    if (digits.empty() || digits.size() > 8) return false;
+    uint32_t d = 0;
+    for (char c : digits) {
+      if (HexDigit(c) < 0) return false;
+      d = d * 16 + static_cast<uint32_t>(HexDigit(c));
+    }
+    v.type = 4;
+    v.data = {uint8_t(d), uint8_t(d >> 8), uint8_t(d >> 16), uint8_t(d >> 24)};
+    return true;
+  }
+  if (s.substr(0, 4) == "hex:") {
+    v.type = 3;
+    return ParseHexBytes(s.substr(4), v.data);
+  }
+  if (s.substr(0, 4) == "hex(") {
+    const auto close = s.find("):");
+    if (close == std::string_view::npos || close == 4) return false;
+    uint32_t t = 0;
+    for (char c : s.substr(4, close - 4)) {
+      if (HexDigit(c) < 0) return false;
+      t = t * 16 + static_cast<uint32_t>(HexDigit(c));
+    }
+    v.type = t;
+    return ParseHexBytes(s.substr(close + 2), v.data);
+  }
+  return false;
+}
+
+std::string FoldedPath(const std::u16string& key_name) {
+  std::string path;
+  std::size_t start = 0;
+  for (std::size_t i = 0; i <= key_name.size(); ++i) {
+    if (i < key_name.size() && key_name[i] != u'\\') continue;
+    if (i > start) {
+      if (!path.empty()) path += '\\';
+      path += FoldName(text::Utf16ToUtf8(key_name.substr(start, i - start)));
+    }
+    start = i + 1;
+  }
+  return path;
+}
+
+}  // namespace
+
+std::string FoldName(std::string_view utf8) {
+  // ASCII and Latin-1 letters; enough for the names a registry holds here.
+  std::u16string u = text::Utf8ToUtf16(utf8);
+  for (char16_t& c : u) {
+    if ((c >= u'a' && c <= u'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7)) c = char16_t(c - 0x20);
+  }
+  return text::Utf16ToUtf8(u);
+}
+
+const HiveValue* HiveKey::Find(std::string_view folded_name) const {
+  for (const auto& v : values) {
+    if (v.folded_name == folded_name) return &v;
+  }
+  return nullptr;
+}
+
+const HiveKey* Hive::Find(const std::string& folded_path) const {
+  auto it = keys_.find(folded_path);
+  return it == keys_.end() ? nullptr : &it->second;
+}
+
+HiveKey& Hive::Insert(const std::string& folded_path) {
+  // Every ancestor exists too, listed or not.
+  for (std::size_t p = folded_path.find('\\'); p != std::string::npos; p = folded_path.find('\\', p + 1)) {
+    keys_.try_emplace(folded_path.substr(0, p));
+  }
+  return keys_[folded_path];
+}
+
+Hive Hive::Parse(std::string_view text) {
+  Hive h;
+  h.keys_.try_emplace("");
+  if (text.substr(0, kHeader.size()) != kHeader) return h;
+  HiveKey* key = nullptr;
+  std::string joined;  // a logical line, continuation lines joined
+  std::size_t pos = 0;
+  while (pos < text.size()) {
+    std::size_t eol = text.find('\n', pos);
+    if (eol == std::string_view::npos) eol = text.size();
+    std::string_view line = text.substr(pos, eol - pos);
+    pos = eol + 1;
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (!line.empty() && line.back() == '\\' && (line[0] == '"' || line[0] == '@' || !joined.empty())) {
+      // A value whose hex data goes on, on the next line.
+      if (!joined.empty()) {
+        const auto first = line.find_first_not_of(" \t");
+        line.remove_prefix(first == std::string_view::npos ? line.size() : first);
+      }
+      joined.append(line.substr(0, line.size() - 1));
+      continue;
+    }
+    if (!joined.empty()) {
+      const auto first = line.find_first_not_of(" \t");
+      joined.append(line.substr(first == std::string_view::npos ? line.size() : first));
+      line = joined;
+    }
+    if (line.substr(0, 11) == "#arch=win64") {
+      h.win64_ = true;
+    } else if (!line.empty() && line[0] == '[') {
+      std::size_t i = 1;
+      std::u16string name;
+      key = ParseString(line, i, ']', name) ? &h.Insert(FoldedPath(name)) : nullptr;
+    } else if (key && !line.empty() && (line[0] == '"' || line[0] == '@')) {
+      HiveValue v;
+      std::size_t i = 1;
+      std::u16string name;
+      const bool named = line[0] == '"';
+      if ((!named || ParseString(line, i, '"', name)) && i < line.size() && line[i] == '=' &&
+          ParseData(line.substr(i + 1), v)) {
+        v.folded_name = FoldName(text::Utf16ToUtf8(name));
+        if (HiveValue* old = const_cast<HiveValue*>(key->Find(v.folded_name))) {
+          *old = std::move(v);
+        } else {
+          key->values.push_back(std::move(v));
+        }
+      }
+    }
+    joined.clear();
+  }
+  return h;
+}
+
+}  // namespace ttu::platform

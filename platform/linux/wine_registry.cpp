@@ -1,0 +1,172 @@
+#include "platform/linux/wine_registry.h"
+
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "platform/linux/wine_prefix.h"
+#include "platform/text.h"
+
+namespace ttu::platform {
+namespace {
+
+constexpr int32_t kErrorKeyDeleted = 1018;
+const std::string kSoftware = "SOFTWARE";
+const std::string kWow64Node = "WOW6432NODE";
+
+bool SameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+         a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+}
+
+std::string Join(const std::string& a, const std::string& b) {
+  if (a.empty()) return b;
+  if (b.empty()) return a;
+  return a + "\\" + b;
+}
+
+// The folded levels of a sub-key name; empty levels are ignored.
+std::string FoldedSubKey(const std::string& sub_key) {
+  std::string out;
+  std::size_t start = 0;
+  for (std::size_t i = 0; i <= sub_key.size(); ++i) {
+    if (i < sub_key.size() && sub_key[i] != '\\') continue;
+    if (i > start) out = Join(out, FoldName(sub_key.substr(start, i - start)));
+    start = i + 1;
+  }
+  return out;
+}
+
+// Where a 32-bit program finds a key of a 64-bit prefix first: "Software\X..."
+// as "Software\Wow6432Node\X...". Only a walk that crosses "Software" is
+// redirected; a handle already below it stays in the view it was opened in.
+std::string Wow64Path(const std::string& from, const std::string& to) {
+  if (from.find('\\') != std::string::npos && from != kSoftware) return "";
+  if (from == kSoftware && to.size() == from.size()) return "";
+  if (to.compare(0, kSoftware.size() + 1, kSoftware + "\\") != 0) return "";
+  const std::string rest = to.substr(kSoftware.size() + 1);
+  if (rest.compare(0, kWow64Node.size(), kWow64Node) == 0 &&
+      (rest.size() == kWow64Node.size() || rest[kWow64Node.size()] == '\\')) {
+    return "";
+  }
+  return kSoftware + "\\" + kWow64Node + "\\" + rest;
+}
+
+}  // namespace
+
+std::shared_ptr<const Hive> HiveFile::Current() {
+  struct stat st {};
+  if (::stat(path_.c_str(), &st) != 0) {
+    have_ = false;
+    static const auto empty = std::make_shared<const Hive>(Hive::Parse(""));
+    return empty;
+  }
+  if (have_ && SameFile(st, seen_)) return hive_;
+  std::ifstream in(path_, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  hive_ = std::make_shared<const Hive>(Hive::Parse(in ? text.str() : std::string()));
+  seen_ = st;
+  have_ = true;
+  ++parses_;
+  return hive_;
+}
+
+WineRegistry::WineRegistry(const std::string& prefix)
+    : system_(prefix + "/system.reg"), user_(prefix + "/user.reg") {}
+
+std::shared_ptr<const Hive> WineRegistry::HiveOf(Root root) {
+  if (root == Root::kMachine) return system_.Current();
+  if (root == Root::kUser) return user_.Current();
+  static const auto none = std::make_shared<const Hive>(Hive::Parse(""));
+  return none;
+}
+
+bool WineRegistry::Resolve(HKEY32 key, OpenKey& out) const {
+  switch (key) {
+    case kHkeyLocalMachine: out = {Root::kMachine, ""}; return true;
+    case kHkeyCurrentUser: out = {Root::kUser, ""}; return true;
+    case kHkeyClassesRoot: out = {Root::kMachine, "SOFTWARE\\CLASSES"}; return true;
+    case kHkeyUsers:
+    case kHkeyPerformanceData:
+    case kHkeyCurrentConfig:
+    case kHkeyDynData: out = {Root::kNone, ""}; return true;
+    default: break;
+  }
+  auto it = handles_.find(key);
+  if (it == handles_.end()) return false;
+  out = it->second;
+  return true;
+}
+
+int32_t WineRegistry::RegOpenKeyExA(HKEY32 key, const std::string& sub_key, uint32_t, uint32_t,
+                                    HKEY32* result) {
+  if (!result) return kErrorInvalidParameter;
+  OpenKey from;
+  if (!Resolve(key, from)) return kErrorInvalidHandle;
+  const auto hive = HiveOf(from.root);
+  // A predefined key always exists, even where its hive holds nothing for it.
+  const bool predefined = key >= kHkeyClassesRoot && key <= kHkeyDynData;
+  if (!predefined && !hive->Find(from.path)) return kErrorKeyDeleted;
+  const std::string as_written = Join(from.path, FoldedSubKey(AnsiToUtf8(sub_key)));
+  std::string found;
+  if (from.root == Root::kMachine && hive->win64()) {
+    const std::string wow = Wow64Path(from.path, as_written);
+    if (!wow.empty() && hive->Find(wow)) found = wow;
+  }
+  if (found.empty()) {
+    if (!hive->Find(as_written) && !(predefined && as_written == from.path)) return kErrorFileNotFound;
+    found = as_written;
+  }
+  while (handles_.count(next_handle_) || next_handle_ == 0 || next_handle_ >= kHkeyClassesRoot) {
+    next_handle_ = next_handle_ >= kHkeyClassesRoot ? 0x100 : next_handle_ + 4;
+  }
+  *result = next_handle_;
+  handles_[next_handle_] = {from.root, found};
+  next_handle_ += 4;
+  return kErrorSuccess;
+}
+
+int32_t WineRegistry::RegQueryValueExA(HKEY32 key, const std::string& value_name, uint32_t*,
+                                       uint32_t* type, uint8_t* data, uint32_t* size) {
+  OpenKey k;
+  if (!Resolve(key, k)) return kErrorInvalidHandle;
+  const auto hive = HiveOf(k.root);
+  const HiveKey* hk = hive->Find(k.path);
+  if (!hk) return key >= kHkeyClassesRoot && key <= kHkeyDynData ? kErrorFileNotFound : kErrorKeyDeleted;
+  const HiveValue* v = hk->Find(FoldName(AnsiToUtf8(value_name)));
+  if (!v) return kErrorFileNotFound;
+  std::string bytes(v->data.begin(), v->data.end());
+  if (v->type == kRegSz || v->type == kRegExpandSz || v->type == kRegMultiSz) {
+    std::u16string units(bytes.size() / 2, u'\0');
+    for (std::size_t k2 = 0; k2 < units.size(); ++k2) {
+      units[k2] = static_cast<char16_t>(uint8_t(bytes[2 * k2]) | uint8_t(bytes[2 * k2 + 1]) << 8);
+    }
+    bytes = Utf8ToAnsi(text::Utf16ToUtf8(units));  // one byte per unit, NULs kept
+  }
+  if (type) *type = v->type;
+  if (!size) return data ? kErrorInvalidParameter : kErrorSuccess;
+  const auto needed = static_cast<uint32_t>(bytes.size());
+  if (data && *size < needed) {
+    *size = needed;
+    return kErrorMoreData;
+  }
+  if (data) std::memcpy(data, bytes.data(), needed);
+  *size = needed;
+  return kErrorSuccess;
+}
+
+int32_t WineRegistry::RegCloseKey(HKEY32 key) {
+  if (key >= kHkeyClassesRoot && key <= kHkeyDynData) return kErrorSuccess;
+  return handles_.erase(key) ? kErrorSuccess : kErrorInvalidHandle;
+}
+
+RegistryApi& NativeRegistry() {
+  static WineRegistry registry(WinePrefix());
+  return registry;
+}
+
+std::string Utf8ToAnsi(const std::string& s) { return text::Utf8ToCp1252(s); }
+std::string AnsiToUtf8(const std::string& bytes) { return text::Cp1252ToUtf8(bytes); }
+
+}  // namespace ttu::platform

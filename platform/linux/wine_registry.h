@@ -1,0 +1,60 @@
+// The registry functions over a Wine prefix's hive files: HKEY_LOCAL_MACHINE
+// is system.reg, HKEY_CURRENT_USER user.reg, HKEY_CLASSES_ROOT is
+// HKEY_LOCAL_MACHINE\Software\Classes; the other roots hold no keys.
+#pragma once
+
+#include <sys/stat.h>
+
+#include <memory>
+#include <string>
+#include <unordered_map>
+
+#include "platform/linux/wine_hive.h"
+#include "platform/registry_api.h"
+
+namespace ttu::platform {
+
+// One hive file, parsed again only when the file has changed.
+class HiveFile {
+ public:
+  explicit HiveFile(std::string path) : path_(std::move(path)) {}
+  // The hive as the file is now; an empty hive when it is missing or unreadable.
+  std::shared_ptr<const Hive> Current();
+  int parse_count() const { return parses_; }
+
+ private:
+  std::string path_;
+  struct stat seen_ {};
+  bool have_ = false;
+  std::shared_ptr<const Hive> hive_;
+  int parses_ = 0;
+};
+
+class WineRegistry final : public RegistryApi {
+ public:
+  explicit WineRegistry(const std::string& prefix);
+
+  int32_t RegOpenKeyExA(HKEY32 key, const std::string& sub_key, uint32_t options, uint32_t sam,
+                        HKEY32* result) override;
+  int32_t RegQueryValueExA(HKEY32 key, const std::string& value_name, uint32_t* reserved,
+                           uint32_t* type, uint8_t* data, uint32_t* size) override;
+  int32_t RegCloseKey(HKEY32 key) override;
+
+  std::size_t open_handles() const { return handles_.size(); }
+  HiveFile& system_hive() { return system_; }
+
+ private:
+  enum class Root { kMachine, kUser, kNone };
+  struct OpenKey {
+    Root root;
+    std::string path;  // folded, relative to the hive's root
+  };
+  bool Resolve(HKEY32 key, OpenKey& out) const;
+  std::shared_ptr<const Hive> HiveOf(Root root);
+
+  HiveFile system_, user_;
+  std::unordered_map<HKEY32, OpenKey> handles_;
+  HKEY32 next_handle_ = 0x100;
+};
+
+}  // namespace ttu::platform
