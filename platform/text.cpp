@@ -107,6 +107,17 @@ std::string UpperAscii(std::string_view s) {
   return out;
 }
 
+std::string FoldCase(std::string_view s) {
+  std::string out;
+  out.reserve(s.size());
+  for (std::size_t i = 0; i < s.size();) {
+    char32_t c = Decode(s, i);
+    if ((c >= U'a' && c <= U'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7)) c -= 0x20;
+    Encode(c, out);
+  }
+  return out;
+}
+
 std::string ReplaceAll(std::string_view s, std::string_view from, std::string_view to) {
   if (from.empty()) return std::string(s);
   std::string out;

@@ -14,6 +14,9 @@ std::size_t Length(std::string_view s);
 std::string Left(std::string_view s, std::size_t count);
 // Upper-cases the ASCII letters; other characters stay as they are.
 std::string UpperAscii(std::string_view s);
+// Upper-cases ASCII and Latin-1 letters: names compared without regard to
+// letter case, as Windows compares file and registry names.
+std::string FoldCase(std::string_view s);
 // Every occurrence of `from` replaced by `to`, scanning left to right;
 // replaced text is not scanned again.
 std::string ReplaceAll(std::string_view s, std::string_view from, std::string_view to);

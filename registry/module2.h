@@ -10,6 +10,7 @@
 #include "platform/dialogs.h"
 #include "platform/registry_api.h"
 #include "platform/run_error.h"
+#include "registry/install_locations.h"
 
 namespace ttu::registry {
 
@@ -27,7 +28,7 @@ struct RegError {
 std::string RegInternalErrorText(int32_t code);
 std::string RegApiErrorText(int32_t code);
 
-class Module2 {
+class Module2 : public InstallLocations {
  public:
   Module2(platform::RegistryApi& api, platform::Dialogs& dialogs) : api_(api), dialogs_(dialogs) {}
 
@@ -50,9 +51,9 @@ class Module2 {
   int32_t RegReadValue(const std::string& path, const std::string& value_name, std::string& holder);
 
   // Installation locations: the value's text, or the empty text.
-  std::string RetrieveCommonPath();
-  std::string RetrieveProgramFilesPath();
-  std::string RetrieveProgramFilesKelmoPath();
+  std::string RetrieveCommonPath() override;
+  std::string RetrieveProgramFilesPath() override;
+  std::string RetrieveProgramFilesKelmoPath() override;
 
   RegError RegLastError;
 

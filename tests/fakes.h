@@ -10,6 +10,10 @@
 #include <vector>
 
 #include "platform/dialogs.h"
+#include "platform/files.h"
+#include "platform/process.h"
+#include "platform/run_error.h"
+#include "registry/install_locations.h"
 #include "platform/resources.h"
 
 namespace ttu::test {
@@ -76,6 +80,55 @@ class FakeDialogs : public platform::Dialogs {
   void Yield() override { ++yields; }
   [[noreturn]] void EndProcess() override { throw ProcessEnded{}; }
   void ResetMousePointer() override { ++pointer_resets; }
+};
+
+// Files in memory, keyed by the Windows path text as given.
+class FakeFileSystem : public platform::FileSystem {
+ public:
+  std::map<std::string, std::string> files;       // path -> bytes
+  std::map<std::string, int32_t> fail_writes;     // path -> RunError number
+  std::vector<std::string> probes, writes;
+
+  bool FileExists(const std::string& path) override {
+    probes.push_back(path);
+    if (path.find('\0') != std::string::npos || path.find('*') != std::string::npos) {
+      throw RunError(52, "Bad file name or number");
+    }
+    return files.count(path) > 0;
+  }
+  void ReplaceFile(const std::string& path, const platform::Blob& payload) override {
+    writes.push_back(path);
+    if (auto it = fail_writes.find(path); it != fail_writes.end()) throw RunError::Of(it->second);
+    files[path].assign(static_cast<const char*>(payload.data), payload.size);
+  }
+};
+
+// Records every launch; fails those whose command line contains `fail_on`.
+class RecordingLauncher : public platform::Launcher {
+ public:
+  struct Launch_ {
+    std::string command_line;
+    int style;
+  };
+  std::vector<Launch_> launches;
+  std::string fail_on;
+
+  void Launch(const std::string& command_line, int window_style) override {
+    if (!fail_on.empty() && command_line.find(fail_on) != std::string::npos) {
+      throw RunError::Of(kErrFileNotFound);
+    }
+    launches.push_back({command_line, window_style});
+  }
+};
+
+// Installation folders as a test sets them, counting the lookups.
+class FakeLocations : public registry::InstallLocations {
+ public:
+  std::string common, program_files, kelmo;
+  int kelmo_calls = 0, program_files_calls = 0, common_calls = 0;
+  std::string RetrieveCommonPath() override { return ++common_calls, common; }
+  std::string RetrieveProgramFilesPath() override { return ++program_files_calls, program_files; }
+  std::string RetrieveProgramFilesKelmoPath() override { return ++kelmo_calls, kelmo; }
 };
 
 }  // namespace ttu::test

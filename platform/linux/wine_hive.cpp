@@ -156,14 +156,7 @@ std::string FoldedPath(const std::u16string& key_name) {
 
 }  // namespace
 
-std::string FoldName(std::string_view utf8) {
-  // ASCII and Latin-1 letters; enough for the names a registry holds here.
-  std::u16string u = text::Utf8ToUtf16(utf8);
-  for (char16_t& c : u) {
-    if ((c >= u'a' && c <= u'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7)) c = char16_t(c - 0x20);
-  }
-  return text::Utf16ToUtf8(u);
-}
+std::string FoldName(std::string_view utf8) { return text::FoldCase(utf8); }
 
 const HiveValue* HiveKey::Find(std::string_view folded_name) const {
   for (const auto& v : values) {

@@ -1,0 +1,72 @@
+#include "deploy/deployment_pass.h"
+
+#include "deploy/manifest.h"
+#include "deploy/registration.h"
+#include "platform/run_error.h"
+
+namespace ttu::deploy {
+namespace {
+
+constexpr const char* kRegisterFlag = "S";
+
+class RunningFlag {
+ public:
+  explicit RunningFlag(bool& flag) : flag_(flag) { flag_ = true; }
+  ~RunningFlag() { flag_ = false; }
+  RunningFlag(const RunningFlag&) = delete;
+  RunningFlag& operator=(const RunningFlag&) = delete;
+
+ private:
+  bool& flag_;
+};
+
+}  // namespace
+
+// The per-run cache: a template is resolved, and its user prompted, at most
+// once per run. A free row is taken before any comparison.
+std::string DeploymentPass::Folder(int32_t j) {
+  const std::string& t = tables_.TargetTemplate[static_cast<std::size_t>(j)];
+  for (auto& row : tables_.PathCache) {
+    if (row[0].empty()) {
+      row[0] = t;
+      row[1] = resolver_.GeneraPathDll(t);
+      return row[1];
+    }
+    if (row[0] == t) return row[1];
+  }
+  throw RunError::Of(kErrSubscript);  // cannot happen: one row per item
+}
+
+void DeploymentPass::DeployItem(int32_t j) {
+  const auto at = static_cast<std::size_t>(j);
+  ReadDescriptor(tables_, j, s_.resources);
+  const std::string folder = Folder(j);
+  // An unresolved folder is a failure of the item: writing the bare name into
+  // the current folder would report success for a product that got nothing.
+  if (folder.empty()) throw RunError::Of(kErrPathNotFound);
+  const platform::Blob payload = LoadPayload(s_.resources, j);
+  std::string target = folder;
+  target += tables_.FileName[at];  // folder and name joined with nothing between
+  s_.files.ReplaceFile(target, payload);
+  if (tables_.ItemState[at][0] == kRegisterFlag) {
+    RegisterComponent(folder, tables_.FileName[at], tables_.ItemState[at][1], s_.launcher);
+  }
+  tables_.ItemState[at][0] = std::string(kDoneMark);  // (a move: GCC 12 misreads the char* copy)
+}
+
+bool DeploymentPass::AggiornaFile() {
+  if (running_) return false;
+  RunningFlag running(running_);
+  try {
+    const int32_t bound = tables_.LastIndex;
+    for (int32_t j = 0; j <= bound; ++j) {
+      if (!tables_.IsDone(j)) DeployItem(j);
+    }
+  } catch (const std::exception&) {
+    return false;  // abandoned silently; the failing item stays pending
+  }
+  s_.dialogs.MessageBox("Aggiornamento terminato!", platform::kStyleInformation, std::string("Kelmo S.r.l."));
+  return true;
+}
+
+}  // namespace ttu::deploy

@@ -1,0 +1,46 @@
+// One deployment pass: every pending item's file written into its folder,
+// registered when asked, and marked done.
+#pragma once
+
+#include <string>
+
+#include "deploy/item_tables.h"
+#include "deploy/target_resolution.h"
+#include "platform/dialogs.h"
+#include "platform/files.h"
+#include "platform/process.h"
+#include "platform/resources.h"
+
+namespace ttu::deploy {
+
+struct DeployServices {
+  platform::Resources& resources;
+  platform::FileSystem& files;
+  platform::Launcher& launcher;
+  platform::Dialogs& dialogs;
+  registry::InstallLocations& locations;
+};
+
+class DeploymentPass {
+ public:
+  DeploymentPass(ItemTables& tables, const DeployServices& services)
+      : tables_(tables), s_(services), resolver_(services.locations, services.files, services.dialogs) {}
+
+  // Walks the items in order, skipping those marked done. True when every item
+  // is done (after "Aggiornamento terminato!"); false when the pass stopped at
+  // the first failing item, silently. A call while a pass is under way (from
+  // inside one of its dialogs) does nothing and returns false.
+  bool AggiornaFile();
+  bool Running() const { return running_; }
+
+ private:
+  void DeployItem(int32_t j);
+  std::string Folder(int32_t j);
+
+  ItemTables& tables_;
+  DeployServices s_;
+  TargetResolver resolver_;
+  bool running_ = false;
+};
+
+}  // namespace ttu::deploy

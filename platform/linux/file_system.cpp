@@ -1,0 +1,147 @@
+// Files on Linux: the existence test and the sound replacement of a file.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <random>
+
+#include "platform/copy_range.h"
+#include "platform/files.h"
+#include "platform/linux/fd.h"
+#include "platform/linux/open_files.h"
+#include "platform/linux/path_mapping.h"
+#include "platform/linux/wine_prefix.h"
+#include "platform/run_error.h"
+
+namespace ttu::platform {
+namespace {
+
+// Temporary files carry this mark, which only the updater uses:
+// ".<target name>.tessiro-update-<random>".
+constexpr const char* kTempMark = ".tessiro-update-";
+
+RunError ErrorFor(int err) {
+  switch (err) {
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG: return RunError::Of(kErrDiskFull);
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case ETXTBSY:
+    case EBUSY: return RunError::Of(kErrPermissionDenied);
+    case ENOENT:
+    case ENOTDIR: return RunError::Of(kErrPathNotFound);
+    default: return RunError::Of(kErrPathFileAccess);
+  }
+}
+
+[[noreturn]] void Fail(int err) { throw ErrorFor(err); }
+
+std::string TempPrefixFor(const std::string& name) { return "." + name + kTempMark; }
+
+// Removes what a killed run could not: temporary files for this target.
+void RemoveStaleTemporaries(int dir_fd, const std::string& name) {
+  const int dup_fd = ::dup(dir_fd);
+  DIR* d = dup_fd >= 0 ? ::fdopendir(dup_fd) : nullptr;
+  if (!d) {
+    if (dup_fd >= 0) ::close(dup_fd);
+    return;
+  }
+  const std::string prefix = TempPrefixFor(name);
+  while (const dirent* e = ::readdir(d)) {
+    if (std::string_view(e->d_name).substr(0, prefix.size()) != prefix) continue;
+    struct stat st {};
+    if (::fstatat(dir_fd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode)) {
+      ::unlinkat(dir_fd, e->d_name, 0);
+    }
+  }
+  ::closedir(d);
+}
+
+// Creates a new temporary file beside the target: exclusively, never through a link.
+Fd CreateTemporary(int dir_fd, const std::string& name, mode_t mode, std::string& temp_name) {
+  std::random_device rd;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    temp_name = TempPrefixFor(name) + std::to_string(rd()) + std::to_string(rd());
+    const int fd = ::openat(dir_fd, temp_name.c_str(),
+                            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+    if (fd >= 0) return Fd(fd);
+    if (errno != EEXIST) Fail(errno);
+  }
+  Fail(EEXIST);
+}
+
+void WritePayload(int out, const Blob& payload) {
+  if (payload.file.empty()) {
+    if (!WriteFully(out, payload.data, payload.size, 0)) Fail(errno);
+    return;
+  }
+  Fd in(::open(payload.file.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!in) Fail(errno);
+  if (const int err = CopyRange(in.get(), payload.offset, out, 0, payload.size)) Fail(err);
+}
+
+class LinuxFileSystem final : public FileSystem {
+ public:
+  LinuxFileSystem() {
+    // A write past the file-size limit must fail with an error, not end the process.
+    std::signal(SIGXFSZ, SIG_IGN);
+  }
+
+  bool FileExists(const std::string& path) override {
+    const std::string p = ToLinuxPath(path, WinePrefix());
+    const auto slash = p.find_last_of('/');
+    const std::string name = slash == std::string::npos ? p : p.substr(slash + 1);
+    if (name.empty() || name[0] == '.') return false;  // a folder, or a hidden file
+    struct stat st {};
+    return ::stat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  }
+
+  void ReplaceFile(const std::string& path, const Blob& payload) override {
+    const std::string p = ToLinuxPath(path, WinePrefix());
+    const auto slash = p.find_last_of('/');
+    const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : p.substr(0, slash));
+    const std::string name = slash == std::string::npos ? p : p.substr(slash + 1);
+    if (name.empty() || name == "." || name == "..") throw RunError::Of(kErrPathFileAccess);
+    Fd dir_fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!dir_fd) Fail(errno);
+
+    mode_t mode = 0644;
+    struct stat old {};
+    if (::fstatat(dir_fd.get(), name.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0) {
+      if (S_ISDIR(old.st_mode)) throw RunError::Of(kErrPathFileAccess);
+      // A file another program holds open is not replaced, as Windows refuses to delete it.
+      if (S_ISREG(old.st_mode) && HeldOpenByAnotherProcess(old.st_dev, old.st_ino)) {
+        throw RunError::Of(kErrPermissionDenied);
+      }
+      if (S_ISREG(old.st_mode)) mode = old.st_mode & 07777;
+    }
+    RemoveStaleTemporaries(dir_fd.get(), name);
+    std::string temp_name;
+    Fd out = CreateTemporary(dir_fd.get(), name, mode, temp_name);
+    try {
+      if (S_ISREG(old.st_mode)) ::fchmod(out.get(), mode);  // keep the mode the old file had
+      WritePayload(out.get(), payload);
+      if (::fsync(out.get()) != 0) Fail(errno);
+      if (::close(out.Release()) != 0) Fail(errno);
+      if (::renameat(dir_fd.get(), temp_name.c_str(), dir_fd.get(), name.c_str()) != 0) Fail(errno);
+    } catch (...) {
+      ::unlinkat(dir_fd.get(), temp_name.c_str(), 0);
+      throw;
+    }
+    ::fsync(dir_fd.get());  // the rename itself reaches the disk
+  }
+};
+
+}  // namespace
+
+FileSystem& NativeFileSystem() {
+  static LinuxFileSystem fs;
+  return fs;
+}
+
+}  // namespace ttu::platform

@@ -1,0 +1,139 @@
+// Starting a registration program on Linux: the command line split by the
+// Windows rules, the program found in the Wine prefix or on PATH, Windows
+// executables started through wine, and never a shell.
+#include <fcntl.h>
+#include <linux/close_range.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "platform/command_line.h"
+#include "platform/linux/fd.h"
+#include "platform/linux/path_mapping.h"
+#include "platform/linux/wine_prefix.h"
+#include "platform/process.h"
+#include "platform/run_error.h"
+
+extern char** environ;
+
+namespace ttu::platform {
+namespace {
+
+bool IsExecutableFile(const std::string& p) {
+  struct stat st {};
+  return ::stat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(p.c_str(), X_OK) == 0;
+}
+
+bool IsRegularFile(const std::string& p) {
+  struct stat st {};
+  return ::stat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// Looks `name` up in the folders of PATH.
+std::string SearchPath(const std::string& name) {
+  const char* path = std::getenv("PATH");
+  std::string dirs = path ? path : "/usr/local/bin:/usr/bin:/bin";
+  for (std::size_t start = 0, i = 0; i <= dirs.size(); ++i) {
+    if (i < dirs.size() && dirs[i] != ':') continue;
+    const std::string dir = i > start ? dirs.substr(start, i - start) : ".";
+    start = i + 1;
+    if (IsExecutableFile(dir + "/" + name)) return dir + "/" + name;
+  }
+  return "";
+}
+
+// A program named with a folder must be there; a bare name is looked for in
+// the prefix's windows\system32, then on PATH.
+std::string FindProgram(const std::string& program) {
+  if (program.find_first_of("\\/:") != std::string::npos) {
+    const std::string p = ToLinuxPath(program, WinePrefix());
+    return IsRegularFile(p) ? p : "";
+  }
+  const std::string in_system = ToLinuxPath("C:\\windows\\system32\\" + program, WinePrefix());
+  if (IsRegularFile(in_system)) return in_system;
+  return SearchPath(program);
+}
+
+bool IsWindowsExecutable(const std::string& p) {
+  Fd fd(::open(p.c_str(), O_RDONLY | O_CLOEXEC));
+  char magic[2] = {};
+  return fd && ReadFully(fd.get(), magic, 2, 0) && magic[0] == 'M' && magic[1] == 'Z';
+}
+
+// Runs in the grandchild: every descriptor but standard input, output and
+// error is closed when the program starts.
+void CloseOnExecAboveStderr() {
+  if (::close_range(3, ~0U, CLOSE_RANGE_CLOEXEC) == 0) return;
+  const long max = ::sysconf(_SC_OPEN_MAX);
+  for (int fd = 3; fd < (max > 0 ? max : 1024); ++fd) ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+}
+
+// Starts argv detached (the child outlives the updater and leaves no zombie)
+// and waits only until exec has succeeded or failed. Returns 0 or an errno.
+int SpawnDetached(const std::vector<std::string>& argv) {
+  std::vector<char*> args;
+  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  int pipefd[2];
+  if (::pipe2(pipefd, O_CLOEXEC) != 0) return errno;
+  const pid_t child = ::fork();
+  if (child < 0) {
+    const int err = errno;
+    ::close(pipefd[0]), ::close(pipefd[1]);
+    return err;
+  }
+  if (child == 0) {
+    ::close(pipefd[0]);
+    ::setsid();
+    const pid_t grandchild = ::fork();
+    if (grandchild != 0) ::_exit(grandchild < 0 ? 1 : 0);
+    CloseOnExecAboveStderr();
+    ::signal(SIGXFSZ, SIG_DFL);
+    ::execve(args[0], args.data(), environ);
+    const int err = errno;
+    (void)!::write(pipefd[1], &err, sizeof err);
+    ::_exit(127);
+  }
+  ::close(pipefd[1]);
+  int status = 0;
+  while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+  int err = 0;
+  ssize_t n;
+  while ((n = ::read(pipefd[0], &err, sizeof err)) < 0 && errno == EINTR) {
+  }
+  ::close(pipefd[0]);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return ECHILD;
+  return n == static_cast<ssize_t>(sizeof err) ? err : 0;
+}
+
+class LinuxLauncher final : public Launcher {
+ public:
+  void Launch(const std::string& command_line, int /*window_style: no meaning here*/) override {
+    auto args = SplitCommandLine(command_line);
+    if (args.empty()) throw RunError::Of(kErrFileNotFound);
+    const std::string program = FindProgram(args[0]);
+    if (program.empty()) throw RunError::Of(kErrFileNotFound);
+    args[0] = program;
+    if (IsWindowsExecutable(program)) {
+      const std::string wine = SearchPath("wine");
+      if (wine.empty()) throw RunError::Of(kErrFileNotFound);
+      args.insert(args.begin(), wine);
+    }
+    if (SpawnDetached(args) != 0) throw RunError::Of(kErrFileNotFound);
+  }
+};
+
+}  // namespace
+
+Launcher& NativeLauncher() {
+  static LinuxLauncher launcher;
+  return launcher;
+}
+
+}  // namespace ttu::platform

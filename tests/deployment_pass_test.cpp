@@ -1,0 +1,162 @@
+#include "deploy/deployment_pass.h"
+
+#include <gtest/gtest.h>
+
+#include "deploy/manifest.h"
+#include "tests/fakes.h"
+
+namespace ttu::deploy {
+namespace {
+
+using namespace test;
+
+class PassTest : public ::testing::Test {
+ protected:
+  PassTest() {
+    loc.kelmo = "C:\\K";
+    fs.files["C:\\K\\Tessiro\\Tessiro.exe"] = "exe";
+    fs.files["C:\\K\\Brenvia\\Brenvia.exe"] = "exe";
+  }
+  // Items as (descriptor, payload); sizes the tables as a press does.
+  void Package(const std::vector<std::pair<std::string, std::string>>& items) {
+    res.strings[100] = std::to_string(items.size());
+    for (std::size_t j = 0; j < items.size(); ++j) {
+      res.strings[101 + j] = items[j].first;
+      res.payloads[101 + j] = items[j].second;
+    }
+    SizeTables(tables, res);
+  }
+  int FinishedMessages() const {
+    int n = 0;
+    for (const auto& s : dialogs.shown) n += s.prompt == "Aggiornamento terminato!";
+    return n;
+  }
+
+  FakeResources res;
+  FakeFileSystem fs;
+  RecordingLauncher launcher;
+  FakeDialogs dialogs;
+  FakeLocations loc;
+  ItemTables tables;
+  DeploymentPass pass{tables, {res, fs, launcher, dialogs, loc}};
+};
+
+TEST_F(PassTest, ThisBuildsPackageIsWrittenAndTheEndIsAnnounced) {
+  Package({{"Dossaro.zip|<APPPATH>Tessiro/|N|", "zip bytes"}});
+  EXPECT_TRUE(pass.AggiornaFile());
+  EXPECT_EQ(fs.files["C:\\K\\Tessiro\\Dossaro.zip"], "zip bytes");
+  EXPECT_EQ(tables.ItemState[0][0], "X");
+  EXPECT_EQ(tables.TargetTemplate[0], "<APPPATH>Tessiro\\");
+  EXPECT_TRUE(launcher.launches.empty());
+  ASSERT_EQ(dialogs.shown.size(), 1u);
+  EXPECT_EQ(dialogs.shown[0].prompt, "Aggiornamento terminato!");
+  EXPECT_EQ(dialogs.shown[0].style, 64);
+  EXPECT_EQ(dialogs.shown[0].title, std::optional<std::string>("Kelmo S.r.l."));
+}
+
+TEST_F(PassTest, AllDoneTouchesNothingAndSucceeds) {
+  Package({{"a|<APPPATH>Tessiro/|S|", "a"}});
+  ASSERT_TRUE(pass.AggiornaFile());
+  fs.writes.clear(), fs.probes.clear(), launcher.launches.clear(), res.string_reads.clear();
+  EXPECT_TRUE(pass.AggiornaFile());
+  EXPECT_TRUE(fs.writes.empty());
+  EXPECT_TRUE(fs.probes.empty());
+  EXPECT_TRUE(launcher.launches.empty());
+  EXPECT_TRUE(res.string_reads.empty());
+  EXPECT_EQ(FinishedMessages(), 2);
+}
+
+TEST_F(PassTest, FailureInTheMiddleStopsSilentlyAndTheNextPassPicksUpThere) {
+  Package({{"a.zip|<APPPATH>Tessiro/|N|", "A"},
+           {"b.dll|<APPPATH>Brenvia/|S|R", "B"},
+           {"c.zip|<APPPATH>Tessiro/|N|", "C"}});
+  fs.fail_writes["C:\\K\\Brenvia\\b.dll"] = kErrPermissionDenied;  // held open
+  EXPECT_FALSE(pass.AggiornaFile());
+  EXPECT_EQ(tables.ItemState[0][0], "X");
+  EXPECT_EQ(tables.ItemState[1][0], "S");
+  EXPECT_EQ(tables.FileName[2], "") << "item 2 not visited";
+  EXPECT_EQ(tables.ItemState[2][0], "");
+  EXPECT_TRUE(dialogs.shown.empty()) << "an abandoned pass says nothing";
+  EXPECT_TRUE(launcher.launches.empty());
+
+  fs.fail_writes.clear();
+  fs.writes.clear();
+  res.string_reads.clear();
+  res.payload_reads.clear();
+  EXPECT_TRUE(pass.AggiornaFile());
+  EXPECT_EQ(fs.writes, (std::vector<std::string>{"C:\\K\\Brenvia\\b.dll", "C:\\K\\Tessiro\\c.zip"}));
+  EXPECT_EQ(res.string_reads, (std::vector<uint32_t>{102, 103}));
+  EXPECT_EQ(res.payload_reads, (std::vector<uint32_t>{102, 103}));
+  ASSERT_EQ(launcher.launches.size(), 2u) << "registered after the write";
+  EXPECT_EQ(fs.files["C:\\K\\Tessiro\\c.zip"], "C");
+}
+
+TEST_F(PassTest, TemplatesAreResolvedOncePerRunAndLetterCaseMakesTwoRows) {
+  fs.files.erase("C:\\K\\Tessiro\\Tessiro.exe");
+  fs.files["D:\\T\\Tessiro.exe"] = "";
+  dialogs.input_answers = {"D:\\T", "D:\\T"};
+  Package({{"a|<APPPATH>Tessiro/|N|", "a"},
+           {"b|<APPPATH>Tessiro\\|N|", "b"},  // the same template once "/" is turned
+           {"c|<APPPATH>TESSIRO/|N|", "c"}});
+  EXPECT_TRUE(pass.AggiornaFile());
+  int prompts = 0;
+  for (const auto& s : dialogs.shown) prompts += s.kind == "input";
+  EXPECT_EQ(prompts, 2);
+  EXPECT_EQ(tables.PathCache[0][0], "<APPPATH>Tessiro\\");
+  EXPECT_EQ(tables.PathCache[1][0], "<APPPATH>TESSIRO\\");
+  EXPECT_EQ(tables.PathCache[2][0], "");
+  EXPECT_EQ(fs.files["D:\\T\\b"], "b");
+}
+
+TEST_F(PassTest, UnresolvedFolderFailsTheItemAndStaysCachedForTheRun) {
+  Package({{"a|<APPPATH>Zelmo/|N|", "a"}});
+  EXPECT_FALSE(pass.AggiornaFile());
+  EXPECT_FALSE(pass.AggiornaFile());
+  EXPECT_TRUE(fs.writes.empty()) << "nothing lands in the current folder";
+  EXPECT_EQ(dialogs.shown.size(), 1u) << "resolved (and reported) once per run";
+  EXPECT_EQ(tables.ItemState[0][0], "N");
+  SizeTables(tables, res);  // a new press forgets the cache
+  EXPECT_FALSE(pass.AggiornaFile());
+  EXPECT_EQ(dialogs.shown.size(), 2u);
+}
+
+TEST_F(PassTest, ManifestFailuresAbandonThePassOnEveryAttempt) {
+  Package({{"a|<APPPATH>Tessiro/|N|", "a"}, {"b|<APPPATH>Tessiro/|N", "b"}});
+  EXPECT_FALSE(pass.AggiornaFile());
+  EXPECT_EQ(tables.ItemState[1][0], "N") << "fields before the missing one are stored";
+  EXPECT_FALSE(pass.AggiornaFile());
+  res.strings[102] = "b|<APPPATH>Tessiro/|N|";
+  res.payloads.erase(102);
+  EXPECT_FALSE(pass.AggiornaFile());
+  EXPECT_EQ(fs.files.count("C:\\K\\Tessiro\\b"), 0u);
+  res.payloads[102] = "b";
+  EXPECT_TRUE(pass.AggiornaFile());
+}
+
+TEST_F(PassTest, FailedRegistrationLaunchRepeatsTheWriteAndTheLaunch) {
+  Package({{"x.dll|<APPPATH>Brenvia/|S|R4", "X"}});
+  launcher.fail_on = "/nologo";
+  EXPECT_FALSE(pass.AggiornaFile());
+  EXPECT_EQ(fs.writes.size(), 1u);
+  launcher.fail_on.clear();
+  EXPECT_TRUE(pass.AggiornaFile());
+  EXPECT_EQ(fs.writes.size(), 2u);
+  EXPECT_EQ(launcher.launches.size(), 2u);
+}
+
+TEST_F(PassTest, ASecondPassRequestedFromInsideADialogIsDropped) {
+  Package({{"a|<APPPATH>Tessiro/|N|", "a"}});
+  int nested = 0;
+  dialogs.while_open = [&] {
+    EXPECT_TRUE(pass.Running());
+    EXPECT_FALSE(pass.AggiornaFile());
+    ++nested;
+  };
+  EXPECT_TRUE(pass.AggiornaFile());
+  EXPECT_EQ(nested, 1);
+  EXPECT_EQ(fs.writes.size(), 1u);
+  EXPECT_FALSE(pass.Running());
+}
+
+}  // namespace
+}  // namespace ttu::deploy
