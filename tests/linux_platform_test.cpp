@@ -1,0 +1,237 @@
+// The Linux files, paths and launcher, on real folders and processes.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <thread>
+
+#include "platform/command_line.h"
+#include "platform/files.h"
+#include "platform/linux/path_mapping.h"
+#include "platform/process.h"
+#include "platform/run_error.h"
+#include "tests/test_util.h"
+
+namespace ttu::platform {
+namespace {
+
+using namespace test;
+namespace fs = std::filesystem;
+
+Blob Memory(const std::string& s) { return Blob{"", s.data(), 0, s.size()}; }
+
+int32_t ErrorOf(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const RunError& e) {
+    return e.Number();
+  }
+  return 0;
+}
+
+// A prefix whose drive C: is a folder of its own, set as this process's WINEPREFIX.
+class PrefixTest : public ::testing::Test {
+ protected:
+  PrefixTest() {
+    fs::create_directories(prefix / "drive_c/Programmi/Kelmo/Tessiro");
+    fs::create_directories(prefix / "dosdevices");
+    fs::create_symlink("../drive_c", prefix / "dosdevices/c:");
+    ::setenv("WINEPREFIX", prefix.path().c_str(), 1);
+  }
+  std::string DriveC(const std::string& rel) const { return prefix / ("drive_c/" + rel); }
+  TempDir prefix;
+  FileSystem& files = NativeFileSystem();
+};
+
+TEST_F(PrefixTest, WindowsPathsMapIntoThePrefixIgnoringLetterCase) {
+  EXPECT_EQ(ToLinuxPath("C:\\PROGRAMMI\\kelmo\\Tessiro\\", prefix.path()),
+            prefix / "dosdevices/c:/Programmi/Kelmo/Tessiro/");
+  EXPECT_EQ(ToLinuxPath("c:/Programmi/Nuovo\\a.zip", prefix.path()),
+            prefix / "dosdevices/c:/Programmi/Nuovo/a.zip");
+  EXPECT_EQ(ToLinuxPath("\\Kelmo\\", prefix.path()), "/Kelmo/");
+  EXPECT_EQ(ToLinuxPath(DriveC("Programmi"), prefix.path()), DriveC("Programmi"));
+  EXPECT_EQ(ToLinuxPath("Dossaro.zip", prefix.path()), "Dossaro.zip");
+  EXPECT_EQ(ErrorOf([&] { ToLinuxPath(std::string("C:\\a\0b", 6), prefix.path()); }), 52);
+  EXPECT_EQ(ErrorOf([&] { ToLinuxPath("C:\\" + std::string(300, 'a'), prefix.path()); }), 52);
+}
+
+TEST_F(PrefixTest, ExistenceCountsFilesOnly) {
+  WriteFile(DriveC("Programmi/Kelmo/Tessiro/Tessiro.exe"), "x");
+  WriteFile(DriveC("Programmi/Kelmo/.Hidden.exe"), "x");
+  EXPECT_TRUE(files.FileExists("C:\\Programmi\\Kelmo\\Tessiro\\Tessiro.exe"));
+  EXPECT_TRUE(files.FileExists("c:\\programmi\\kelmo\\tessiro\\TESSIRO.EXE"));
+  EXPECT_FALSE(files.FileExists("C:\\Programmi\\Kelmo\\Tessiro"));
+  EXPECT_FALSE(files.FileExists("C:\\Programmi\\Kelmo\\Tessiro\\"));
+  EXPECT_FALSE(files.FileExists("C:\\Programmi\\Kelmo\\.Hidden.exe"));
+  EXPECT_FALSE(files.FileExists("C:\\Nowhere\\Tessiro.exe"));
+  EXPECT_EQ(ErrorOf([&] { files.FileExists(std::string("C:\\x\0", 5)); }), 52);
+}
+
+TEST_F(PrefixTest, ReplacementWritesExactlyThePayloadAndKeepsTheMode) {
+  const std::string target = DriveC("Programmi/Kelmo/Tessiro/Dossaro.zip");
+  WriteFile(target, std::string(100000, 'o'));
+  ::chmod(target.c_str(), 0640);
+  files.ReplaceFile("C:\\Programmi\\Kelmo\\Tessiro\\Dossaro.zip", Memory("short"));
+  EXPECT_EQ(ReadFile(target), "short");
+  struct stat st {};
+  ::stat(target.c_str(), &st);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+  // From a byte range of a file, as the updater's own payloads are.
+  const std::string source = prefix / "source.bin";
+  const std::string bytes = PseudoRandomBytes(3 * 4096 + 17, 7);
+  WriteFile(source, "HEADER" + bytes + "TRAILER");
+  files.ReplaceFile("C:\\Programmi\\Kelmo\\Tessiro\\Dossaro.zip", Blob{source, nullptr, 6, bytes.size()});
+  EXPECT_EQ(ReadFile(target), bytes);
+  EXPECT_EQ(ListDir(DriveC("Programmi/Kelmo/Tessiro")), std::vector<std::string>{"Dossaro.zip"});
+}
+
+TEST_F(PrefixTest, MissingOrUnwritableFolderAndFolderTargetsFail) {
+  EXPECT_EQ(ErrorOf([&] { files.ReplaceFile("C:\\Nuovo\\a.zip", Memory("a")); }), kErrPathNotFound);
+  fs::create_directories(DriveC("Programmi/Kelmo/Tessiro/sub"));
+  EXPECT_EQ(ErrorOf([&] { files.ReplaceFile("C:\\Programmi\\Kelmo\\Tessiro\\sub", Memory("a")); }),
+            kErrPathFileAccess);
+  EXPECT_EQ(ErrorOf([&] { files.ReplaceFile("C:\\Programmi\\Kelmo\\Tessiro\\", Memory("a")); }),
+            kErrPathFileAccess);
+  if (::geteuid() != 0) {  // root writes anywhere
+    ::chmod(DriveC("Programmi/Kelmo/Tessiro").c_str(), 0555);
+    EXPECT_EQ(ErrorOf([&] { files.ReplaceFile("C:\\Programmi\\Kelmo\\Tessiro\\a", Memory("a")); }),
+              kErrPermissionDenied);
+  }
+}
+
+TEST_F(PrefixTest, FileHeldOpenByAnotherProcessIsNotReplaced) {
+  const std::string target = DriveC("Programmi/Kelmo/Tessiro/Dossaro.zip");
+  WriteFile(target, "old");
+  int ready[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  const pid_t holder = ::fork();
+  if (holder == 0) {
+    const int fd = ::open(target.c_str(), O_RDONLY);
+    (void)!::write(ready[1], "r", 1);
+    ::pause();
+    ::_exit(fd < 0);
+  }
+  char c;
+  ASSERT_EQ(::read(ready[0], &c, 1), 1);
+  EXPECT_EQ(ErrorOf([&] { files.ReplaceFile("C:\\Programmi\\Kelmo\\Tessiro\\Dossaro.zip", Memory("new")); }),
+            kErrPermissionDenied);
+  EXPECT_EQ(ReadFile(target), "old");
+  ::kill(holder, SIGKILL);
+  ::waitpid(holder, nullptr, 0);
+  files.ReplaceFile("C:\\Programmi\\Kelmo\\Tessiro\\Dossaro.zip", Memory("new"));
+  EXPECT_EQ(ReadFile(target), "new");
+  ::close(ready[0]), ::close(ready[1]);
+}
+
+TEST_F(PrefixTest, WriteFailingHalfWayLeavesTheOldFileAndNoTemporary) {
+  const std::string dir = DriveC("Programmi/Kelmo/Tessiro");
+  WriteFile(dir + "/Dossaro.zip", "old bytes");
+  const std::string big = PseudoRandomBytes(1 << 20, 3);
+  const pid_t child = ::fork();
+  if (child == 0) {  // a file-size limit below the payload's size
+    rlimit lim{64 * 1024, 64 * 1024};
+    ::setrlimit(RLIMIT_FSIZE, &lim);
+    const int32_t err = ErrorOf([&] { files.ReplaceFile("C:\\Programmi\\Kelmo\\Tessiro\\Dossaro.zip", Memory(big)); });
+    ::_exit(err == kErrDiskFull ? 0 : 1);
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(ReadFile(dir + "/Dossaro.zip"), "old bytes");
+  EXPECT_EQ(ListDir(dir), std::vector<std::string>{"Dossaro.zip"});
+}
+
+TEST_F(PrefixTest, LinksAreReplacedNotFollowedAndStaleTemporariesGo) {
+  const std::string dir = DriveC("Programmi/Kelmo/Tessiro");
+  const std::string elsewhere = prefix / "elsewhere";
+  WriteFile(elsewhere, "untouched");
+  fs::create_symlink(elsewhere, dir + "/Dossaro.zip");
+  WriteFile(dir + "/.Dossaro.zip.tessiro-update-123", "left by a killed run");
+  files.ReplaceFile("C:\\Programmi\\Kelmo\\Tessiro\\Dossaro.zip", Memory("new"));
+  EXPECT_EQ(ReadFile(elsewhere), "untouched");
+  EXPECT_FALSE(fs::is_symlink(dir + "/Dossaro.zip"));
+  EXPECT_EQ(ReadFile(dir + "/Dossaro.zip"), "new");
+  EXPECT_EQ(ListDir(dir), std::vector<std::string>{"Dossaro.zip"});
+}
+
+TEST(CommandLine, SplitsByTheWindowsRules) {
+  using V = std::vector<std::string>;
+  EXPECT_EQ(SplitCommandLine("regsvr32.exe \"C:\\a b\\x.dll\" /s"), (V{"regsvr32.exe", "C:\\a b\\x.dll", "/s"}));
+  EXPECT_EQ(SplitCommandLine("\"C:\\P F\\regasm.exe\" /nologo \"C:\\K\\a.dll\" /tlb:my lib.tlb"),
+            (V{"C:\\P F\\regasm.exe", "/nologo", "C:\\K\\a.dll", "/tlb:my", "lib.tlb"}));
+  EXPECT_EQ(SplitCommandLine("p a\\\\\\\"b \"c\\\\\" d\\e \"x\"\"y\""),
+            (V{"p", "a\\\"b", "c\\", "d\\e", "x\"y"}));
+  EXPECT_EQ(SplitCommandLine("  \"C:\\dir\\\"rest  "), (V{"C:\\dir\\", "rest"}));
+  EXPECT_EQ(SplitCommandLine(""), V{});
+  EXPECT_EQ(SplitCommandLine("p \"\""), (V{"p", ""}));
+}
+
+class LauncherTest : public PrefixTest {
+ protected:
+  LauncherTest() {
+    ::setenv("TTU_RECORD", record.c_str(), 1);
+    fs::create_directories(DriveC("windows/system32"));
+    fs::create_directories(DriveC("windows/Microsoft.NET/Framework/v4.0.30319"));
+  }
+  void Install(const std::string& rel) {
+    fs::copy_file(TTU_RECORD_ARGS, DriveC(rel), fs::copy_options::overwrite_existing);
+  }
+  // What the stand-in recorded, once `runs` runs have finished.
+  std::string Recorded(int runs) {
+    for (int k = 0; k < 500; ++k) {
+      if (Exists(record)) {
+        const std::string r = ReadFile(record);
+        int ends = 0;
+        for (std::size_t p = 0; (p = r.find("end\n", p)) != std::string::npos; ++p) ++ends;
+        if (ends >= runs) return r;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return "<timeout>";
+  }
+  std::string record = prefix / "record.txt";
+  Launcher& launcher = NativeLauncher();
+};
+
+TEST_F(LauncherTest, BareProgramIsFoundInSystem32AndGetsItsArgumentsVerbatim) {
+  Install("windows/system32/regsvr32.exe");
+  const std::string nasty = "C:\\K K\\a;b $(touch pwned) `id` 'q'.dll";
+  launcher.Launch("regsvr32.exe \"" + nasty + "\" /s", kHide);
+  const std::string r = Recorded(1);
+  EXPECT_NE(r.find("argc 3\n"), std::string::npos) << r;
+  EXPECT_NE(r.find("arg " + nasty + "\narg /s\n"), std::string::npos) << r;
+  EXPECT_NE(r.find("fds 0 1 2 3 \n"), std::string::npos) << "only stdio (and its listing) inherited: " << r;
+  EXPECT_FALSE(Exists("pwned"));
+  // The launch leaves no child of ours behind, not even a zombie.
+  EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
+}
+
+TEST_F(LauncherTest, ProgramWithAFolderMustBeThereLetterCaseIgnored) {
+  Install("windows/Microsoft.NET/Framework/v4.0.30319/regasm.exe");
+  launcher.Launch("\"C:\\WINDOWS\\microsoft.net\\Framework\\v4.0.30319\\regasm.exe\" /codebase \"C:\\K\\a.dll\"", kHide);
+  EXPECT_NE(Recorded(1).find("arg /codebase\narg C:\\K\\a.dll\n"), std::string::npos);
+  EXPECT_EQ(ErrorOf([&] {
+              launcher.Launch("\"C:\\WINDOWS\\Microsoft.NET\\Framework\\v2.0.50727\\regasm.exe\" /nologo", 2);
+            }),
+            kErrFileNotFound);
+  EXPECT_EQ(ErrorOf([&] { launcher.Launch("no-such-program-anywhere.exe /s", kHide); }), kErrFileNotFound);
+}
+
+TEST_F(LauncherTest, WindowsExecutableNeedsWine) {
+  WriteFile(DriveC("windows/system32/regsvr32.exe"), "MZ\x90\x00 not really");
+  ::chmod(DriveC("windows/system32/regsvr32.exe").c_str(), 0755);
+  const char* path = std::getenv("PATH");
+  const std::string saved = path ? path : "";
+  ::setenv("PATH", prefix.path().c_str(), 1);  // no wine on it
+  EXPECT_EQ(ErrorOf([&] { launcher.Launch("regsvr32.exe \"x.dll\" /s", kHide); }), kErrFileNotFound);
+  ::setenv("PATH", saved.c_str(), 1);
+}
+
+}  // namespace
+}  // namespace ttu::platform
