@@ -18,13 +18,9 @@ platform::WindowLayout Form1Layout() {
   return l;
 }
 
-Form1::Form1() {
-  window_ = platform::ShowMainWindow(Form1Layout(), {[this] { cmdAvviaConTimer_Click(); },
-                                                     [this] { Timer_Timer(); }});
+Form1::Form1(const deploy::DeployServices& services, const WindowFactory& show_window)
+    : s_(services), pass_(tables, services) {
+  window_ = show_window(Form1Layout(), {[this] { cmdAvviaConTimer_Click(); }, [this] { Timer_Timer(); }});
 }
-
-void Form1::cmdAvviaConTimer_Click() {}
-
-void Form1::Timer_Timer() {}
 
 }  // namespace ttu::app

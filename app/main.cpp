@@ -2,15 +2,24 @@
 #include <memory>
 
 #include "app/form1.h"
-#include "platform/main_window.h"
+#include "platform/files.h"
+#include "platform/process.h"
+#include "platform/registry_api.h"
+#include "platform/resources.h"
+#include "registry/module2.h"
 
 namespace ttu::app {
 namespace {
 
+std::unique_ptr<registry::Module2> module2;
 std::unique_ptr<Form1> form1;
 
 void Main() {
-  if (!form1) form1 = std::make_unique<Form1>();
+  if (form1) return;
+  module2 = std::make_unique<registry::Module2>(platform::NativeRegistry(), platform::NativeDialogs());
+  const deploy::DeployServices services{platform::OwnResources(), platform::NativeFileSystem(),
+                                        platform::NativeLauncher(), platform::NativeDialogs(), *module2};
+  form1 = std::make_unique<Form1>(services, platform::ShowMainWindow);
 }
 
 }  // namespace

@@ -92,6 +92,17 @@ void RunModal(Fl_Window& w) {
   while (w.shown()) Fl::wait();
 }
 
+// Text as an FLTK label draws it: "\n" alone for a line break, "@@" for "@".
+std::string DisplayText(const std::string& s) {
+  std::string out;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    if (s[i] == '\r' && i + 1 < s.size() && s[i + 1] == '\n') continue;
+    if (s[i] == '@') out += '@';  // a single "@" would start an FLTK symbol
+    out += s[i] == '\r' ? '\n' : s[i];
+  }
+  return out;
+}
+
 void MeasureText(const std::string& s, int& w, int& h) {
   fl_open_display();
   fl_font(FL_HELVETICA, kFontSize);
@@ -115,10 +126,11 @@ class FltkDialogs final : public Dialogs {
  public:
   int MessageBox(const std::string& prompt, int style,
                  const std::optional<std::string>& title) override {
+    const std::string text = DisplayText(prompt);
     const IconLook* icon = IconFor(style);
     const auto buttons = ButtonsFor(style);
     int tw = 0, th = 0;
-    MeasureText(prompt, tw, th);
+    MeasureText(text, tw, th);
     const int text_x = kMargin + (icon ? kIconSize + kMargin : 0);
     const int body_h = std::max(th, icon ? kIconSize : 0);
     const int row_w = static_cast<int>(buttons.size()) * (kButtonW + kMargin) - kMargin;
@@ -141,7 +153,7 @@ class FltkDialogs final : public Dialogs {
       b->labelfont(FL_HELVETICA_BOLD);
       b->labelsize(26);
     }
-    MakeLabel(text_x, kMargin, tw, body_h, prompt);
+    MakeLabel(text_x, kMargin, tw, body_h, text);
     const int default_index = (style & 0x300) >> 8;
     int x = (win_w - row_w) / 2;
     for (std::size_t k = 0; k < buttons.size(); ++k, x += kButtonW + kMargin) {
@@ -160,8 +172,9 @@ class FltkDialogs final : public Dialogs {
 
   std::string InputBox(const std::string& prompt, const std::string& title,
                        const std::string& default_text) override {
+    const std::string text = DisplayText(prompt);
     int tw = 0, th = 0;
-    MeasureText(prompt, tw, th);
+    MeasureText(text, tw, th);
     const int win_w = std::max(tw, 420) + 2 * kMargin;
     const int input_y = kMargin + th + kMargin;
     const int buttons_y = input_y + kButtonH + kMargin;
@@ -175,7 +188,7 @@ class FltkDialogs final : public Dialogs {
     st.window = &w;
     st.dismiss = kResultCancel;
     w.callback(OnClose, &st);
-    MakeLabel(kMargin, kMargin, win_w - 2 * kMargin, th, prompt);
+    MakeLabel(kMargin, kMargin, win_w - 2 * kMargin, th, text);
     auto* input = new Fl_Input(kMargin, input_y, win_w - 2 * kMargin, kButtonH);
     input->textsize(kFontSize);
     input->value(default_text.c_str());
