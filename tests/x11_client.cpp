@@ -4,7 +4,11 @@
 #include <X11/Xutil.h>
 
 #include <chrono>
+#include <fstream>
 #include <thread>
+#include <vector>
+
+#include "tools/crc32.h"
 
 namespace ttu::test {
 
@@ -56,6 +60,66 @@ void X11Client::Close(Window w) {
   ev.xclient.data.l[1] = CurrentTime;
   XSendEvent(display_, w, False, NoEventMask, &ev);
   XFlush(display_);
+}
+
+namespace {
+
+void Be32(std::vector<uint8_t>& out, uint32_t v) {
+  for (int k = 3; k >= 0; --k) out.push_back(static_cast<uint8_t>(v >> (8 * k)));
+}
+
+void Chunk(std::vector<uint8_t>& png, const char* type, const std::vector<uint8_t>& data) {
+  Be32(png, static_cast<uint32_t>(data.size()));
+  std::vector<uint8_t> body(type, type + 4);
+  body.insert(body.end(), data.begin(), data.end());
+  png.insert(png.end(), body.begin(), body.end());
+  Be32(png, Crc32(0, body.data(), body.size()));
+}
+
+// A zlib stream of stored (uncompressed) deflate blocks.
+std::vector<uint8_t> Stored(const std::vector<uint8_t>& raw) {
+  std::vector<uint8_t> z{0x78, 0x01};
+  uint32_t a = 1, b = 0;
+  for (uint8_t c : raw) a = (a + c) % 65521, b = (b + a) % 65521;
+  for (std::size_t pos = 0; pos < raw.size() || pos == 0;) {
+    const std::size_t n = std::min<std::size_t>(65535, raw.size() - pos);
+    z.push_back(pos + n == raw.size() ? 1 : 0);
+    z.push_back(uint8_t(n)), z.push_back(uint8_t(n >> 8));
+    z.push_back(uint8_t(~n)), z.push_back(uint8_t(~n >> 8));
+    z.insert(z.end(), raw.begin() + static_cast<long>(pos), raw.begin() + static_cast<long>(pos + n));
+    pos += n;
+    if (n == 0) break;
+  }
+  Be32(z, (b << 16) | a);
+  return z;
+}
+
+}  // namespace
+
+bool X11Client::SavePng(const WindowInfo& w, const std::string& path) {
+  XImage* img = XGetImage(display_, w.id, 0, 0, static_cast<unsigned>(w.width),
+                          static_cast<unsigned>(w.height), AllPlanes, ZPixmap);
+  if (!img) return false;
+  std::vector<uint8_t> raw;
+  for (int y = 0; y < w.height; ++y) {
+    raw.push_back(0);  // no filter
+    for (int x = 0; x < w.width; ++x) {
+      const unsigned long p = XGetPixel(img, x, y);
+      raw.push_back(uint8_t(p >> 16)), raw.push_back(uint8_t(p >> 8)), raw.push_back(uint8_t(p));
+    }
+  }
+  XDestroyImage(img);
+  std::vector<uint8_t> png{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  std::vector<uint8_t> header;
+  Be32(header, static_cast<uint32_t>(w.width));
+  Be32(header, static_cast<uint32_t>(w.height));
+  header.insert(header.end(), {8, 2, 0, 0, 0});  // 8-bit RGB
+  Chunk(png, "IHDR", header);
+  Chunk(png, "IDAT", Stored(raw));
+  Chunk(png, "IEND", {});
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(png.data()), static_cast<std::streamsize>(png.size()));
+  return static_cast<bool>(out);
 }
 
 }  // namespace ttu::test

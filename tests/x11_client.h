@@ -24,6 +24,8 @@ class X11Client {
   std::optional<WindowInfo> WaitForWindow(const std::string& title, int timeout_ms);
   // Sends WM_DELETE_WINDOW, as the close box of a window manager does.
   void Close(Window w);
+  // Saves what the window shows as a PNG file; false on failure.
+  bool SavePng(const WindowInfo& w, const std::string& path);
 
  private:
   std::optional<WindowInfo> Find(Window root, const std::string& title);

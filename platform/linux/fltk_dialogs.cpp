@@ -87,6 +87,7 @@ void OnClose(Fl_Widget*, void* data) {
 }
 
 void RunModal(Fl_Window& w) {
+  w.position((Fl::w() - w.w()) / 2, (Fl::h() - w.h()) / 3);
   w.set_modal();
   w.show();
   while (w.shown()) Fl::wait();
@@ -112,6 +113,7 @@ void MeasureText(const std::string& s, int& w, int& h) {
     w = kMaxTextWidth, h = 0;
     fl_measure(s.c_str(), w, h, 0);
   }
+  w += 4;  // slack, so that the label does not wrap at the measured width
 }
 
 Fl_Box* MakeLabel(int x, int y, int w, int h, const std::string& s) {

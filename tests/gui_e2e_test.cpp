@@ -1,0 +1,175 @@
+// The packed updater in a real window (under Xvfb in CI), driven the way a
+// person drives it: the pointer, clicks and keys of xdotool.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <thread>
+
+#include "tests/test_util.h"
+#include "tests/x11_client.h"
+
+namespace ttu::test {
+namespace {
+
+const std::string kUpdater = TTU_UPDATER_EXE;
+const std::string kPayload = TTU_DOSSARO_ZIP;
+constexpr const char* kTitle = "Tessiro Tiny Updater";
+constexpr const char* kDoneTitle = "Kelmo S.r.l.";
+
+void Sleep(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+void Xdotool(const std::vector<std::string>& args) {
+  std::vector<std::string> argv{"/usr/bin/xdotool"};
+  argv.insert(argv.end(), args.begin(), args.end());
+  const auto r = RunProgram(argv);
+  ASSERT_EQ(r.status, 0) << r.output;
+}
+
+void ClickAt(int x, int y) {
+  Xdotool({"mousemove", std::to_string(x), std::to_string(y)});
+  Sleep(50);
+  Xdotool({"click", "1"});
+}
+
+void ClickCentre(const WindowInfo& w) { ClickAt(w.x + w.width / 2, w.y + w.height / 2); }
+
+// A lone OK button sits at the bottom centre of a message box.
+void ClickOk(const WindowInfo& w) { ClickAt(w.x + w.width / 2, w.y + w.height - 26); }
+
+// Keys go to the window under the pointer (no window manager).
+void TypeInto(const WindowInfo& w, const std::string& text) {
+  Xdotool({"mousemove", std::to_string(w.x + w.width / 2), std::to_string(w.y + 10)});
+  Sleep(100);
+  Xdotool({"type", "--delay", "20", text});
+  Xdotool({"key", "Return"});
+}
+
+bool SameBytes(const std::string& a, const std::string& b) {
+  return RunProgram({"/usr/bin/cmp", "-s", a, b}).status == 0;
+}
+
+class E2eTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!x.ok()) GTEST_SKIP() << "no X display (scripts/test starts Xvfb)";
+    const auto r = RunProgram({"/bin/bash", std::string(TTU_SOURCE_DIR) + "/scripts/make-demo-prefix", prefix.path()});
+    ASSERT_EQ(r.status, 0) << r.output;
+  }
+  void TearDown() override {
+    if (pid > 0 && WaitExit(pid, 0) == -1) {
+      ::kill(pid, SIGKILL);
+      WaitExit(pid, 2000);
+    }
+    for (pid_t h : holders) ::kill(h, SIGKILL), ::waitpid(h, nullptr, 0);
+  }
+  WindowInfo Start() {
+    pid = Spawn({kUpdater}, cwd.path(), {"WINEPREFIX=" + prefix.path()});
+    auto w = x.WaitForWindow(kTitle, 10000);
+    if (!w) ADD_FAILURE() << "the window did not appear";
+    return w.value_or(WindowInfo{});
+  }
+  // Another program keeps the file open until it is killed.
+  pid_t HoldOpen(const std::string& path) {
+    int ready[2];
+    if (::pipe(ready) != 0) return -1;
+    const pid_t h = ::fork();
+    if (h == 0) {
+      const int fd = ::open(path.c_str(), O_RDONLY);
+      (void)!::write(ready[1], "r", 1);
+      ::pause();
+      ::_exit(fd < 0);
+    }
+    char c;
+    (void)!::read(ready[0], &c, 1);
+    ::close(ready[0]), ::close(ready[1]);
+    holders.push_back(h);
+    return h;
+  }
+  void Release(pid_t h) {
+    ::kill(h, SIGKILL);
+    ::waitpid(h, nullptr, 0);
+    holders.erase(std::remove(holders.begin(), holders.end(), h), holders.end());
+  }
+  std::string Tessiro(const std::string& name) const {
+    return prefix / ("drive_c/Programmi/Kelmo/Tessiro/" + name);
+  }
+  void ExpectCompletion(int timeout_ms) {
+    const auto done = x.WaitForWindow(kDoneTitle, timeout_ms);
+    ASSERT_TRUE(done.has_value()) << "no \"Aggiornamento terminato!\"";
+    EXPECT_EQ(WaitExit(pid, 300), -1) << "the process waits for the message to be closed";
+    ClickOk(*done);
+    EXPECT_EQ(WaitExit(pid, 10000), 0);
+  }
+
+  X11Client x;
+  TempDir cwd, prefix;
+  pid_t pid = -1;
+  std::vector<pid_t> holders;
+};
+
+TEST_F(E2eTest, WindowAppearsAndClosingItEndsTheProcessWithNothingWritten) {
+  const WindowInfo w = Start();
+  EXPECT_EQ(w.width, 557);
+  EXPECT_EQ(w.height, 137);
+  std::filesystem::create_directories(TTU_SCREENSHOT_DIR);
+  EXPECT_TRUE(x.SavePng(w, std::string(TTU_SCREENSHOT_DIR) + "/main-window.png"));
+  EXPECT_EQ(WaitExit(pid, 200), -1) << "the updater stays up until closed";
+  x.Close(w.id);
+  EXPECT_EQ(WaitExit(pid, 5000), 0);
+  EXPECT_TRUE(ListDir(cwd.path()).empty());
+  EXPECT_FALSE(Exists(Tessiro("Dossaro.zip")));
+}
+
+TEST_F(E2eTest, PressingTheButtonDeploysThePackageAndSaysSo) {
+  ClickCentre(Start());
+  ExpectCompletion(60000);
+  EXPECT_TRUE(SameBytes(Tessiro("Dossaro.zip"), kPayload));
+  EXPECT_TRUE(ListDir(cwd.path()).empty());
+}
+
+TEST_F(E2eTest, TheTessiroFolderIsTypedWhenTheRegistryDoesNotKnowIt) {
+  // No maker key: the program-files fallback holds no Tessiro either.
+  WriteFile(prefix / "system.reg", "WINE REGISTRY Version 2\n\n[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion]\n"
+                                   "\"ProgramFilesDir\"=\"C:\\\\Program Files\"\n");
+  std::filesystem::create_directories(prefix / "drive_c/Altrove/Tessiro");
+  WriteFile(prefix / "drive_c/Altrove/Tessiro/Tessiro.exe", "MZ");
+  ClickCentre(Start());
+  const auto setup = x.WaitForWindow("Setup", 10000);
+  ASSERT_TRUE(setup.has_value()) << "no \"Setup\" box";
+  TypeInto(*setup, "C:\\Altrove\\Tessiro");
+  ExpectCompletion(60000);
+  EXPECT_TRUE(SameBytes(prefix / "drive_c/Altrove/Tessiro/Dossaro.zip", kPayload));
+}
+
+TEST_F(E2eTest, AFileHeldOpenIsRetriedOnTheTimerUntilReleased) {
+  WriteFile(Tessiro("Dossaro.zip"), "old");
+  const pid_t holder = HoldOpen(Tessiro("Dossaro.zip"));
+  ClickCentre(Start());
+  Sleep(2000);
+  EXPECT_FALSE(x.WaitForWindow(kDoneTitle, 0).has_value()) << "the first pass must fail";
+  EXPECT_EQ(ReadFile(Tessiro("Dossaro.zip")), "old");
+  Release(holder);
+  ExpectCompletion(30000);  // the next tick, 20 s after the press
+  EXPECT_TRUE(SameBytes(Tessiro("Dossaro.zip"), kPayload));
+}
+
+TEST_F(E2eTest, ClosingTheWindowWhileRetriesArePendingEndsAtOnce) {
+  WriteFile(Tessiro("Dossaro.zip"), "old");
+  HoldOpen(Tessiro("Dossaro.zip"));
+  const WindowInfo w = Start();
+  ClickCentre(w);
+  Sleep(1500);
+  x.Close(w.id);
+  EXPECT_EQ(WaitExit(pid, 5000), 0);
+  EXPECT_EQ(ReadFile(Tessiro("Dossaro.zip")), "old");
+  EXPECT_EQ(ListDir(prefix / "drive_c/Programmi/Kelmo/Tessiro"),
+            (std::vector<std::string>{"Dossaro.zip", "Tessiro.exe"}));
+}
+
+}  // namespace
+}  // namespace ttu::test
