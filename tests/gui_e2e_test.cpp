@@ -116,6 +116,7 @@ TEST_F(E2eTest, WindowAppearsAndClosingItEndsTheProcessWithNothingWritten) {
   const WindowInfo w = Start();
   EXPECT_EQ(w.width, 557);
   EXPECT_EQ(w.height, 137);
+  Sleep(500);  // drawn, not just mapped
   std::filesystem::create_directories(TTU_SCREENSHOT_DIR);
   EXPECT_TRUE(x.SavePng(w, std::string(TTU_SCREENSHOT_DIR) + "/main-window.png"));
   EXPECT_EQ(WaitExit(pid, 200), -1) << "the updater stays up until closed";
