@@ -5,23 +5,13 @@
 #include "app/form1.h"
 #include "deploy/manifest.h"
 #include "platform/run_error.h"
+#include "platform/scoped_flag.h"
 
 namespace ttu::app {
 namespace {
 
 constexpr int32_t kQuestionAbove = 39;
 constexpr const char* kLineBreak = "\r\n";
-
-class Flag {
- public:
-  explicit Flag(bool& f) : f_(f) { f_ = true; }
-  ~Flag() { f_ = false; }
-  Flag(const Flag&) = delete;
-  Flag& operator=(const Flag&) = delete;
-
- private:
-  bool& f_;
-};
 
 void AddToList(std::string& list, const std::string& name) {
   if (!list.empty()) list += ", ";
@@ -62,7 +52,7 @@ void Form1::Timer_Timer() {
   // A tick inside an earlier tick (its question, its pass, its yield) or inside
   // a press's pass is dropped: one pass at a time, one question at a time.
   if (tick_running_ || pass_.Running()) return;
-  Flag running(tick_running_);
+  ScopedFlag running(tick_running_);
   try {
     if (AttemptCount > kQuestionAbove) {
       const int answer = s_.dialogs.MessageBox(

@@ -3,22 +3,12 @@
 #include "deploy/manifest.h"
 #include "deploy/registration.h"
 #include "platform/run_error.h"
+#include "platform/scoped_flag.h"
 
 namespace ttu::deploy {
 namespace {
 
 constexpr const char* kRegisterFlag = "S";
-
-class RunningFlag {
- public:
-  explicit RunningFlag(bool& flag) : flag_(flag) { flag_ = true; }
-  ~RunningFlag() { flag_ = false; }
-  RunningFlag(const RunningFlag&) = delete;
-  RunningFlag& operator=(const RunningFlag&) = delete;
-
- private:
-  bool& flag_;
-};
 
 }  // namespace
 
@@ -56,7 +46,7 @@ void DeploymentPass::DeployItem(int32_t j) {
 
 bool DeploymentPass::AggiornaFile() {
   if (running_) return false;
-  RunningFlag running(running_);
+  ScopedFlag running(running_);
   try {
     const int32_t bound = tables_.LastIndex;
     for (int32_t j = 0; j <= bound; ++j) {

@@ -74,19 +74,8 @@ class E2eTest : public ::testing::Test {
     return w.value_or(WindowInfo{});
   }
   // Another program keeps the file open until it is killed.
-  pid_t HoldOpen(const std::string& path) {
-    int ready[2];
-    if (::pipe(ready) != 0) return -1;
-    const pid_t h = ::fork();
-    if (h == 0) {
-      const int fd = ::open(path.c_str(), O_RDONLY);
-      (void)!::write(ready[1], "r", 1);
-      ::pause();
-      ::_exit(fd < 0);
-    }
-    char c;
-    (void)!::read(ready[0], &c, 1);
-    ::close(ready[0]), ::close(ready[1]);
+  pid_t Hold(const std::string& path) {
+    const pid_t h = HoldOpen(path);
     holders.push_back(h);
     return h;
   }
@@ -149,7 +138,7 @@ TEST_F(E2eTest, TheTessiroFolderIsTypedWhenTheRegistryDoesNotKnowIt) {
 
 TEST_F(E2eTest, AFileHeldOpenIsRetriedOnTheTimerUntilReleased) {
   WriteFile(Tessiro("Dossaro.zip"), "old");
-  const pid_t holder = HoldOpen(Tessiro("Dossaro.zip"));
+  const pid_t holder = Hold(Tessiro("Dossaro.zip"));
   ClickCentre(Start());
   Sleep(2000);
   EXPECT_FALSE(x.WaitForWindow(kDoneTitle, 0).has_value()) << "the first pass must fail";
@@ -161,7 +150,7 @@ TEST_F(E2eTest, AFileHeldOpenIsRetriedOnTheTimerUntilReleased) {
 
 TEST_F(E2eTest, ClosingTheWindowWhileRetriesArePendingEndsAtOnce) {
   WriteFile(Tessiro("Dossaro.zip"), "old");
-  HoldOpen(Tessiro("Dossaro.zip"));
+  Hold(Tessiro("Dossaro.zip"));
   const WindowInfo w = Start();
   ClickCentre(w);
   Sleep(1500);

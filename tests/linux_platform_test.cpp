@@ -26,15 +26,6 @@ namespace fs = std::filesystem;
 
 Blob Memory(const std::string& s) { return Blob{"", s.data(), 0, s.size()}; }
 
-int32_t ErrorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const RunError& e) {
-    return e.Number();
-  }
-  return 0;
-}
-
 // A prefix whose drive C: is a folder of its own, set as this process's WINEPREFIX.
 class PrefixTest : public ::testing::Test {
  protected:
@@ -57,8 +48,8 @@ TEST_F(PrefixTest, WindowsPathsMapIntoThePrefixIgnoringLetterCase) {
   EXPECT_EQ(ToLinuxPath("\\Kelmo\\", prefix.path()), "/Kelmo/");
   EXPECT_EQ(ToLinuxPath(DriveC("Programmi"), prefix.path()), DriveC("Programmi"));
   EXPECT_EQ(ToLinuxPath("Dossaro.zip", prefix.path()), "Dossaro.zip");
-  EXPECT_EQ(ErrorOf([&] { ToLinuxPath(std::string("C:\\a\0b", 6), prefix.path()); }), 52);
-  EXPECT_EQ(ErrorOf([&] { ToLinuxPath("C:\\" + std::string(300, 'a'), prefix.path()); }), 52);
+  EXPECT_EQ(RunErrorNumberOf([&] { ToLinuxPath(std::string("C:\\a\0b", 6), prefix.path()); }), 52);
+  EXPECT_EQ(RunErrorNumberOf([&] { ToLinuxPath("C:\\" + std::string(300, 'a'), prefix.path()); }), 52);
 }
 
 TEST_F(PrefixTest, ExistenceCountsFilesOnly) {
@@ -70,7 +61,7 @@ TEST_F(PrefixTest, ExistenceCountsFilesOnly) {
   EXPECT_FALSE(files.FileExists("C:\\Programmi\\Kelmo\\Tessiro\\"));
   EXPECT_FALSE(files.FileExists("C:\\Programmi\\Kelmo\\.Hidden.exe"));
   EXPECT_FALSE(files.FileExists("C:\\Nowhere\\Tessiro.exe"));
-  EXPECT_EQ(ErrorOf([&] { files.FileExists(std::string("C:\\x\0", 5)); }), 52);
+  EXPECT_EQ(RunErrorNumberOf([&] { files.FileExists(std::string("C:\\x\0", 5)); }), 52);
 }
 
 TEST_F(PrefixTest, ReplacementWritesExactlyThePayloadAndKeepsTheMode) {
@@ -92,15 +83,15 @@ TEST_F(PrefixTest, ReplacementWritesExactlyThePayloadAndKeepsTheMode) {
 }
 
 TEST_F(PrefixTest, MissingOrUnwritableFolderAndFolderTargetsFail) {
-  EXPECT_EQ(ErrorOf([&] { files.ReplaceFile("C:\\Nuovo\\a.zip", Memory("a")); }), kErrPathNotFound);
+  EXPECT_EQ(RunErrorNumberOf([&] { files.ReplaceFile("C:\\Nuovo\\a.zip", Memory("a")); }), kErrPathNotFound);
   fs::create_directories(DriveC("Programmi/Kelmo/Tessiro/sub"));
-  EXPECT_EQ(ErrorOf([&] { files.ReplaceFile("C:\\Programmi\\Kelmo\\Tessiro\\sub", Memory("a")); }),
+  EXPECT_EQ(RunErrorNumberOf([&] { files.ReplaceFile("C:\\Programmi\\Kelmo\\Tessiro\\sub", Memory("a")); }),
             kErrPathFileAccess);
-  EXPECT_EQ(ErrorOf([&] { files.ReplaceFile("C:\\Programmi\\Kelmo\\Tessiro\\", Memory("a")); }),
+  EXPECT_EQ(RunErrorNumberOf([&] { files.ReplaceFile("C:\\Programmi\\Kelmo\\Tessiro\\", Memory("a")); }),
             kErrPathFileAccess);
   if (::geteuid() != 0) {  // root writes anywhere
     ::chmod(DriveC("Programmi/Kelmo/Tessiro").c_str(), 0555);
-    EXPECT_EQ(ErrorOf([&] { files.ReplaceFile("C:\\Programmi\\Kelmo\\Tessiro\\a", Memory("a")); }),
+    EXPECT_EQ(RunErrorNumberOf([&] { files.ReplaceFile("C:\\Programmi\\Kelmo\\Tessiro\\a", Memory("a")); }),
               kErrPermissionDenied);
   }
 }
@@ -108,25 +99,15 @@ TEST_F(PrefixTest, MissingOrUnwritableFolderAndFolderTargetsFail) {
 TEST_F(PrefixTest, FileHeldOpenByAnotherProcessIsNotReplaced) {
   const std::string target = DriveC("Programmi/Kelmo/Tessiro/Dossaro.zip");
   WriteFile(target, "old");
-  int ready[2];
-  ASSERT_EQ(::pipe(ready), 0);
-  const pid_t holder = ::fork();
-  if (holder == 0) {
-    const int fd = ::open(target.c_str(), O_RDONLY);
-    (void)!::write(ready[1], "r", 1);
-    ::pause();
-    ::_exit(fd < 0);
-  }
-  char c;
-  ASSERT_EQ(::read(ready[0], &c, 1), 1);
-  EXPECT_EQ(ErrorOf([&] { files.ReplaceFile("C:\\Programmi\\Kelmo\\Tessiro\\Dossaro.zip", Memory("new")); }),
+  const pid_t holder = HoldOpen(target);
+  ASSERT_GT(holder, 0);
+  EXPECT_EQ(RunErrorNumberOf([&] { files.ReplaceFile("C:\\Programmi\\Kelmo\\Tessiro\\Dossaro.zip", Memory("new")); }),
             kErrPermissionDenied);
   EXPECT_EQ(ReadFile(target), "old");
   ::kill(holder, SIGKILL);
   ::waitpid(holder, nullptr, 0);
   files.ReplaceFile("C:\\Programmi\\Kelmo\\Tessiro\\Dossaro.zip", Memory("new"));
   EXPECT_EQ(ReadFile(target), "new");
-  ::close(ready[0]), ::close(ready[1]);
 }
 
 TEST_F(PrefixTest, WriteFailingHalfWayLeavesTheOldFileAndNoTemporary) {
@@ -137,7 +118,7 @@ TEST_F(PrefixTest, WriteFailingHalfWayLeavesTheOldFileAndNoTemporary) {
   if (child == 0) {  // a file-size limit below the payload's size
     rlimit lim{64 * 1024, 64 * 1024};
     ::setrlimit(RLIMIT_FSIZE, &lim);
-    const int32_t err = ErrorOf([&] { files.ReplaceFile("C:\\Programmi\\Kelmo\\Tessiro\\Dossaro.zip", Memory(big)); });
+    const int32_t err = RunErrorNumberOf([&] { files.ReplaceFile("C:\\Programmi\\Kelmo\\Tessiro\\Dossaro.zip", Memory(big)); });
     ::_exit(err == kErrDiskFull ? 0 : 1);
   }
   int status = 0;
@@ -216,11 +197,11 @@ TEST_F(LauncherTest, ProgramWithAFolderMustBeThereLetterCaseIgnored) {
   Install("windows/Microsoft.NET/Framework/v4.0.30319/regasm.exe");
   launcher.Launch("\"C:\\WINDOWS\\microsoft.net\\Framework\\v4.0.30319\\regasm.exe\" /codebase \"C:\\K\\a.dll\"", kHide);
   EXPECT_NE(Recorded(1).find("arg /codebase\narg C:\\K\\a.dll\n"), std::string::npos);
-  EXPECT_EQ(ErrorOf([&] {
+  EXPECT_EQ(RunErrorNumberOf([&] {
               launcher.Launch("\"C:\\WINDOWS\\Microsoft.NET\\Framework\\v2.0.50727\\regasm.exe\" /nologo", 2);
             }),
             kErrFileNotFound);
-  EXPECT_EQ(ErrorOf([&] { launcher.Launch("no-such-program-anywhere.exe /s", kHide); }), kErrFileNotFound);
+  EXPECT_EQ(RunErrorNumberOf([&] { launcher.Launch("no-such-program-anywhere.exe /s", kHide); }), kErrFileNotFound);
 }
 
 TEST_F(LauncherTest, WindowsExecutableNeedsWine) {
@@ -229,7 +210,7 @@ TEST_F(LauncherTest, WindowsExecutableNeedsWine) {
   const char* path = std::getenv("PATH");
   const std::string saved = path ? path : "";
   ::setenv("PATH", prefix.path().c_str(), 1);  // no wine on it
-  EXPECT_EQ(ErrorOf([&] { launcher.Launch("regsvr32.exe \"x.dll\" /s", kHide); }), kErrFileNotFound);
+  EXPECT_EQ(RunErrorNumberOf([&] { launcher.Launch("regsvr32.exe \"x.dll\" /s", kHide); }), kErrFileNotFound);
   ::setenv("PATH", saved.c_str(), 1);
 }
 

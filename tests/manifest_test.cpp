@@ -4,20 +4,12 @@
 
 #include "platform/run_error.h"
 #include "tests/fakes.h"
+#include "tests/test_util.h"
 
 namespace ttu::deploy {
 namespace {
 
 using test::FakeResources;
-
-int32_t ErrorNumberOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const RunError& e) {
-    return e.Number();
-  }
-  return 0;
-}
 
 TEST(LeadingNumber, ReadsTheLeadingDecimalNumberOnly) {
   EXPECT_EQ(LeadingNumber("1"), 1.0);
@@ -42,9 +34,9 @@ TEST(RoundToInt32, RoundsHalfToEvenAndOverflowsOutsideTheRange) {
   EXPECT_EQ(RoundToInt32(-1.5), -2);
   EXPECT_EQ(RoundToInt32(2147483647.0), 2147483647);
   EXPECT_EQ(RoundToInt32(-2147483648.0), -2147483647 - 1);
-  EXPECT_EQ(ErrorNumberOf([] { RoundToInt32(2147483647.5); }), kErrOverflow);
-  EXPECT_EQ(ErrorNumberOf([] { RoundToInt32(-2147483649.0); }), kErrOverflow);
-  EXPECT_EQ(ErrorNumberOf([] { RoundToInt32(1e300 * 1e300); }), kErrOverflow);
+  EXPECT_EQ(test::RunErrorNumberOf([] { RoundToInt32(2147483647.5); }), kErrOverflow);
+  EXPECT_EQ(test::RunErrorNumberOf([] { RoundToInt32(-2147483649.0); }), kErrOverflow);
+  EXPECT_EQ(test::RunErrorNumberOf([] { RoundToInt32(1e300 * 1e300); }), kErrOverflow);
 }
 
 struct SizingCase {
@@ -65,7 +57,7 @@ TEST_P(SizeTablesTest, SizesFromTheCountOrFails) {
   t.PathCache = {{"T", "F"}};
   t.TargetTemplate = {"T"};
   t.ItemState = {{"X", ""}};
-  const int32_t err = ErrorNumberOf([&] { SizeTables(t, res); });
+  const int32_t err = test::RunErrorNumberOf([&] { SizeTables(t, res); });
   EXPECT_EQ(err, c.error) << c.count;
   if (c.error) {  // tables untouched
     EXPECT_EQ(t.LastIndex, 0);
@@ -145,22 +137,22 @@ TEST_F(DescriptorTest, BackslashTemplateIsStoredUnchangedAndEmptyFieldsCount) {
 
 TEST_F(DescriptorTest, MissingFieldStopsStoringThereWithAFailure) {
   res.strings[101] = "Dossaro.zip|<APPPATH>Tessiro/|N";
-  EXPECT_EQ(ErrorNumberOf([&] { ReadDescriptor(t, 0, res); }), kErrSubscript);
+  EXPECT_EQ(test::RunErrorNumberOf([&] { ReadDescriptor(t, 0, res); }), kErrSubscript);
   EXPECT_EQ(t.FileName[0], "Dossaro.zip");
   EXPECT_EQ(t.TargetTemplate[0], "<APPPATH>Tessiro\\");
   EXPECT_EQ(t.ItemState[0][0], "N");
   EXPECT_EQ(t.ItemState[0][1], "");
 
   res.strings[102] = "solo";
-  EXPECT_EQ(ErrorNumberOf([&] { ReadDescriptor(t, 1, res); }), kErrSubscript);
+  EXPECT_EQ(test::RunErrorNumberOf([&] { ReadDescriptor(t, 1, res); }), kErrSubscript);
   EXPECT_EQ(t.FileName[1], "solo");
   EXPECT_EQ(t.TargetTemplate[1], "");
 }
 
 TEST_F(DescriptorTest, ItemsUseIdentifier101PlusJ) {
-  EXPECT_EQ(ErrorNumberOf([&] { ReadDescriptor(t, 2, res); }), kErrResourceNotFound);
+  EXPECT_EQ(test::RunErrorNumberOf([&] { ReadDescriptor(t, 2, res); }), kErrResourceNotFound);
   EXPECT_EQ(res.string_reads.back(), 103u);
-  EXPECT_EQ(ErrorNumberOf([&] { LoadPayload(res, 2); }), kErrResourceNotFound);
+  EXPECT_EQ(test::RunErrorNumberOf([&] { LoadPayload(res, 2); }), kErrResourceNotFound);
   EXPECT_EQ(res.payload_reads.back(), 103u);
 }
 

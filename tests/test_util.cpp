@@ -121,3 +121,35 @@ int WaitExit(pid_t pid, int timeout_ms) {
 }
 
 }  // namespace ttu::test
+
+#include "platform/run_error.h"
+
+namespace ttu::test {
+
+int32_t RunErrorNumberOf(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const RunError& e) {
+    return e.Number();
+  }
+  return 0;
+}
+
+pid_t HoldOpen(const std::string& path) {
+  int ready[2];
+  if (::pipe(ready) != 0) return -1;
+  const pid_t holder = ::fork();
+  if (holder == 0) {
+    const int fd = ::open(path.c_str(), O_RDONLY);
+    (void)!::write(ready[1], "r", 1);
+    ::pause();
+    ::_exit(fd < 0);
+  }
+  char c;
+  (void)!::read(ready[0], &c, 1);
+  ::close(ready[0]);
+  ::close(ready[1]);
+  return holder;
+}
+
+}  // namespace ttu::test

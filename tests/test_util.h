@@ -40,7 +40,17 @@ std::string PseudoRandomBytes(std::size_t n, unsigned seed);
 
 #include <sys/types.h>
 
+#include <cstdint>
+#include <functional>
+
 namespace ttu::test {
+
+// The number of the RunError that `f` raises, or 0 when it raises none.
+int32_t RunErrorNumberOf(const std::function<void()>& f);
+
+// A child process that holds `path` open (as a running program holds its
+// files) until it is killed; -1 when it could not be started.
+pid_t HoldOpen(const std::string& path);
 
 // Starts a program in `cwd` (no shell), without waiting for it.
 pid_t Spawn(const std::vector<std::string>& argv, const std::string& cwd,
