@@ -1,0 +1,316 @@
+// Measures the updater against its references and prints one table:
+//   updater_bench --updater EXE --stub EXE --pack EXE --payload FILE --work DIR
+//                 [--runs N] [--system-reg FILE] [--demo-prefix-script FILE]
+// Every figure is a median over the runs, each measured side by side with its
+// reference (alternating) in the same run of this program.
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/statfs.h>
+#include <sys/utsname.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <sstream>
+#include <thread>
+
+#include "deploy/deployment_pass.h"
+#include "deploy/manifest.h"
+#include "platform/linux/wine_registry.h"
+#include "registry/module2.h"
+#include "tests/test_util.h"
+#include "tests/x11_client.h"
+
+namespace {
+
+using namespace ttu;
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+double Seconds(Clock::time_point a, Clock::time_point b) {
+  return std::chrono::duration<double>(b - a).count();
+}
+
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v.empty() ? 0 : v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+}
+
+double TimeProgram(const std::vector<std::string>& argv) {
+  const auto t0 = Clock::now();
+  const auto r = test::RunProgram(argv);
+  const auto t1 = Clock::now();
+  if (r.status != 0) std::fprintf(stderr, "%s failed: %s\n", argv[0].c_str(), r.output.c_str());
+  return Seconds(t0, t1);
+}
+
+class SilentDialogs : public platform::Dialogs {
+ public:
+  int MessageBox(const std::string&, int, const std::optional<std::string>&) override { return 1; }
+  std::string InputBox(const std::string&, const std::string&, const std::string&) override { return ""; }
+  void Yield() override {}
+  [[noreturn]] void EndProcess() override { std::exit(0); }
+  void ResetMousePointer() override {}
+};
+
+class NoLauncher : public platform::Launcher {
+ public:
+  void Launch(const std::string&, int) override {}
+};
+
+class FixedLocations : public registry::InstallLocations {
+ public:
+  explicit FixedLocations(std::string kelmo) : kelmo_(std::move(kelmo)) {}
+  std::string RetrieveCommonPath() override { return ""; }
+  std::string RetrieveProgramFilesPath() override { return ""; }
+  std::string RetrieveProgramFilesKelmoPath() override { return kelmo_; }
+
+ private:
+  std::string kelmo_;
+};
+
+struct Row {
+  std::string what, reference, ours, ratio, target;
+  bool met = true;
+};
+
+std::string Fmt(const char* f, double v) {
+  char b[64];
+  std::snprintf(b, sizeof b, f, v);
+  return b;
+}
+
+struct Options {
+  std::string updater, stub, pack, payload, work, system_reg, demo_script;
+  int runs = 5;
+};
+
+// The deployment pass writing the payload, against cp + sync of the same file.
+Row DeployRow(const Options& o) {
+  const fs::path kelmo = fs::path(o.work) / "Kelmo";
+  fs::create_directories(kelmo / "Tessiro");
+  std::ofstream(kelmo / "Tessiro" / "Tessiro.exe") << "MZ";
+  const std::string target = (kelmo / "Tessiro" / "Dossaro.zip").string();
+  auto res = platform::ResourcesOfFile(o.updater);
+  SilentDialogs dialogs;
+  NoLauncher launcher;
+  FixedLocations loc(kelmo.string());
+  deploy::ItemTables tables;
+  deploy::DeploymentPass pass(tables, {*res, platform::NativeFileSystem(), launcher, dialogs, loc});
+  std::vector<double> ref, ours;
+  for (int k = 0; k < o.runs; ++k) {
+    fs::remove(target);
+    test::RunProgram({"/bin/sync"});
+    ref.push_back(TimeProgram({"/bin/sh", "-c", "cp \"$0\" \"$1\" && sync \"$1\"", o.payload, target}));
+    fs::remove(target);
+    test::RunProgram({"/bin/sync"});
+    deploy::SizeTables(tables, *res);
+    const auto t0 = Clock::now();
+    const bool done = pass.AggiornaFile();
+    ours.push_back(Seconds(t0, Clock::now()));
+    if (!done || fs::file_size(target) != fs::file_size(o.payload)) std::fprintf(stderr, "deploy pass failed\n");
+  }
+  const double r = Median(ref), m = Median(ours);
+  const double mb = static_cast<double>(fs::file_size(o.payload)) / 1e6;
+  return {"deployment pass, durable (" + Fmt("%.0f", mb) + " MB)", Fmt("%.3f s", r) + " cp+sync",
+          Fmt("%.3f s", m) + Fmt(" (%.0f MB/s)", mb / m), Fmt("%.2f", m / r), "<= 1.10", m / r <= 1.10};
+}
+
+// tessiro-pack against cp of the payload.
+Row PackRow(const Options& o) {
+  const fs::path dir = fs::path(o.work) / "pack";
+  fs::create_directories(dir);
+  std::ofstream(dir / "p.rc") << "STRINGTABLE { 100 \"1\" 101 \"Dossaro.zip|<APPPATH>Tessiro/|N|\" }\n"
+                                 "101 CUSTOM \"Dossaro.zip\"\n";
+  const std::string payload_dir = fs::path(o.payload).parent_path().string();
+  std::vector<double> ref, ours;
+  for (int k = 0; k < o.runs; ++k) {
+    fs::remove(dir / "copy");
+    ref.push_back(TimeProgram({"/bin/cp", o.payload, (dir / "copy").string()}));
+    fs::remove(dir / "out");
+    ours.push_back(TimeProgram({o.pack, "--stub", o.stub, "-I", payload_dir, (dir / "p.rc").string(), "-o",
+                                (dir / "out").string()}));
+  }
+  const double r = Median(ref), m = Median(ours);
+  return {"tessiro-pack", Fmt("%.3f s", r) + " cp", Fmt("%.3f s", m), Fmt("%.2f", m / r), "<= 1.20", m / r <= 1.20};
+}
+
+// From exec to the window mapped: the packed updater against the same stub
+// packed with a one-byte payload.
+Row StartupRow(const Options& o, test::X11Client& x) {
+  const fs::path dir = fs::path(o.work) / "startup";
+  fs::create_directories(dir);
+  std::ofstream(dir / "one.bin") << "1";
+  std::ofstream(dir / "p.rc") << "STRINGTABLE { 100 \"1\" 101 \"one.bin|<APPPATH>Tessiro/|N|\" }\n101 CUSTOM one.bin\n";
+  test::RunProgram({o.pack, "--stub", o.stub, (dir / "p.rc").string(), "-o", (dir / "small").string()});
+  auto measure = [&](const std::string& exe) {
+    const auto t0 = Clock::now();
+    const pid_t pid = test::Spawn({exe}, dir.string(), {"WINEPREFIX=" + (dir / "none").string()});
+    const auto w = x.WaitForWindow("Tessiro Tiny Updater", 10000);
+    const double s = Seconds(t0, Clock::now());
+    if (w) x.Close(w->id);
+    if (test::WaitExit(pid, 5000) == -1) ::kill(pid, SIGKILL), test::WaitExit(pid, 1000);
+    return w ? s : 99.0;
+  };
+  std::vector<double> ref, ours;
+  for (int k = 0; k < std::max(o.runs, 7); ++k) {
+    ref.push_back(measure((dir / "small").string()));
+    ours.push_back(measure(o.updater));
+  }
+  const double r = Median(ref), m = Median(ours);
+  return {"start-up to window mapped", Fmt("%.1f ms", r * 1000) + " 1-byte package", Fmt("%.1f ms", m * 1000),
+          Fmt("%.2f", m / r), "<= 1.10", m / r <= 1.10};
+}
+
+// Peak resident memory of the packed updater over a whole completed run,
+// driven through its window.
+Row MemoryRow(const Options& o, test::X11Client& x) {
+  const fs::path prefix = fs::path(o.work) / "prefix";
+  fs::remove_all(prefix);
+  test::RunProgram({"/bin/bash", o.demo_script, prefix.string()});
+  const pid_t pid = test::Spawn({o.updater}, o.work, {"WINEPREFIX=" + prefix.string()});
+  long max_kb = -1;
+  if (auto w = x.WaitForWindow("Tessiro Tiny Updater", 10000)) {
+    test::RunProgram({"/usr/bin/xdotool", "mousemove", std::to_string(w->x + w->width / 2),
+                      std::to_string(w->y + w->height / 2), "click", "1"});
+    if (auto done = x.WaitForWindow("Kelmo S.r.l.", 120000)) {
+      test::RunProgram({"/usr/bin/xdotool", "mousemove", std::to_string(done->x + done->width / 2),
+                        std::to_string(done->y + done->height - 26), "click", "1"});
+    }
+  }
+  int status = 0;
+  rusage ru{};
+  for (int k = 0; k < 1000 && ::wait4(pid, &status, WNOHANG, &ru) == 0; ++k) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  if (WIFEXITED(status) && WEXITSTATUS(status) == 0) max_kb = ru.ru_maxrss;
+  if (max_kb < 0) ::kill(pid, SIGKILL), ::waitpid(pid, nullptr, 0);
+  const double mib = static_cast<double>(max_kb) / 1024.0;
+  const double payload_mib = static_cast<double>(fs::file_size(o.payload)) / (1 << 20);
+  return {"peak memory, whole run", Fmt("%.0f MiB", payload_mib) + " payload",
+          max_kb < 0 ? "run failed" : Fmt("%.1f MiB", mib), Fmt("%.3f", mib / payload_mib), "<= 32 MiB",
+          max_kb >= 0 && mib <= 32.0};
+}
+
+std::string SyntheticHive() {
+  std::ostringstream s;
+  s << "WINE REGISTRY Version 2\n;; All keys relative to REGISTRY\\\\Machine\n\n#arch=win64\n\n";
+  for (int k = 0; k < 9000; ++k) {
+    s << "[Software\\\\Classes\\\\CLSID\\\\{" << 10000000 + k
+      << "-0000-0000-C000-000000000046}\\\\InprocServer32] 1796681850\n#time=1dd8698c005c0da\n"
+      << "@=\"C:\\\\windows\\\\system32\\\\lib" << k << ".dll\"\n\"ThreadingModel\"=\"Both\"\n\n";
+  }
+  s << "[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion] 1796681851\n"
+    << "\"CommonFilesDir\"=\"C:\\\\Program Files\\\\Common Files\"\n";
+  return s.str();
+}
+
+std::vector<Row> RegistryRows(const Options& o) {
+  const fs::path prefix = fs::path(o.work) / "registry";
+  fs::create_directories(prefix);
+  std::string lines = "synthetic";
+  if (!o.system_reg.empty() && fs::exists(o.system_reg)) {
+    fs::copy_file(o.system_reg, prefix / "system.reg", fs::copy_options::overwrite_existing);
+    lines = "real";
+  } else {
+    std::ofstream(prefix / "system.reg") << SyntheticHive();
+  }
+  std::ifstream in(prefix / "system.reg");
+  const auto n = std::count(std::istreambuf_iterator<char>(in), {}, '\n');
+  SilentDialogs dialogs;
+  std::vector<double> first, repeated;
+  for (int k = 0; k < std::max(o.runs, 5); ++k) {
+    platform::WineRegistry reg(prefix.string());
+    registry::Module2 m(reg, dialogs);
+    const auto t0 = Clock::now();
+    m.RetrieveCommonPath();
+    first.push_back(Seconds(t0, Clock::now()));
+    constexpr int kLookups = 2000;
+    const auto t1 = Clock::now();
+    for (int i = 0; i < kLookups; ++i) m.RetrieveCommonPath();
+    repeated.push_back(Seconds(t1, Clock::now()) / kLookups);
+  }
+  const double f = Median(first), r = Median(repeated);
+  const std::string what = std::to_string(n) + "-line " + lines + " system.reg";
+  return {{"registry lookup, first read", what, Fmt("%.1f ms", f * 1000), "-", "< 100 ms", f < 0.1},
+          {"registry lookup, repeated", what, Fmt("%.1f us", r * 1e6), "-", "< 0.1 ms", r < 1e-4}};
+}
+
+std::string Machine(const std::string& work) {
+  utsname u{};
+  ::uname(&u);
+  std::string cpu = "?";
+  std::ifstream info("/proc/cpuinfo");
+  for (std::string line; std::getline(info, line);) {
+    if (line.rfind("model name", 0) == 0) {
+      cpu = line.substr(line.find(':') + 2);
+      break;
+    }
+  }
+  struct statfs sf {};
+  ::statfs(work.c_str(), &sf);
+  static const std::map<long, std::string> kFs = {{0xEF53, "ext4"}, {0x9123683E, "btrfs"}, {0x58465342, "xfs"},
+                                                  {0x01021994, "tmpfs"}, {0x794C7630, "overlayfs"}};
+  const auto it = kFs.find(static_cast<long>(sf.f_type));
+  return std::string(u.sysname) + " " + u.release + ", " + cpu + ", " + std::to_string(::sysconf(_SC_NPROCESSORS_ONLN)) +
+         " cores, work folder on " + (it == kFs.end() ? Fmt("fs 0x%.0f", static_cast<double>(sf.f_type)) : it->second);
+}
+
+void Print(const std::vector<Row>& rows, const std::string& machine, int runs) {
+  std::printf("\nTessiro Tiny Updater benchmark (medians of %d runs)\nMachine: %s\n\n", runs, machine.c_str());
+  std::printf("| %-34s | %-36s | %-24s | %-6s | %-10s | %-4s |\n", "what", "reference", "measured", "ratio", "target", "met");
+  std::printf("|%s|%s|%s|%s|%s|%s|\n", std::string(36, '-').c_str(), std::string(38, '-').c_str(),
+              std::string(26, '-').c_str(), std::string(8, '-').c_str(), std::string(12, '-').c_str(),
+              std::string(6, '-').c_str());
+  for (const auto& r : rows) {
+    std::printf("| %-34s | %-36s | %-24s | %-6s | %-10s | %-4s |\n", r.what.c_str(), r.reference.c_str(),
+                r.ours.c_str(), r.ratio.c_str(), r.target.c_str(), r.met ? "yes" : "NO");
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options o;
+  for (int k = 1; k + 1 < argc; k += 2) {
+    const std::string a = argv[k], v = argv[k + 1];
+    if (a == "--updater") o.updater = v;
+    else if (a == "--stub") o.stub = v;
+    else if (a == "--pack") o.pack = v;
+    else if (a == "--payload") o.payload = v;
+    else if (a == "--work") o.work = v;
+    else if (a == "--runs") o.runs = std::max(1, std::atoi(v.c_str()));
+    else if (a == "--system-reg") o.system_reg = v;
+    else if (a == "--demo-prefix-script") o.demo_script = v;
+  }
+  if (o.updater.empty() || o.stub.empty() || o.pack.empty() || o.payload.empty() || o.work.empty()) {
+    std::fputs("usage: updater_bench --updater EXE --stub EXE --pack EXE --payload FILE --work DIR "
+               "[--runs N] [--system-reg FILE] [--demo-prefix-script FILE]\n", stderr);
+    return 2;
+  }
+  for (std::string* p : {&o.updater, &o.stub, &o.pack, &o.payload, &o.work, &o.demo_script}) {
+    if (!p->empty()) *p = fs::absolute(*p).string();
+  }
+  fs::create_directories(o.work);
+  std::vector<Row> rows{DeployRow(o)};
+  test::X11Client x;
+  if (x.ok()) {
+    rows.push_back(MemoryRow(o, x));
+    rows.push_back(StartupRow(o, x));
+  } else {
+    std::fputs("no X display: start-up and memory not measured\n", stderr);
+  }
+  rows.push_back(PackRow(o));
+  for (auto& r : RegistryRows(o)) rows.push_back(std::move(r));
+  Print(rows, Machine(o.work), o.runs);
+  fs::remove_all(o.work);
+  return 0;
+}
