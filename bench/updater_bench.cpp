@@ -132,12 +132,24 @@ Row PackRow(const Options& o) {
                                  "101 CUSTOM \"Dossaro.zip\"\n";
   const std::string payload_dir = fs::path(o.payload).parent_path().string();
   std::vector<double> ref, ours;
-  for (int k = 0; k < o.runs; ++k) {
+  // Each starts with no dirty pages of the other's writes waiting to be flushed.
+  auto cp = [&] {
     fs::remove(dir / "copy");
+    test::RunProgram({"/bin/sync"});
     ref.push_back(TimeProgram({"/bin/cp", o.payload, (dir / "copy").string()}));
+  };
+  auto pack = [&] {
     fs::remove(dir / "out");
+    test::RunProgram({"/bin/sync"});
     ours.push_back(TimeProgram({o.pack, "--stub", o.stub, "-I", payload_dir, (dir / "p.rc").string(), "-o",
                                 (dir / "out").string()}));
+  };
+  for (int k = 0; k < o.runs; ++k) {
+    if (k % 2) {
+      pack(), cp();
+    } else {
+      cp(), pack();
+    }
   }
   const double r = Median(ref), m = Median(ours);
   return {"tessiro-pack", Fmt("%.3f s", r) + " cp", Fmt("%.3f s", m), Fmt("%.2f", m / r), "<= 1.20", m / r <= 1.20};

@@ -45,7 +45,7 @@ std::optional<WindowInfo> X11Client::WaitForWindow(const std::string& title, int
   do {
     XSync(display_, False);
     if (auto w = Find(DefaultRootWindow(display_), title)) return w;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));  // fine enough to time a start-up
   } while (std::chrono::steady_clock::now() < end);
   return std::nullopt;
 }
