@@ -11,8 +11,9 @@ namespace ttu::deploy {
 namespace {
 
 // Tables for more items than this would take more memory than an updater may
-// ask for; no package can have them anyway (identifiers end at 65535).
-constexpr int64_t kMaxItems = int64_t{1} << 20;
+// ask for (about 25 MB here); no package can have them anyway: identifiers
+// end at 65535, so item 65435 is the last that can exist.
+constexpr int64_t kMaxItems = int64_t{1} << 17;
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 

@@ -54,8 +54,9 @@ void RemoveStaleTemporaries(int dir_fd, const std::string& name) {
   const std::string prefix = TempPrefixFor(name);
   while (const dirent* e = ::readdir(d)) {
     if (std::string_view(e->d_name).substr(0, prefix.size()) != prefix) continue;
+    // A link planted under such a name goes too; unlinking never follows it.
     struct stat st {};
-    if (::fstatat(dir_fd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode)) {
+    if (::fstatat(dir_fd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISDIR(st.st_mode)) {
       ::unlinkat(dir_fd, e->d_name, 0);
     }
   }

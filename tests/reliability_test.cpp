@@ -1,0 +1,224 @@
+// Faults survived: killed writes, full disks, truncated executables, and no
+// leak of memory, descriptors or registry handles over many failing passes.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <malloc.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <thread>
+
+#include "app/form1.h"
+#include "platform/files.h"
+#include "platform/linux/wine_registry.h"
+#include "registry/module2.h"
+#include "tests/fakes.h"
+#include "tests/registry_fakes.h"
+#include "tests/test_util.h"
+
+namespace ttu::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+class FakeWindow : public platform::MainWindow {
+ public:
+  void SetTimerEnabled(bool on) override { timer_on = on; }
+  bool TimerEnabled() const override { return timer_on; }
+  void SetButtonCaption(const std::string& c) override { caption = c; }
+  std::string ButtonCaption() const override { return caption; }
+  bool timer_on = false;
+  std::string caption;
+};
+
+std::size_t OpenDescriptors() { return ListDir("/proc/self/fd").size(); }
+
+// A Wine-style prefix with Kelmo installed, and a packed updater carrying
+// `payload` as Dossaro.zip, both in temporary folders.
+class Installation {
+ public:
+  explicit Installation(const std::string& payload) {
+    const auto r = RunProgram({"/bin/bash", std::string(TTU_SOURCE_DIR) + "/scripts/make-demo-prefix", prefix.path()});
+    EXPECT_EQ(r.status, 0) << r.output;
+    ::setenv("WINEPREFIX", prefix.path().c_str(), 1);
+    WriteFile(pkg / "Dossaro.zip", payload);
+    WriteFile(pkg / "p.rc", "STRINGTABLE { 100 \"1\" 101 \"Dossaro.zip|<APPPATH>Tessiro/|N|\" }\n101 CUSTOM Dossaro.zip\n");
+    const auto p = RunProgram({TTU_PACK_EXE, "--stub", TTU_STUB_EXE, pkg / "p.rc", "-o", pkg / "updater"});
+    EXPECT_EQ(p.status, 0) << p.output;
+  }
+  std::string Target() const { return prefix / "drive_c/Programmi/Kelmo/Tessiro/Dossaro.zip"; }
+  std::string TargetDir() const { return prefix / "drive_c/Programmi/Kelmo/Tessiro"; }
+  std::string Updater() const { return pkg / "updater"; }
+
+  TempDir prefix, pkg;
+};
+
+// The updater's window logic over the real Linux services (but the dialogs).
+struct Updater {
+  explicit Updater(const std::string& exe, const std::string& prefix)
+      : resources(platform::ResourcesOfFile(exe)), registry(prefix), module2(registry, dialogs),
+        form({*resources, platform::NativeFileSystem(), platform::NativeLauncher(), dialogs, module2},
+             [this](const platform::WindowLayout&, platform::WindowEvents) {
+               auto w = std::make_unique<FakeWindow>();
+               window = w.get();
+               return w;
+             }) {}
+  bool Press() {
+    try {
+      form.cmdAvviaConTimer_Click();
+    } catch (const ProcessEnded&) {
+      return true;
+    }
+    return false;
+  }
+  bool Tick() {
+    try {
+      form.Timer_Timer();
+    } catch (const ProcessEnded&) {
+      return true;
+    }
+    return false;
+  }
+  FakeDialogs dialogs;
+  std::unique_ptr<platform::Resources> resources;
+  platform::WineRegistry registry;
+  registry::Module2 module2;
+  FakeWindow* window = nullptr;
+  app::Form1 form;
+};
+
+TEST(Reliability, HundredFailingPassesLeakNothing) {
+  Installation inst(PseudoRandomBytes(300000, 1));
+  WriteFile(inst.Target(), "old");
+  const pid_t holder = HoldOpen(inst.Target());
+  Updater u(inst.Updater(), inst.prefix.path());
+  ASSERT_FALSE(u.Press());  // warms up: the tables, the hive, the resources
+  const std::size_t fds = OpenDescriptors();
+#if !defined(__SANITIZE_ADDRESS__)
+  const std::size_t heap = mallinfo2().uordblks;
+#endif
+  int failed = 0;
+  for (int k = 0; k < 100; ++k) {
+    // Presses resolve the folder afresh (registry reads); ticks retry the write.
+    failed += !(k % 2 ? u.Tick() : u.Press());
+  }
+  EXPECT_EQ(failed, 100);
+  EXPECT_EQ(OpenDescriptors(), fds) << "descriptors leaked";
+  EXPECT_EQ(u.registry.open_handles(), 0u) << "registry handles leaked";
+#if !defined(__SANITIZE_ADDRESS__)
+  EXPECT_LT(mallinfo2().uordblks, heap + 64 * 1024) << "the heap grew";
+#endif
+  EXPECT_EQ(ReadFile(inst.Target()), "old");
+  EXPECT_EQ(ListDir(inst.TargetDir()), (std::vector<std::string>{"Dossaro.zip", "Tessiro.exe"}));
+  ::kill(holder, SIGKILL);
+  ::waitpid(holder, nullptr, 0);
+  EXPECT_TRUE(u.Tick()) << "released: the next tick completes";
+  EXPECT_EQ(u.dialogs.shown.back().prompt, "Aggiornamento terminato!");
+}
+
+TEST(Reliability, KilledWritesLeaveTheOldFileOrTheNewOneAndTheNextPassCleansUp) {
+  const std::string payload = PseudoRandomBytes(48 << 20, 2);
+  Installation inst(payload);
+  const std::string old = "old contents";
+  int old_seen = 0, new_seen = 0;
+  constexpr int kPoints = 40;
+  for (int k = 0; k < kPoints; ++k) {
+    WriteFile(inst.Target(), old);
+    const pid_t child = ::fork();
+    if (child == 0) {
+      Updater u(inst.Updater(), inst.prefix.path());
+      u.Press();
+      ::_exit(0);
+    }
+    std::this_thread::sleep_for(std::chrono::microseconds(2500 * k));
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    const std::string now = ReadFile(inst.Target());
+    ASSERT_TRUE(now == old || now == payload) << "point " << k << ": " << now.size() << " bytes";
+    (now == old ? old_seen : new_seen)++;
+  }
+  EXPECT_GT(old_seen, 0);
+  EXPECT_GT(new_seen, 0);
+  Updater u(inst.Updater(), inst.prefix.path());
+  EXPECT_TRUE(u.Press());
+  EXPECT_EQ(ReadFile(inst.Target()), payload);
+  EXPECT_EQ(ListDir(inst.TargetDir()), (std::vector<std::string>{"Dossaro.zip", "Tessiro.exe"}))
+      << "a temporary file a killed run left is gone";
+}
+
+TEST(Reliability, AFullFileSystemFailsThePassAndKeepsTheOldFile) {
+  Installation inst(PseudoRandomBytes(3 << 20, 3));
+  const std::string dir = inst.TargetDir();
+  fs::rename(dir, dir + ".real");
+  fs::create_directories(dir);
+  if (::mount("tmpfs", dir.c_str(), "tmpfs", 0, "size=2m") != 0) {
+    fs::remove(dir);
+    fs::rename(dir + ".real", dir);
+    GTEST_SKIP() << "cannot mount a small file system here";
+  }
+  WriteFile(dir + "/Tessiro.exe", "MZ");
+  WriteFile(inst.Target(), "old");
+  {
+    Updater u(inst.Updater(), inst.prefix.path());
+    EXPECT_FALSE(u.Press());
+    EXPECT_TRUE(u.window->timer_on);
+    EXPECT_TRUE(u.dialogs.shown.empty()) << "a silent failed pass";
+  }
+  EXPECT_EQ(ReadFile(inst.Target()), "old");
+  EXPECT_EQ(ListDir(dir), (std::vector<std::string>{"Dossaro.zip", "Tessiro.exe"}));
+  ::umount(dir.c_str());
+}
+
+TEST(Reliability, ATruncatedUpdaterReportsMissingResourcesAndWritesNothing) {
+  Installation inst(PseudoRandomBytes(200000, 4));
+  const std::string whole = ReadFile(inst.Updater());
+  int cases = 0;
+  for (std::size_t cut = 0; cut < whole.size(); cut += whole.size() / 50 + 1, ++cases) {
+    WriteFile(inst.pkg / "cut", whole.substr(0, cut));
+    Updater u(inst.pkg / "cut", inst.prefix.path());
+    EXPECT_FALSE(u.Press());
+    ASSERT_EQ(u.dialogs.shown.size(), 1u) << cut;
+    EXPECT_EQ(u.dialogs.shown[0].prompt,
+              "Error 326 (Resource with identifier '100' not found) in procedure cmdAvviaConTimer_Click of Form Form1");
+    EXPECT_FALSE(Exists(inst.Target()));
+  }
+  // Cut after the updater started: the payload's byte range has gone.
+  Updater u(inst.Updater(), inst.prefix.path());
+  u.resources->String(100);  // the resources are read
+  ::truncate(inst.Updater().c_str(), static_cast<off_t>(whole.size() / 2));
+  EXPECT_FALSE(u.Press());
+  EXPECT_FALSE(Exists(inst.Target()));
+  EXPECT_EQ(ListDir(inst.TargetDir()), std::vector<std::string>{"Tessiro.exe"});
+  EXPECT_GT(cases, 40);
+}
+
+TEST(Reliability, GarbageHiveMeansNoKnownFolderNotACrash) {
+  Installation inst(PseudoRandomBytes(1000, 5));
+  WriteFile(inst.prefix / "system.reg", PseudoRandomBytes(100000, 6));
+  Updater u(inst.Updater(), inst.prefix.path());
+  u.dialogs.input_answers = {""};
+  EXPECT_FALSE(u.Press());
+  ASSERT_EQ(u.dialogs.shown.size(), 1u);
+  EXPECT_EQ(u.dialogs.shown[0].kind, "input");
+  EXPECT_EQ(u.dialogs.shown[0].default_text, "\\Kelmo\\Tessiro\\");
+}
+
+TEST(Reliability, PlantedLinksNeverRedirectTheWrite) {
+  Installation inst(PseudoRandomBytes(5000, 7));
+  TempDir outside;
+  WriteFile(outside / "victim", "victim");
+  fs::create_symlink(outside / "victim", inst.TargetDir() + "/.Dossaro.zip.tessiro-update-planted");
+  fs::create_symlink(outside / "victim", inst.Target());
+  Updater u(inst.Updater(), inst.prefix.path());
+  EXPECT_TRUE(u.Press());
+  EXPECT_EQ(ReadFile(outside / "victim"), "victim");
+  EXPECT_FALSE(fs::is_symlink(inst.Target()));
+  EXPECT_EQ(ListDir(inst.TargetDir()), (std::vector<std::string>{"Dossaro.zip", "Tessiro.exe"}));
+}
+
+}  // namespace
+}  // namespace ttu::test
