@@ -59,10 +59,12 @@ TEST(WineHive, ReadsEveryValueFormAndEscape) {
 }
 
 TEST(WineHive, GarbageNeverCrashesAndWithoutTheHeaderIsEmpty) {
+  static constexpr char kNulText[] = "WINE REGISTRY Version 2\n[a]\n\"\0\"=str(";
+  const std::string kEmbeddedNul(kNulText, sizeof kNulText - 1);
   EXPECT_EQ(Hive::Parse("REGEDIT4\n[Software\\\\A]\n\"a\"=\"b\"\n").key_count(), 1u);
   const std::string junk[] = {"WINE REGISTRY Version 2\n[", "WINE REGISTRY Version 2\n[a\\",
                               "WINE REGISTRY Version 2\n[a]\n\"x\"=hex:0,\\", "WINE REGISTRY Version 2\n\"a\"=\"b\"\n",
-                              std::string("WINE REGISTRY Version 2\n[a]\n\"\0\"=str(", 40)};
+                              kEmbeddedNul};
   for (const auto& j : junk) EXPECT_GE(Hive::Parse(j).key_count(), 1u);
 }
 
