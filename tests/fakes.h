@@ -18,6 +18,16 @@
 
 namespace ttu::test {
 
+// The number of the RunError that `f` raises, or 0 when it raises none.
+inline int32_t RunErrorNumberOf(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const RunError& e) {
+    return e.Number();
+  }
+  return 0;
+}
+
 // Resources held in memory: strings by identifier, CUSTOM payloads by identifier.
 class FakeResources : public platform::Resources {
  public:

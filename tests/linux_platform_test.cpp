@@ -16,6 +16,7 @@
 #include "platform/linux/path_mapping.h"
 #include "platform/process.h"
 #include "platform/run_error.h"
+#include "tests/fakes.h"
 #include "tests/test_util.h"
 
 namespace ttu::platform {

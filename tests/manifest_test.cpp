@@ -4,7 +4,6 @@
 
 #include "platform/run_error.h"
 #include "tests/fakes.h"
-#include "tests/test_util.h"
 
 namespace ttu::deploy {
 namespace {

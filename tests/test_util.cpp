@@ -126,15 +126,6 @@ int WaitExit(pid_t pid, int timeout_ms) {
 
 namespace ttu::test {
 
-int32_t RunErrorNumberOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const RunError& e) {
-    return e.Number();
-  }
-  return 0;
-}
-
 pid_t HoldOpen(const std::string& path) {
   int ready[2];
   if (::pipe(ready) != 0) return -1;

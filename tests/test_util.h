@@ -45,9 +45,6 @@ std::string PseudoRandomBytes(std::size_t n, unsigned seed);
 
 namespace ttu::test {
 
-// The number of the RunError that `f` raises, or 0 when it raises none.
-int32_t RunErrorNumberOf(const std::function<void()>& f);
-
 // A child process that holds `path` open (as a running program holds its
 // files) until it is killed; -1 when it could not be started.
 pid_t HoldOpen(const std::string& path);

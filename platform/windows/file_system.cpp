@@ -1,0 +1,117 @@
+// Files on Windows: the existence test by directory listing, and the sound
+// replacement of a file (temporary file, write-through, move over the target).
+#include "platform/windows/windows_api.h"
+
+#include <random>
+
+#include "platform/files.h"
+#include "platform/run_error.h"
+#include "platform/windows/wide.h"
+
+namespace ttu::platform {
+namespace {
+
+constexpr int32_t kErrBadFileName = 52;
+constexpr const wchar_t* kTempMark = L".tessiro-update-";
+constexpr DWORD kChunk = 16u << 20;
+
+RunError ErrorFor(DWORD err) {
+  switch (err) {
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL: return RunError::Of(kErrDiskFull);
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+    case ERROR_WRITE_PROTECT: return RunError::Of(kErrPermissionDenied);
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_DRIVE: return RunError::Of(kErrPathNotFound);
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_PATHNAME:
+    case ERROR_FILENAME_EXCED_RANGE: return RunError(kErrBadFileName, "Bad file name or number");
+    default: return RunError::Of(kErrPathFileAccess);
+  }
+}
+
+std::wstring CheckedPath(const std::string& path) {
+  const std::wstring w = Widen(path);
+  if (w.find_first_of(std::wstring(L"*?\0", 3)) != std::wstring::npos) {
+    throw RunError(kErrBadFileName, "Bad file name or number");
+  }
+  return w;
+}
+
+void SplitPath(const std::wstring& path, std::wstring& dir, std::wstring& name) {
+  const auto slash = path.find_last_of(L"\\/");
+  dir = slash == std::wstring::npos ? L"" : path.substr(0, slash + 1);
+  name = slash == std::wstring::npos ? path : path.substr(slash + 1);
+}
+
+void RemoveStaleTemporaries(const std::wstring& dir, const std::wstring& name) {
+  WIN32_FIND_DATAW fd;
+  HANDLE h = FindFirstFileW((dir + L"." + name + kTempMark + L"*").c_str(), &fd);
+  if (h == INVALID_HANDLE_VALUE) return;
+  do {
+    if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) DeleteFileW((dir + fd.cFileName).c_str());
+  } while (FindNextFileW(h, &fd));
+  FindClose(h);
+}
+
+class WindowsFileSystem final : public FileSystem {
+ public:
+  bool FileExists(const std::string& path) override {
+    WIN32_FIND_DATAW fd;
+    HANDLE h = FindFirstFileW(CheckedPath(path).c_str(), &fd);
+    if (h == INVALID_HANDLE_VALUE) {
+      const DWORD err = GetLastError();
+      if (err == ERROR_INVALID_NAME || err == ERROR_BAD_PATHNAME || err == ERROR_FILENAME_EXCED_RANGE) {
+        throw ErrorFor(err);
+      }
+      return false;
+    }
+    FindClose(h);
+    const DWORD skip = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    return !(fd.dwFileAttributes & skip);
+  }
+
+  void ReplaceFile(const std::string& path, const Blob& payload) override {
+    const std::wstring target = CheckedPath(path);
+    std::wstring dir, name;
+    SplitPath(target, dir, name);
+    if (name.empty()) throw RunError::Of(kErrPathFileAccess);
+    RemoveStaleTemporaries(dir, name);
+    std::random_device rd;
+    const std::wstring temp = dir + L"." + name + kTempMark + std::to_wstring(rd()) + std::to_wstring(rd());
+    // CREATE_NEW: a new file only, never one (or a link) already there.
+    HANDLE h = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr);
+    if (h == INVALID_HANDLE_VALUE) throw ErrorFor(GetLastError());
+    DWORD err = ERROR_SUCCESS;
+    const auto* p = static_cast<const char*>(payload.data);
+    for (uint64_t done = 0; err == ERROR_SUCCESS && done < payload.size;) {
+      const DWORD n = static_cast<DWORD>(std::min<uint64_t>(kChunk, payload.size - done));
+      DWORD put = 0;
+      if (!WriteFile(h, p + done, n, &put, nullptr) || put != n) err = GetLastError() ? GetLastError() : ERROR_WRITE_FAULT;
+      done += put;
+    }
+    if (err == ERROR_SUCCESS && !FlushFileBuffers(h)) err = GetLastError();
+    CloseHandle(h);
+    // The sharing rules refuse to replace a file another program holds open.
+    if (err == ERROR_SUCCESS &&
+        !MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+      err = GetLastError();
+    }
+    if (err != ERROR_SUCCESS) {
+      DeleteFileW(temp.c_str());
+      throw ErrorFor(err);
+    }
+  }
+};
+
+}  // namespace
+
+FileSystem& NativeFileSystem() {
+  static WindowsFileSystem fs;
+  return fs;
+}
+
+}  // namespace ttu::platform

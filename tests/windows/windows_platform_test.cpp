@@ -1,0 +1,127 @@
+// The Windows platform layer on the real services (run under Wine here).
+#include "platform/windows/windows_api.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "platform/files.h"
+#include "platform/process.h"
+#include "platform/registry_api.h"
+#include "platform/resources.h"
+#include "registry/module2.h"
+#include "tests/fakes.h"
+
+namespace ttu::platform {
+namespace {
+
+std::string TempFolder() {
+  wchar_t buf[MAX_PATH];
+  GetTempPathW(MAX_PATH, buf);
+  std::wstring dir = std::wstring(buf) + L"ttu-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                     std::to_wstring(GetTickCount()) + L"\\";
+  CreateDirectoryW(dir.c_str(), nullptr);
+  std::string out;
+  for (wchar_t c : dir) out += static_cast<char>(c);  // temp paths are ASCII here
+  return out;
+}
+
+std::string Read(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+void Write(const std::string& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
+
+Blob Memory(const std::string& s) { return Blob{"", s.data(), 0, s.size()}; }
+
+TEST(WindowsResources, StringsAndCustomResourcesOfTheModule) {
+  auto& res = OwnResources();
+  EXPECT_EQ(res.String(100), "2");
+  EXPECT_EQ(res.String(101), "perch\xC3\xA8.txt|<APPPATH>Tessiro/|N|");
+  EXPECT_FALSE(res.String(102).has_value());
+  const auto blob = res.Data(101, "CUSTOM");
+  ASSERT_TRUE(blob.has_value());
+  EXPECT_EQ(std::string(static_cast<const char*>(blob->data), blob->size).substr(0, 7), "LIBRARY");
+  EXPECT_FALSE(res.Data(102, "CUSTOM").has_value());
+}
+
+TEST(WindowsRegistry, ModuleReadsRealKeysAndRecordsTheirErrors) {
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\TessiroUnitTest\\Installazione", 0, nullptr, 0, KEY_WRITE,
+                            nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  const char path[] = "C:\\Programmi\\Kelmo";
+  RegSetValueExA(key, "strPath", 0, REG_SZ, reinterpret_cast<const BYTE*>(path), sizeof path);
+  const DWORD ten = 10;
+  RegSetValueExA(key, "Ten", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&ten), sizeof ten);
+  RegCloseKey(key);
+  test::FakeDialogs dialogs;
+  registry::Module2 m(NativeRegistry(), dialogs);
+  std::string holder;
+  EXPECT_EQ(m.RegReadValue(" hkey_current_user\\Software\\\\TessiroUnitTest\\Installazione ", "STRPATH", holder), 0);
+  EXPECT_EQ(holder, path);
+  EXPECT_EQ(m.RegReadValue("HKEY_CURRENT_USER\\Software\\TessiroUnitTest\\Installazione", "Ten", holder), 0);
+  EXPECT_EQ(holder, "0000000A");
+  EXPECT_EQ(m.RegReadValue("HKEY_CURRENT_USER\\Software\\TessiroUnitTest\\Nope", "x", holder), -1);
+  EXPECT_EQ(m.RegLastError.Code, 2);
+  EXPECT_EQ(m.RegLastError.Description, "La chiave/valore specificata/o non esiste");
+  EXPECT_EQ(m.RegOpenPath("HKLM\\Software", kKeyRead), -1);
+  RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\TessiroUnitTest\\Installazione");
+  RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\TessiroUnitTest");
+}
+
+TEST(WindowsFiles, ExistenceCountsVisibleFilesOnly) {
+  const std::string dir = TempFolder();
+  Write(dir + "Tessiro.exe", "MZ");
+  Write(dir + "hidden.exe", "MZ");
+  SetFileAttributesA((dir + "hidden.exe").c_str(), FILE_ATTRIBUTE_HIDDEN);
+  auto& fs = NativeFileSystem();
+  EXPECT_TRUE(fs.FileExists(dir + "Tessiro.exe"));
+  EXPECT_TRUE(fs.FileExists(dir + "TESSIRO.EXE"));
+  EXPECT_FALSE(fs.FileExists(dir + "hidden.exe"));
+  EXPECT_FALSE(fs.FileExists(dir.substr(0, dir.size() - 1)));  // the folder itself
+  EXPECT_FALSE(fs.FileExists(dir + "missing.exe"));
+  EXPECT_EQ(test::RunErrorNumberOf([&] { fs.FileExists(dir + "*.exe"); }), 52);
+}
+
+TEST(WindowsFiles, ReplacementIsWholeAndRefusedWhileTheFileIsInUse) {
+  const std::string dir = TempFolder();
+  const std::string target = dir + "Dossaro.zip";
+  Write(target, std::string(50000, 'o'));
+  auto& fs = NativeFileSystem();
+  fs.ReplaceFile(target, Memory("short"));
+  EXPECT_EQ(Read(target), "short");
+  // Held open without delete sharing, as a running program holds its files.
+  HANDLE h = CreateFileA(target.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(test::RunErrorNumberOf([&] { fs.ReplaceFile(target, Memory("new")); }), kErrPermissionDenied);
+  CloseHandle(h);
+  EXPECT_EQ(Read(target), "short");
+  WIN32_FIND_DATAA fd;
+  HANDLE f = FindFirstFileA((dir + ".Dossaro.zip.tessiro-update-*").c_str(), &fd);
+  EXPECT_EQ(f, INVALID_HANDLE_VALUE) << "a temporary file was left";
+  if (f != INVALID_HANDLE_VALUE) FindClose(f);
+  fs.ReplaceFile(target, Memory("new"));
+  EXPECT_EQ(Read(target), "new");
+  EXPECT_EQ(test::RunErrorNumberOf([&] { fs.ReplaceFile(dir + "no\\such\\folder\\a.zip", Memory("x")); }),
+            kErrPathNotFound);
+}
+
+TEST(WindowsLauncher, StartsProgramsAndFailsOnMissingOnes) {
+  auto& launcher = NativeLauncher();
+  const std::string dir = TempFolder();
+  launcher.Launch("cmd.exe /c echo started> \"" + dir + "out.txt\"", kHide);
+  for (int k = 0; k < 200 && Read(dir + "out.txt").empty(); ++k) Sleep(50);
+  EXPECT_EQ(Read(dir + "out.txt").substr(0, 7), "started");
+  EXPECT_EQ(test::RunErrorNumberOf([] {
+              NativeLauncher().Launch("\"C:\\WINDOWS\\Microsoft.NET\\Framework\\v0.0\\regasm.exe\" /nologo", 2);
+            }),
+            kErrFileNotFound);
+}
+
+}  // namespace
+}  // namespace ttu::platform
