@@ -11,6 +11,7 @@
 
 #include "platform/dialogs.h"
 #include "platform/files.h"
+#include "platform/main_window.h"
 #include "platform/process.h"
 #include "platform/run_error.h"
 #include "registry/install_locations.h"
@@ -90,6 +91,28 @@ class FakeDialogs : public platform::Dialogs {
   void Yield() override { ++yields; }
   [[noreturn]] void EndProcess() override { throw ProcessEnded{}; }
   void ResetMousePointer() override { ++pointer_resets; }
+};
+
+// True when `event` ended the process (FakeDialogs::EndProcess).
+inline bool EndsProcess(const std::function<void()>& event) {
+  try {
+    event();
+  } catch (const ProcessEnded&) {
+    return true;
+  }
+  return false;
+}
+
+// The window's controls as the run controller sets them.
+class FakeWindow : public platform::MainWindow {
+ public:
+  explicit FakeWindow(std::string caption = "") : caption(std::move(caption)) {}
+  void SetTimerEnabled(bool on) override { timer_on = on; }
+  bool TimerEnabled() const override { return timer_on; }
+  void SetButtonCaption(const std::string& c) override { caption = c; }
+  std::string ButtonCaption() const override { return caption; }
+  bool timer_on = false;
+  std::string caption;
 };
 
 // Files in memory, keyed by the Windows path text as given.

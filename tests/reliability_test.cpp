@@ -25,16 +25,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class FakeWindow : public platform::MainWindow {
- public:
-  void SetTimerEnabled(bool on) override { timer_on = on; }
-  bool TimerEnabled() const override { return timer_on; }
-  void SetButtonCaption(const std::string& c) override { caption = c; }
-  std::string ButtonCaption() const override { return caption; }
-  bool timer_on = false;
-  std::string caption;
-};
-
 std::size_t OpenDescriptors() { return ListDir("/proc/self/fd").size(); }
 
 // A Wine-style prefix with Kelmo installed, and a packed updater carrying
@@ -67,22 +57,8 @@ struct Updater {
                window = w.get();
                return w;
              }) {}
-  bool Press() {
-    try {
-      form.cmdAvviaConTimer_Click();
-    } catch (const ProcessEnded&) {
-      return true;
-    }
-    return false;
-  }
-  bool Tick() {
-    try {
-      form.Timer_Timer();
-    } catch (const ProcessEnded&) {
-      return true;
-    }
-    return false;
-  }
+  bool Press() { return EndsProcess([this] { form.cmdAvviaConTimer_Click(); }); }
+  bool Tick() { return EndsProcess([this] { form.Timer_Timer(); }); }
   FakeDialogs dialogs;
   std::unique_ptr<platform::Resources> resources;
   platform::WineRegistry registry;

@@ -9,17 +9,6 @@ namespace {
 
 using namespace test;
 
-class FakeWindow : public platform::MainWindow {
- public:
-  explicit FakeWindow(std::string caption) : caption(std::move(caption)) {}
-  void SetTimerEnabled(bool on) override { timer_on = on; }
-  bool TimerEnabled() const override { return timer_on; }
-  void SetButtonCaption(const std::string& c) override { caption = c; }
-  std::string ButtonCaption() const override { return caption; }
-  bool timer_on = false;
-  std::string caption;
-};
-
 constexpr const char* kTarget = "C:\\K\\Tessiro\\Dossaro.zip";
 
 class ControllerTest : public ::testing::Test {
@@ -37,22 +26,8 @@ class ControllerTest : public ::testing::Test {
                                      return w;
                                    });
   }
-  bool Press() {
-    try {
-      form->cmdAvviaConTimer_Click();
-    } catch (const ProcessEnded&) {
-      return true;
-    }
-    return false;
-  }
-  bool Tick() {
-    try {
-      form->Timer_Timer();
-    } catch (const ProcessEnded&) {
-      return true;
-    }
-    return false;
-  }
+  bool Press() { return EndsProcess([this] { form->cmdAvviaConTimer_Click(); }); }
+  bool Tick() { return EndsProcess([this] { form->Timer_Timer(); }); }
   void Hold() { fs.fail_writes[kTarget] = kErrPermissionDenied; }
   void Release() { fs.fail_writes.clear(); }
   std::vector<std::string> Prompts() const {
@@ -170,6 +145,15 @@ TEST_F(ControllerTest, PressWhileRetryingRestartsCountAndTablesButNotTheTimer) {
   EXPECT_TRUE(window->timer_on);
   Tick();
   EXPECT_EQ(window->caption, "1");
+}
+
+TEST_F(ControllerTest, PressWhileRetryingWhosePassCompletesEndsTheProcess) {
+  Hold();
+  Press();
+  Tick();
+  Release();
+  EXPECT_TRUE(Press());
+  EXPECT_EQ(Prompts(), std::vector<std::string>{"Aggiornamento terminato!"});
 }
 
 TEST_F(ControllerTest, FailingPressShowsTheErrorAndLeavesTheTimerAsItWas) {
