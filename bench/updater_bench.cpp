@@ -191,11 +191,9 @@ Row MemoryRow(const Options& o, test::X11Client& x) {
   const pid_t pid = test::Spawn({o.updater}, o.work, {"WINEPREFIX=" + prefix.string()});
   long max_kb = -1;
   if (auto w = x.WaitForWindow("Tessiro Tiny Updater", 10000)) {
-    test::RunProgram({"/usr/bin/xdotool", "mousemove", std::to_string(w->x + w->width / 2),
-                      std::to_string(w->y + w->height / 2), "click", "1"});
+    test::ClickAt(w->x + w->width / 2, w->y + w->height / 2);
     if (auto done = x.WaitForWindow("Kelmo S.r.l.", 120000)) {
-      test::RunProgram({"/usr/bin/xdotool", "mousemove", std::to_string(done->x + done->width / 2),
-                        std::to_string(done->y + done->height - 26), "click", "1"});
+      test::ClickAt(done->x + done->width / 2, done->y + done->height - 26);
     }
   }
   int status = 0;

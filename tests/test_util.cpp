@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -98,6 +99,7 @@ pid_t Spawn(const std::vector<std::string>& argv, const std::string& cwd,
             const std::vector<std::string>& env) {
   const pid_t pid = ::fork();
   if (pid == 0) {
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);  // never outlive a test that died
     if (::chdir(cwd.c_str()) != 0) ::_exit(126);
     for (const auto& e : env) ::putenv(const_cast<char*>(e.c_str()));
     std::vector<char*> args;

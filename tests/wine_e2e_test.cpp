@@ -18,12 +18,6 @@ const std::string kBuild = TTU_WINDOWS_BUILD_DIR;
 
 void Sleep(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
-void Click(int x, int y) {
-  RunProgram({"/usr/bin/xdotool", "mousemove", std::to_string(x), std::to_string(y)});
-  Sleep(100);
-  RunProgram({"/usr/bin/xdotool", "click", "1"});
-}
-
 class WineE2eTest : public ::testing::Test {
  protected:
   // One prefix for the suite: wineboot takes seconds.
@@ -62,10 +56,10 @@ class WineE2eTest : public ::testing::Test {
     int status = -1;
     if (const auto w = x.WaitForWindow("Tessiro Tiny Updater", 60000)) {
       Sleep(500);
-      Click(w->x + w->width / 2, w->y + w->height / 2);
+      ClickAt(w->x + w->width / 2, w->y + w->height / 2);
       if (const auto done = x.WaitForWindow("Kelmo S.r.l.", 60000)) {
         Sleep(300);
-        Click(done->x + done->width / 2, done->y + done->height - 24);
+        ClickAt(done->x + done->width / 2, done->y + done->height - 24);
         status = WaitExit(pid, 20000);
       }
     }

@@ -8,11 +8,29 @@
 #include <thread>
 #include <vector>
 
+#include "tests/test_util.h"
 #include "tools/crc32.h"
 
 namespace ttu::test {
 
-X11Client::X11Client() { display_ = XOpenDisplay(nullptr); }
+bool ClickAt(int x, int y) {
+  if (RunProgram({"/usr/bin/xdotool", "mousemove", std::to_string(x), std::to_string(y)}).status != 0) return false;
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));  // let the window see the pointer arrive
+  return RunProgram({"/usr/bin/xdotool", "click", "1"}).status == 0;
+}
+
+namespace {
+
+// Windows come and go while the tree is searched; a window gone between two
+// requests is an expected answer, not a reason for Xlib to end the process.
+int IgnoreXError(Display*, XErrorEvent*) { return 0; }
+
+}  // namespace
+
+X11Client::X11Client() {
+  display_ = XOpenDisplay(nullptr);
+  XSetErrorHandler(IgnoreXError);
+}
 
 X11Client::~X11Client() {
   if (display_) XCloseDisplay(display_);

@@ -14,6 +14,10 @@ struct WindowInfo {
   int x = 0, y = 0, width = 0, height = 0;
 };
 
+// Moves the pointer to screen position (x, y) and clicks the left button, as a
+// person would (xdotool); false when xdotool failed.
+bool ClickAt(int x, int y);
+
 class X11Client {
  public:
   X11Client();  // opens $DISPLAY; ok() tells whether that worked

@@ -87,7 +87,6 @@ void OnClose(Fl_Widget*, void* data) {
 }
 
 void RunModal(Fl_Window& w) {
-  w.position((Fl::w() - w.w()) / 2, (Fl::h() - w.h()) / 3);
   w.set_modal();
   w.show();
   while (w.shown()) Fl::wait();
@@ -104,6 +103,13 @@ std::string DisplayText(const std::string& s) {
   return out;
 }
 
+// A window placed from the start (centred, a third of the way down), so that
+// it is mapped where it stays.
+struct Centred {
+  int x, y;
+  Centred(int w, int h) : x((Fl::w() - w) / 2), y((Fl::h() - h) / 3) {}
+};
+
 void MeasureText(const std::string& s, int& w, int& h) {
   fl_open_display();
   fl_font(FL_HELVETICA, kFontSize);
@@ -113,7 +119,7 @@ void MeasureText(const std::string& s, int& w, int& h) {
     w = kMaxTextWidth, h = 0;
     fl_measure(s.c_str(), w, h, 0);
   }
-  w += 4;  // slack, so that the label does not wrap at the measured width
+  w += 12;  // the label box draws inside margins: keep it from wrapping
 }
 
 Fl_Box* MakeLabel(int x, int y, int w, int h, const std::string& s) {
@@ -140,7 +146,8 @@ class FltkDialogs final : public Dialogs {
     const int win_h = kMargin + body_h + kMargin + kButtonH + kMargin;
 
     DialogState st;
-    Fl_Window w(win_w, win_h);
+    const Centred at(win_w, win_h);
+    Fl_Window w(at.x, at.y, win_w, win_h);
     w.copy_label(title ? title->c_str() : kApplicationTitle);
     w.xclass("tessiro-tiny-updater");
     w.user_data(&st);
@@ -183,7 +190,8 @@ class FltkDialogs final : public Dialogs {
     const int win_h = buttons_y + kButtonH + kMargin;
 
     DialogState st;
-    Fl_Window w(win_w, win_h);
+    const Centred at(win_w, win_h);
+    Fl_Window w(at.x, at.y, win_w, win_h);
     w.copy_label(title.c_str());
     w.xclass("tessiro-tiny-updater");
     w.user_data(&st);
