@@ -4,7 +4,7 @@
 
 #include "app/form1.h"
 #include "deploy/manifest.h"
-#include "platform/run_error.h"
+#include "support/run_error.h"
 #include "platform/scoped_flag.h"
 
 namespace ttu::app {

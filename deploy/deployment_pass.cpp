@@ -2,7 +2,7 @@
 
 #include "deploy/manifest.h"
 #include "deploy/registration.h"
-#include "platform/run_error.h"
+#include "support/run_error.h"
 #include "platform/scoped_flag.h"
 
 namespace ttu::deploy {

@@ -4,8 +4,8 @@
 #include <cstdlib>
 #include <new>
 
-#include "platform/run_error.h"
-#include "platform/text.h"
+#include "support/run_error.h"
+#include "support/text.h"
 
 namespace ttu::deploy {
 namespace {

@@ -1,6 +1,6 @@
 #include "deploy/registration.h"
 
-#include "platform/text.h"
+#include "support/text.h"
 
 namespace ttu::deploy {
 

@@ -1,7 +1,7 @@
 #include "deploy/target_resolution.h"
 
-#include "platform/run_error.h"
-#include "platform/text.h"
+#include "support/run_error.h"
+#include "support/text.h"
 
 namespace ttu::deploy {
 namespace {

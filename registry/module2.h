@@ -9,7 +9,7 @@
 
 #include "platform/dialogs.h"
 #include "platform/registry_api.h"
-#include "platform/run_error.h"
+#include "support/run_error.h"
 #include "registry/install_locations.h"
 
 namespace ttu::registry {

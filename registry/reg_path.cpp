@@ -3,7 +3,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/text.h"
+#include "support/text.h"
 #include "registry/module2.h"
 
 namespace ttu::registry {

@@ -13,7 +13,7 @@
 #include "platform/files.h"
 #include "platform/main_window.h"
 #include "platform/process.h"
-#include "platform/run_error.h"
+#include "support/run_error.h"
 #include "registry/install_locations.h"
 #include "platform/resources.h"
 

@@ -11,11 +11,11 @@
 #include <filesystem>
 #include <thread>
 
-#include "platform/command_line.h"
+#include "support/command_line.h"
 #include "platform/files.h"
 #include "platform/linux/path_mapping.h"
 #include "platform/process.h"
-#include "platform/run_error.h"
+#include "support/run_error.h"
 #include "tests/fakes.h"
 #include "tests/test_util.h"
 

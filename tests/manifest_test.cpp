@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/run_error.h"
+#include "support/run_error.h"
 #include "tests/fakes.h"
 
 namespace ttu::deploy {

@@ -1,4 +1,4 @@
-#include "platform/resource_section.h"
+#include "support/resource_section.h"
 
 #include <gtest/gtest.h>
 

@@ -124,7 +124,7 @@ int WaitExit(pid_t pid, int timeout_ms) {
 
 }  // namespace ttu::test
 
-#include "platform/run_error.h"
+#include "support/run_error.h"
 
 namespace ttu::test {
 

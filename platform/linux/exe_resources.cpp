@@ -5,7 +5,7 @@
 #include <optional>
 
 #include "platform/linux/fd.h"
-#include "platform/resource_section.h"
+#include "support/resource_section.h"
 #include "platform/resources.h"
 
 namespace ttu::platform {

@@ -14,7 +14,7 @@
 #include "platform/linux/open_files.h"
 #include "platform/linux/path_mapping.h"
 #include "platform/linux/wine_prefix.h"
-#include "platform/run_error.h"
+#include "support/run_error.h"
 
 namespace ttu::platform {
 namespace {

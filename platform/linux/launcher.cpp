@@ -12,12 +12,12 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/command_line.h"
+#include "support/command_line.h"
 #include "platform/linux/fd.h"
 #include "platform/linux/path_mapping.h"
 #include "platform/linux/wine_prefix.h"
 #include "platform/process.h"
-#include "platform/run_error.h"
+#include "support/run_error.h"
 
 extern char** environ;
 

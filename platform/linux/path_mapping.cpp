@@ -6,8 +6,8 @@
 
 #include <vector>
 
-#include "platform/run_error.h"
-#include "platform/text.h"
+#include "support/run_error.h"
+#include "support/text.h"
 
 namespace ttu::platform {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "platform/text.h"
+#include "support/text.h"
 
 namespace ttu::platform {
 namespace {

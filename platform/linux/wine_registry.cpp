@@ -5,7 +5,7 @@
 #include <sstream>
 
 #include "platform/linux/wine_prefix.h"
-#include "platform/text.h"
+#include "support/text.h"
 
 namespace ttu::platform {
 namespace {

@@ -5,7 +5,7 @@
 #include <random>
 
 #include "platform/files.h"
-#include "platform/run_error.h"
+#include "support/run_error.h"
 #include "platform/windows/wide.h"
 
 namespace ttu::platform {

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "platform/process.h"
-#include "platform/run_error.h"
+#include "support/run_error.h"
 #include "platform/windows/wide.h"
 
 namespace ttu::platform {

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "deploy/manifest.h"
-#include "platform/run_error.h"
+#include "support/run_error.h"
 #include "tests/fakes.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <span>
 
-#include "platform/resource_section.h"
+#include "support/resource_section.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace ttu::resfmt;

@@ -6,7 +6,7 @@
 #include <set>
 #include <tuple>
 
-#include "platform/text.h"
+#include "support/text.h"
 
 namespace ttu::pack {
 namespace {

@@ -12,8 +12,8 @@
 
 #include "platform/copy_range.h"
 #include "platform/linux/fd.h"
-#include "platform/resource_section.h"
-#include "platform/text.h"
+#include "support/resource_section.h"
+#include "support/text.h"
 
 namespace ttu::pack {
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/text.h"
+#include "support/text.h"
 
 #include <array>
 #include <cstdint>

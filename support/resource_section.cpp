@@ -1,8 +1,8 @@
-#include "platform/resource_section.h"
+#include "support/resource_section.h"
 
 #include <cstring>
 
-#include "platform/text.h"
+#include "support/text.h"
 
 namespace ttu::resfmt {
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/command_line.h"
+#include "support/command_line.h"
 
 namespace ttu::platform {
 namespace {

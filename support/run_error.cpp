@@ -1,4 +1,4 @@
-#include "platform/run_error.h"
+#include "support/run_error.h"
 
 #include <exception>
 #include <new>
