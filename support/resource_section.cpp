@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "support/resource_language.h"
 #include "support/text.h"
 
 namespace ttu::resfmt {
@@ -174,22 +175,37 @@ std::optional<Trailer> DecodeTrailer(std::span<const uint8_t> last_bytes, uint64
   return t;
 }
 
+namespace {
+
+// The entry of `items` matching `match` in the language the loader picks.
+template <typename T, typename Match>
+const T* InLanguage(const std::vector<T>& items, uint16_t user_language, Match match) {
+  std::vector<uint16_t> languages;
+  for (const auto& item : items) {
+    if (match(item)) languages.push_back(item.language);
+  }
+  const auto language = reslang::PickLanguage(languages, user_language);
+  for (const auto& item : items) {
+    if (language && match(item) && item.language == *language) return &item;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
 std::optional<std::string> ResourceTable::String(uint32_t id) const {
   if (id > 0xFFFF) return std::nullopt;
   const uint32_t block = id / 16 + 1;
-  for (const auto& b : dir_.strings) {
-    if (b.block != block) continue;
-    if (auto s = StringFromBlock(b.bytes, id % 16)) return text::Utf16ToUtf8(*s);
-  }
-  return std::nullopt;
+  const auto* b = InLanguage(dir_.strings, user_language_, [&](const StringBlock& s) { return s.block == block; });
+  if (!b) return std::nullopt;
+  const auto s = StringFromBlock(b->bytes, id % 16);
+  return s ? std::optional(text::Utf16ToUtf8(*s)) : std::nullopt;
 }
 
 const DataEntry* ResourceTable::Data(uint32_t id, const std::string& type) const {
   const std::string wanted = text::UpperAscii(type);
-  for (const auto& d : dir_.data) {
-    if (d.id == id && text::UpperAscii(d.type) == wanted) return &d;
-  }
-  return nullptr;
+  return InLanguage(dir_.data, user_language_,
+                    [&](const DataEntry& d) { return d.id == id && text::UpperAscii(d.type) == wanted; });
 }
 
 }  // namespace ttu::resfmt

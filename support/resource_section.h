@@ -69,16 +69,22 @@ std::optional<Directory> DecodeDirectory(std::span<const uint8_t> bytes, const T
 std::array<uint8_t, kTrailerSize> EncodeTrailer(const Trailer& t);
 std::optional<Trailer> DecodeTrailer(std::span<const uint8_t> last_bytes, uint64_t file_size);
 
-// Lookups over a decoded directory, as the updater makes them.
+// Lookups over a decoded directory, as the updater makes them: where a
+// resource is there in several languages, the one that the Windows resource
+// loader would pick for a user whose language is `user_language`. As there, a
+// string's language is chosen by its block: a string missing from the chosen
+// block is missing.
 class ResourceTable {
  public:
-  explicit ResourceTable(Directory dir) : dir_(std::move(dir)) {}
+  explicit ResourceTable(Directory dir, uint16_t user_language = 0x0409)
+      : dir_(std::move(dir)), user_language_(user_language) {}
   std::optional<std::string> String(uint32_t id) const;  // UTF-8
   const DataEntry* Data(uint32_t id, const std::string& type) const;
   const Directory& directory() const { return dir_; }
 
  private:
   Directory dir_;
+  uint16_t user_language_;
 };
 
 inline uint64_t AlignUp(uint64_t v, uint64_t a) { return (v + a - 1) / a * a; }

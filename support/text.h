@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -28,5 +29,16 @@ std::string Utf16ToUtf8(std::u16string_view s);
 // character; a character it cannot hold becomes '?'.
 std::string Utf8ToCp1252(std::string_view s);
 std::string Cp1252ToUtf8(std::string_view bytes);
+
+}  // namespace ttu::text
+
+namespace ttu::text {
+
+// Text in a Windows code page to UTF-16: 65001 (UTF-8, strict: no overlong
+// forms, surrogates or values past U+10FFFF) or 1252. Nothing when a byte
+// sequence has no character in that code page or the code page is not one of
+// these two.
+std::optional<std::u16string> DecodeCodePage(std::string_view bytes, unsigned code_page);
+bool IsSupportedCodePage(unsigned code_page);
 
 }  // namespace ttu::text

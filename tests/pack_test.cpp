@@ -88,6 +88,28 @@ TEST_F(PackTest, BadDescriptionsGiveFileAndLineAndNoOutput) {
   EXPECT_EQ(RunProgram({kPack, dir / "p.rc"}).status, 2);  // no -o: usage
 }
 
+// The packed updater reads the user's language from the locale, as LANG,
+// LC_MESSAGES and LC_ALL give it, and picks among the package's languages.
+TEST_F(PackTest, TheUsersLanguageChoosesAmongThePackagesLanguages) {
+  ASSERT_EQ(Pack("LANGUAGE 0x10, 1\nSTRINGTABLE { 100 \"italiano\" }\n"
+                 "LANGUAGE 0x09, 1\nSTRINGTABLE { 100 \"english\" }\n"
+                 "LANGUAGE 0x07, 2\nSTRINGTABLE { 100 \"schweizerdeutsch\" }\n")
+                .status,
+            0);
+  auto in = [&](std::vector<std::string> env) {
+    std::vector<std::string> argv{"/usr/bin/env", "-u", "LC_ALL", "-u", "LC_MESSAGES", "-u", "LANG"};
+    argv.insert(argv.end(), env.begin(), env.end());
+    argv.insert(argv.end(), {dir / "out", "s", "100"});
+    return RunProgram(argv).output;
+  };
+  EXPECT_EQ(in({"LANG=it_IT.UTF-8"}), "italiano");
+  EXPECT_EQ(in({"LANG=de_CH.UTF-8"}), "schweizerdeutsch");
+  EXPECT_EQ(in({"LANG=de_DE.UTF-8"}), "english");
+  EXPECT_EQ(in({}), "english");
+  EXPECT_EQ(in({"LANG=de_CH.UTF-8", "LC_MESSAGES=it_IT.UTF-8"}), "italiano");
+  EXPECT_EQ(in({"LC_MESSAGES=it_IT.UTF-8", "LC_ALL=C"}), "english");
+}
+
 TEST_F(PackTest, RunTimeRefusalsStillPack) {
   EXPECT_EQ(Pack("STRINGTABLE { 100 \"0\" 101 \"x|y\" }\n").status, 0);
   EXPECT_EQ(Probe(dir / "out", {"s", "100"}), "0");

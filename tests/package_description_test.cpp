@@ -1,6 +1,10 @@
+// The package-description reader on its own. How it agrees with the Windows
+// resource compiler is checked against the compiler itself (rc_differential_test).
 #include "tools/pack/package_description.h"
 
 #include <gtest/gtest.h>
+
+#include "support/text.h"
 
 namespace ttu::pack {
 namespace {
@@ -22,7 +26,7 @@ END
   ASSERT_EQ(d.strings.size(), 2u);
   EXPECT_EQ(d.strings[0].id, 100);
   EXPECT_EQ(d.strings[0].language, 1033);
-  EXPECT_EQ(d.strings[1].text, "Dossaro.zip|<APPPATH>Tessiro/|N|");
+  EXPECT_EQ(d.strings[1].text, u"Dossaro.zip|<APPPATH>Tessiro/|N|");
   EXPECT_EQ(d.strings[1].line, 8);
   ASSERT_EQ(d.data.size(), 1u);
   EXPECT_EQ(d.data[0].id, 101);
@@ -31,61 +35,70 @@ END
   EXPECT_EQ(d.data[0].language, 1033);
 }
 
-TEST(PackageDescription, StringsKeepEscapesCommasBracesAndUnicode) {
+// The C preprocessor's output: markers name the real file and line, a header's
+// text is skipped, a pragma switches the code page from there on.
+TEST(PackageDescription, FollowsLineMarkersHeadersAndCodePages) {
   const auto d = ReadPackageDescription(
-      "STRINGTABLE { 10, \"a\"\"b\" 11 \"\\\\x\\t\\x41\\101\" 12 \"perch\xC3\xA8\" }\n"
-      "0x70 CUSTOM bare.bin\n",
-      "p.rc");
+      "# 0 \"pkg.rc\"\n# 1 \"ids.h\" 1\nint ignored(void);\n# 3 \"pkg.rc\" 2\n"
+      "STRINGTABLE\nBEGIN\n 1 \"caf\xC3\xA9\"\n#pragma code_page(1252)\n 2 \"caf\xE9\" 3 \"\\xe9\"\nEND\n"
+      "# 40 \"pkg.rc\"\n7 CUSTOM payload\\x.bin\n",
+      "<stdin>");
   ASSERT_EQ(d.strings.size(), 3u);
-  EXPECT_EQ(d.strings[0].text, "a\"b");
-  EXPECT_EQ(d.strings[1].text, "\\x\tAA");
-  EXPECT_EQ(d.strings[2].text, "perch\xC3\xA8");
-  EXPECT_EQ(d.data[0].id, 0x70);
-  EXPECT_EQ(d.data[0].file, "bare.bin");
-}
-
-struct BadCase {
-  const char* text;
-  const char* message;  // expected part of the error
-};
-
-class BadDescription : public ::testing::TestWithParam<BadCase> {};
-
-TEST_P(BadDescription, IsRefusedNamingFileAndLine) {
+  EXPECT_EQ(d.strings[0].line, 5);
+  EXPECT_EQ(d.strings[0].file, "pkg.rc");
+  EXPECT_EQ(d.strings[0].text, u"caf\u00e9");
+  EXPECT_EQ(d.strings[1].text, u"caf\u00e9");
+  EXPECT_EQ(d.strings[2].text, u"\u00e9");
+  ASSERT_EQ(d.data.size(), 1u);
+  EXPECT_EQ(d.data[0].line, 40);
+  EXPECT_EQ(d.data[0].file, "payload/x.bin");
   try {
-    ReadPackageDescription(GetParam().text, "bad.rc");
-    FAIL() << "accepted: " << GetParam().text;
+    ReadPackageDescription("# 1 \"a.rc\"\n\n# 9 \"b.rc\"\n\n STRINGTABLE BEGIN 1 \"\xE8\" END", "x");
+    FAIL();
   } catch (const PackError& e) {
-    EXPECT_NE(std::string(e.what()).find(GetParam().message), std::string::npos) << e.what();
+    EXPECT_STREQ(e.what(),
+                 "b.rc:10: error: string 1 is not valid UTF-8 (the script is read as UTF-8: save it as "
+                 "UTF-8, or declare its code page with #pragma code_page(1252))");
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, BadDescription,
-    ::testing::Values(
-        BadCase{"\nICON \"a.ico\"", "bad.rc:2: error: unknown statement 'ICON'"},
-        BadCase{"#include \"x.h\"", "bad.rc:1: error: unexpected character '#'"},
-        BadCase{"STRINGTABLE\nBEGIN\n100 \"abc\nEND", "bad.rc:3: error: unterminated string"},
-        BadCase{"STRINGTABLE BEGIN 100 \"a\" 100 \"b\" END", "duplicate string identifier 100"},
-        BadCase{"1 CUSTOM \"a\"\n1 CUSTOM \"b\"", "bad.rc:2: error: duplicate CUSTOM identifier 1"},
-        BadCase{"STRINGTABLE BEGIN 0 \"a\" END", "identifier 0 is outside 1..65535"},
-        BadCase{"65536 CUSTOM \"a\"", "identifier 65536 is outside 1..65535"},
-        BadCase{"101 CUSTOM \"../etc/passwd\"", "must not hold a folder separator"},
-        BadCase{"101 CUSTOM \"sub/a.zip\"", "must not hold a folder separator"},
-        BadCase{"101 CUSTOM \"sub\\\\a.zip\"", "must not hold a folder separator"},
-        BadCase{"STRINGTABLE BEGIN 101 \"..\\\\x.dll|<APPPATH>Tessiro/|N|\" END",
-                "descriptor file name"},
-        BadCase{"STRINGTABLE BEGIN 102 \"a/b.dll|<APPPATH>Tessiro/|N|\" END",
-                "descriptor file name"},
-        BadCase{"STRINGTABLE BEGIN 100 \"1\"", "STRINGTABLE without END"},
-        BadCase{"101 RCDATA \"a\"", "unknown resource type"},
-        BadCase{"/* open", "unterminated comment"}));
+TEST(PackageDescription, LineNumbersCountSplicedAndCarriageReturnLines) {
+  const auto d = ReadPackageDescription("STRINGTABLE\r\nBEGIN\r\n1 \"a\\\r\nb\"\r\n\r\n2 \"c\"\rEND", "p.rc");
+  ASSERT_EQ(d.strings.size(), 2u);
+  EXPECT_EQ(d.strings[0].text, u"ab");
+  EXPECT_EQ(d.strings[1].line, 6);
+}
+
+TEST(PackageDescription, OnlyRealPreprocessorLinesNeedThePreprocessor) {
+  EXPECT_FALSE(NeedsPreprocessor("STRINGTABLE { 1 \"#define\" }\n#pragma code_page(1252)\n"));
+  EXPECT_TRUE(NeedsPreprocessor("\xEF\xBB\xBF  #  define X 1\n"));
+  EXPECT_TRUE(NeedsPreprocessor("x\r#include \"a.h\""));
+}
+
+TEST(PackageDescription, StringsUpToTheTableLimitAndNoFurther) {
+  const std::string ok(65535, 'a');
+  EXPECT_EQ(ReadPackageDescription("STRINGTABLE { 1 \"" + ok + "\" }", "p.rc").strings[0].text.size(), 65535u);
+  // Characters beyond the Basic Multilingual Plane take two units each.
+  std::string emoji;
+  for (int k = 0; k < 32768; ++k) emoji += "\xF0\x9F\x98\x80";
+  EXPECT_THROW(ReadPackageDescription("STRINGTABLE { 1 \"" + emoji + "\" }", "p.rc"), PackError);
+}
 
 TEST(PackageDescription, CountAndDescriptorContentIsNotJudged) {
   // The updater refuses these at run time; the packer must still pack them.
   const auto d = ReadPackageDescription(
       "STRINGTABLE BEGIN 100 \"zero\" 101 \"x.zip|nowhere\" 99 \"a/b\" END", "p.rc");
   EXPECT_EQ(d.strings.size(), 3u);
+}
+
+TEST(CodePage, DecodesStrictlyOrNotAtAll) {
+  EXPECT_EQ(text::DecodeCodePage("a\xC3\xA8\xF0\x9F\x98\x80", 65001), u"a\u00e8\U0001F600");
+  for (const char* bad : {"\xC3", "\xC0\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\xE8x", "\x80"}) {
+    EXPECT_FALSE(text::DecodeCodePage(bad, 65001)) << bad;
+  }
+  EXPECT_EQ(text::DecodeCodePage("\x80\xE8\x9F", 1252), u"\u20ac\u00e8\u0178");
+  EXPECT_FALSE(text::DecodeCodePage("\x81", 1252));
+  EXPECT_FALSE(text::DecodeCodePage("a", 1250));
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/resource_language.h"
+
 namespace ttu::resfmt {
 namespace {
 
@@ -79,6 +81,47 @@ TEST(Trailer, RoundTripsAndChecksItsOffsets) {
   bad[0] = 'X';
   EXPECT_FALSE(DecodeTrailer(bad, 1000));
   EXPECT_FALSE(DecodeTrailer(EncodeTrailer({100, 900}), 1000));  // start after directory
+}
+
+// A package in Italian (Italy), English (United States) and neutral, or without
+// the neutral one: the loader's order decides, by string block.
+TEST(Directory, PicksTheLanguageTheResourceLoaderWould) {
+  auto block = [](const char16_t* text) {
+    Strings16 s;
+    s[4] = text;
+    return EncodeStringBlock(s);
+  };
+  Directory d;
+  d.strings.push_back({7, 0x0410, block(u"it")});
+  d.strings.push_back({7, 0x0409, block(u"en")});
+  d.strings.push_back({7, 0x0C0C, block(u"fr-CA")});
+  d.data.push_back({101, 0x0410, "CUSTOM", 10, 1});
+  d.data.push_back({101, 0x0407, "CUSTOM", 20, 1});
+  EXPECT_EQ(ResourceTable(d, 0x0410).String(100), "it");
+  EXPECT_EQ(ResourceTable(d, 0x0810).String(100), "en");  // it-CH: no Italian (neutral) to fall to
+  EXPECT_EQ(ResourceTable(d, 0x0407).String(100), "en");
+  EXPECT_EQ(ResourceTable(d, 0x0C0C).String(100), "fr-CA");
+  EXPECT_EQ(ResourceTable(d, 0x0407).Data(101, "CUSTOM")->offset, 20u);
+  EXPECT_EQ(ResourceTable(d, 0x0419).Data(101, "CUSTOM")->offset, 20u);  // none fits: the lowest
+  d.strings.push_back({7, 0x0010, block(u"it-neutral")});
+  EXPECT_EQ(ResourceTable(d, 0x0810).String(100), "it-neutral");
+  d.strings.push_back({7, 0x0000, block(u"neutral")});
+  EXPECT_EQ(ResourceTable(d, 0x0410).String(100), "neutral");
+  // The chosen block decides: its missing string is missing.
+  EXPECT_FALSE(ResourceTable(d, 0x0410).String(101).has_value());
+}
+
+TEST(ResourceLanguage, LocaleNamesMapToWindowsLanguages) {
+  EXPECT_EQ(reslang::LanguageOfLocale("it_IT.UTF-8"), 0x0410);
+  EXPECT_EQ(reslang::LanguageOfLocale("it_CH.UTF-8@euro"), 0x0810);
+  EXPECT_EQ(reslang::LanguageOfLocale("de_CH"), 0x0807);
+  EXPECT_EQ(reslang::LanguageOfLocale("fr"), 0x040C);
+  EXPECT_EQ(reslang::LanguageOfLocale("pt_BR.utf8"), 0x0416);
+  EXPECT_EQ(reslang::LanguageOfLocale("es_ES"), 0x0C0A);
+  EXPECT_EQ(reslang::LanguageOfLocale("C.UTF-8"), 0x0409);
+  EXPECT_EQ(reslang::LanguageOfLocale("POSIX"), 0x0409);
+  EXPECT_EQ(reslang::LanguageOfLocale(""), 0x0409);
+  EXPECT_EQ(reslang::LanguageOfLocale("xx_YY"), 0x0409);
 }
 
 }  // namespace

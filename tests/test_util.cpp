@@ -17,13 +17,14 @@
 
 namespace ttu::test {
 
-RunResult RunProgram(const std::vector<std::string>& argv) {
+RunResult RunProgram(const std::vector<std::string>& argv, const std::string& cwd) {
   int pipefd[2];
   if (::pipe2(pipefd, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
   const pid_t pid = ::fork();
   if (pid == 0) {
     ::dup2(pipefd[1], 1);
     ::dup2(pipefd[1], 2);
+    if (!cwd.empty() && ::chdir(cwd.c_str()) != 0) ::_exit(126);
     std::vector<char*> args;
     for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);

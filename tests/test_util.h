@@ -11,8 +11,8 @@ struct RunResult {
   std::string output;  // standard output and error together
 };
 
-// Runs a program (no shell) and waits for it.
-RunResult RunProgram(const std::vector<std::string>& argv);
+// Runs a program (no shell; in `cwd` when given) and waits for it.
+RunResult RunProgram(const std::vector<std::string>& argv, const std::string& cwd = "");
 
 // A fresh folder under the system's temporary folder, removed with everything in it.
 class TempDir {

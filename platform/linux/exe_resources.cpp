@@ -2,14 +2,25 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <cstdlib>
 #include <optional>
 
 #include "platform/linux/fd.h"
+#include "support/resource_language.h"
 #include "support/resource_section.h"
 #include "platform/resources.h"
 
 namespace ttu::platform {
 namespace {
+
+// The user's language for messages, from the locale as the C library reads it.
+uint16_t UserLanguage() {
+  for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+    const char* value = std::getenv(name);
+    if (value && *value) return reslang::LanguageOfLocale(value);
+  }
+  return reslang::kEnglishUs;
+}
 
 std::optional<resfmt::ResourceTable> LoadTable(const std::string& path) {
   Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
@@ -27,7 +38,7 @@ std::optional<resfmt::ResourceTable> LoadTable(const std::string& path) {
   }
   auto dir = resfmt::DecodeDirectory(bytes, *trailer);
   if (!dir) return std::nullopt;
-  return resfmt::ResourceTable(std::move(*dir));
+  return resfmt::ResourceTable(std::move(*dir), UserLanguage());
 }
 
 class FileResources final : public Resources {

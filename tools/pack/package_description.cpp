@@ -2,168 +2,28 @@
 
 #include <sys/stat.h>
 
-#include <optional>
+#include <algorithm>
+#include <map>
 #include <set>
 #include <tuple>
 
 #include "support/text.h"
+#include "tools/pack/rc_lexer.h"
 
 namespace ttu::pack {
 namespace {
 
-enum class Tok { kEnd, kNumber, kWord, kString, kComma, kOpen, kClose };
+constexpr std::size_t kMaxStringUnits = 65535;  // a string-table length is 16 bits
 
-struct Token {
-  Tok kind = Tok::kEnd;
-  std::string text;      // word, or string value (UTF-8)
-  uint64_t number = 0;   // saturates at 2^32
-  int line = 0;
-};
-
-class Lexer {
- public:
-  Lexer(std::string_view s, const std::string& file) : s_(s), file_(file) {}
-
-  [[noreturn]] void Fail(int line, const std::string& what) const {
-    throw PackError(file_ + ":" + std::to_string(line) + ": error: " + what);
-  }
-
-  Token Next() {
-    SkipBlanksAndComments();
-    Token t;
-    t.line = line_;
-    if (i_ >= s_.size()) return t;
-    const char c = s_[i_];
-    if (c == ',') return ++i_, t.kind = Tok::kComma, t;
-    if (c == '{') return ++i_, t.kind = Tok::kOpen, t;
-    if (c == '}') return ++i_, t.kind = Tok::kClose, t;
-    if (c == '"') return String(t);
-    if (c >= '0' && c <= '9') return Number(t);
-    if (IsWordChar(c)) {
-      t.kind = Tok::kWord;
-      while (i_ < s_.size() && IsWordChar(s_[i_])) t.text += s_[i_++];
-      return t;
-    }
-    Fail(line_, std::string("unexpected character '") + c + "'");
-  }
-
- private:
-  static bool IsWordChar(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
-           c == '.' || c == '-' || static_cast<unsigned char>(c) >= 0x80;
-  }
-
-  void SkipBlanksAndComments() {
-    while (i_ < s_.size()) {
-      const char c = s_[i_];
-      if (c == '\n') {
-        ++line_, ++i_;
-      } else if (c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v') {
-        ++i_;
-      } else if (s_.substr(i_, 2) == "//") {
-        while (i_ < s_.size() && s_[i_] != '\n') ++i_;
-      } else if (s_.substr(i_, 2) == "/*") {
-        const int start = line_;
-        i_ += 2;
-        while (i_ < s_.size() && s_.substr(i_, 2) != "*/") line_ += s_[i_++] == '\n';
-        if (i_ >= s_.size()) Fail(start, "unterminated comment");
-        i_ += 2;
-      } else {
-        return;
-      }
-    }
-  }
-
-  Token Number(Token& t) {
-    t.kind = Tok::kNumber;
-    const bool hex = s_.substr(i_, 2) == "0x" || s_.substr(i_, 2) == "0X";
-    if (hex) i_ += 2;
-    const unsigned base = hex ? 16 : 10;
-    std::size_t digits = 0;
-    for (; i_ < s_.size(); ++i_, ++digits) {
-      const int d = DigitValue(s_[i_]);
-      if (d < 0 || static_cast<unsigned>(d) >= base) break;
-      t.number = std::min<uint64_t>(t.number * base + static_cast<unsigned>(d), uint64_t{1} << 32);
-    }
-    while (i_ < s_.size() && (s_[i_] == 'L' || s_[i_] == 'l' || s_[i_] == 'U' || s_[i_] == 'u')) ++i_;
-    if ((hex && digits == 0) || (i_ < s_.size() && IsWordChar(s_[i_]))) {
-      Fail(line_, "malformed number");
-    }
-    return t;
-  }
-
-  static int DigitValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-  }
-
-  // A quoted string: "" stands for one quote; C escapes as the resource compiler reads them.
-  Token String(Token& t) {
-    t.kind = Tok::kString;
-    ++i_;
-    std::u16string value;  // UTF-16, as the string table stores it
-    for (;;) {
-      if (i_ >= s_.size() || s_[i_] == '\n') Fail(t.line, "unterminated string");
-      const char c = s_[i_];
-      if (c == '"') {
-        if (s_.substr(i_, 2) == "\"\"") {
-          value += u'"', i_ += 2;
-          continue;
-        }
-        ++i_;
-        break;
-      }
-      if (c == '\\' && i_ + 1 < s_.size() && s_[i_ + 1] != '\n') {
-        value += Escape();
-        continue;
-      }
-      // Copy one UTF-8 character as it stands.
-      std::size_t len = 1;
-      while (i_ + len < s_.size() && (static_cast<unsigned char>(s_[i_ + len]) & 0xC0) == 0x80) ++len;
-      value += text::Utf8ToUtf16(s_.substr(i_, len));
-      i_ += len;
-    }
-    t.text = text::Utf16ToUtf8(value);
-    return t;
-  }
-
-  char16_t Escape() {
-    const char e = s_[i_ + 1];
-    i_ += 2;
-    switch (e) {
-      case 'n': return u'\n';
-      case 'r': return u'\r';
-      case 't': return u'\t';
-      case 'a': return u'\a';
-      case '\\': return u'\\';
-      case '"': return u'"';
-      case 'x': case 'X': {
-        char16_t v = 0;
-        for (int k = 0; k < 4 && i_ < s_.size() && DigitValue(s_[i_]) >= 0; ++k, ++i_) {
-          v = static_cast<char16_t>(v * 16 + DigitValue(s_[i_]));
-        }
-        return v;
-      }
-      default:
-        if (e >= '0' && e <= '7') {
-          auto v = static_cast<char16_t>(e - '0');
-          for (int k = 0; k < 2 && i_ < s_.size() && s_[i_] >= '0' && s_[i_] <= '7'; ++k, ++i_) {
-            v = static_cast<char16_t>(v * 8 + (s_[i_] - '0'));
-          }
-          return v;
-        }
-        i_ -= 1;  // an unknown escape keeps its backslash; the character follows
-        return u'\\';
-    }
-  }
-
-  std::string_view s_;
-  const std::string& file_;
-  std::size_t i_ = 0;
-  int line_ = 1;
-};
+// Resource types that the resource compiler knows by name; none belongs in a package.
+const std::set<std::string> kPredefinedTypes = {
+    "ACCELERATORS", "ANICURSOR", "ANIICON", "BITMAP", "CURSOR", "DIALOG", "DIALOGEX",
+    "DLGINCLUDE", "DLGINIT", "FONT", "FONTDIR", "HTML", "ICON", "MANIFEST", "MENU",
+    "MENUEX", "MESSAGETABLE", "PLUGPLAY", "RCDATA", "TOOLBAR", "VERSIONINFO", "VXD"};
+const std::set<std::string> kKeywords = {"BEGIN", "CHARACTERISTICS", "END", "LANGUAGE", "STRINGTABLE", "VERSION"};
+// Memory flags: accepted and meaningless on the platforms the updater runs on.
+const std::set<std::string> kMemoryFlags = {"DISCARDABLE", "FIXED", "IMPURE", "LOADONCALL",
+                                            "MOVEABLE", "PRELOAD", "PURE", "SHARED", "NONSHARED"};
 
 class Parser {
  public:
@@ -172,149 +32,354 @@ class Parser {
   PackageDescription Run() {
     Advance();
     while (tok_.kind != Tok::kEnd) Statement();
+    if (desc_.strings.empty() && desc_.data.empty()) Fail("the script holds no resources");
     return std::move(desc_);
   }
 
  private:
   void Advance() { tok_ = lex_.Next(); }
-  [[noreturn]] void Fail(const std::string& what) { lex_.Fail(tok_.line, what); }
-  bool IsWord(const char* w) const { return tok_.kind == Tok::kWord && text::UpperAscii(tok_.text) == w; }
+  [[noreturn]] void Fail(const std::string& what) const { FailAt(tok_, what); }
+  // A keyword in the wrong letter case is the likelier cause of any failure on it.
+  [[noreturn]] void FailAt(const Token& at, const std::string& what) const {
+    if (IsMisspelledKeyword(at)) {
+      lex_.Fail(at.file, at.line, "'" + at.text + "' must be written '" + text::UpperAscii(at.text) +
+                                      "': the resource compiler reads keywords in capitals only");
+    }
+    lex_.Fail(at.file, at.line, what);
+  }
+  static bool IsMisspelledKeyword(const Token& t) {
+    const std::string upper = text::UpperAscii(t.text);
+    return t.kind == Tok::kWord && upper != t.text && (kKeywords.count(upper) || kMemoryFlags.count(upper));
+  }
+  // Keywords are read in capitals only, as the resource compiler reads them.
+  bool IsWord(const char* w) const { return tok_.kind == Tok::kWord && tok_.text == w; }
+  bool IsPunct(char c) const { return tok_.kind == Tok::kPunct && tok_.text[0] == c; }
+  std::string Describe() const {
+    switch (tok_.kind) {
+      case Tok::kEnd: return "the end of the file";
+      case Tok::kString: return "a string";
+      default: return "'" + tok_.text + "'";
+    }
+  }
 
-  uint64_t ExpectNumber(const char* what) {
-    if (tok_.kind != Tok::kNumber) Fail(std::string("expected ") + what);
-    const uint64_t v = tok_.number;
-    Advance();
+  // --- numeric expressions, with the resource compiler's operators -----------
+  int64_t Expression() { return Binary(0); }
+
+  int64_t Binary(int level) {
+    static constexpr const char* kLevels[] = {"|", "^", "&", "+-", "*/%"};
+    if (level == 5) return Unary();
+    int64_t v = Binary(level + 1);
+    while (tok_.kind == Tok::kPunct && std::string_view(kLevels[level]).find(tok_.text[0]) != std::string_view::npos) {
+      const char op = tok_.text[0];
+      Advance();
+      const int64_t r = Binary(level + 1);
+      if ((op == '/' || op == '%') && r == 0) Fail("division by zero");
+      v = Apply(op, v, r);
+    }
     return v;
   }
 
-  uint16_t Identifier() {
-    const int line = tok_.line;
-    const uint64_t v = ExpectNumber("a numeric identifier");
-    if (v < 1 || v > 65535) lex_.Fail(line, "identifier " + std::to_string(v) + " is outside 1..65535");
+  static int64_t Apply(char op, int64_t a, int64_t b) {
+    // 32-bit arithmetic, as the resource compiler's; the result stays signed.
+    const auto x = static_cast<uint32_t>(a), y = static_cast<uint32_t>(b);
+    uint32_t r = 0;
+    switch (op) {
+      case '|': r = x | y; break;
+      case '^': r = x ^ y; break;
+      case '&': r = x & y; break;
+      case '+': r = x + y; break;
+      case '-': r = x - y; break;
+      case '*': r = x * y; break;
+      case '/': r = x / y; break;
+      default: r = x % y; break;
+    }
+    return static_cast<int32_t>(r);
+  }
+
+  int64_t Unary() {
+    if (IsPunct('-') || IsPunct('~')) {
+      const char op = tok_.text[0];
+      Advance();
+      const auto v = static_cast<uint32_t>(Unary());
+      return static_cast<int32_t>(op == '-' ? 0u - v : ~v);
+    }
+    if (IsPunct('(')) {
+      Advance();
+      const int64_t v = Expression();
+      if (!IsPunct(')')) Fail("expected ')' instead of " + Describe());
+      Advance();
+      return v;
+    }
+    if (tok_.kind == Tok::kNumber) {
+      const int64_t v = static_cast<uint32_t>(tok_.number);
+      Advance();
+      return v;
+    }
+    if (tok_.kind == Tok::kWord) {
+      Fail("'" + tok_.text + "' is not a number (a name for a number needs a #define)");
+    }
+    Fail("expected a number instead of " + Describe());
+  }
+
+  uint16_t Identifier(const char* what) {
+    const Token at = tok_;
+    const int64_t v = Expression();
+    if (v < 0 || v > 65535) {
+      FailAt(at, std::string(what) + " identifier " + std::to_string(v) + " is outside 0..65535");
+    }
     return static_cast<uint16_t>(v);
   }
 
-  uint16_t LanguageStatement() {
+  // --- statements --------------------------------------------------------------
+  uint16_t LanguageArguments() {
+    const Token at = tok_;
     Advance();
-    const uint64_t primary = ExpectNumber("a primary language");
-    if (tok_.kind == Tok::kComma) Advance();
-    const uint64_t sub = ExpectNumber("a sublanguage");
-    if (primary > 0x3FF || sub > 0x3F) Fail("language out of range");
+    const int64_t primary = Expression();
+    if (!IsPunct(',')) Fail("expected ',' and a sublanguage after the language");
+    Advance();
+    const int64_t sub = Expression();
+    if (primary < 0 || primary > 0x3FF || sub < 0 || sub > 0x3F) {
+      FailAt(at, "language " + std::to_string(primary) + ", " + std::to_string(sub) +
+           " is out of range (primary 0..0x3FF, sublanguage 0..0x3F)");
+    }
     return static_cast<uint16_t>(sub << 10 | primary);
+  }
+
+  // LANGUAGE, CHARACTERISTICS, VERSION and memory flags, before a resource's body.
+  bool ResourceOption(uint16_t& language) {
+    if (IsWord("LANGUAGE")) {
+      language = LanguageArguments();
+    } else if (IsWord("CHARACTERISTICS") || IsWord("VERSION")) {
+      Advance();
+      Expression();
+    } else if (tok_.kind == Tok::kWord && kMemoryFlags.count(tok_.text)) {
+      Advance();
+    } else {
+      return false;
+    }
+    return true;
   }
 
   void Statement() {
     if (IsWord("LANGUAGE")) {
-      language_ = LanguageStatement();
+      language_ = LanguageArguments();
     } else if (IsWord("STRINGTABLE")) {
       StringTable();
-    } else if (tok_.kind == Tok::kNumber) {
-      DataResource();
+    } else if (tok_.kind == Tok::kNumber || IsPunct('(') || IsPunct('-') || IsPunct('~')) {
+      Resource();
+    } else if (tok_.kind == Tok::kWord) {
+      const Token name = tok_;
+      Advance();
+      if (tok_.kind == Tok::kWord || tok_.kind == Tok::kNumber) {
+        FailAt(name, "resource name '" + name.text +
+                         "' is not a number: the updater finds resources by number (a name for a "
+                         "number needs a #define)");
+      }
+      FailAt(name, "unknown statement '" + name.text + "'");
     } else {
-      Fail("unknown statement '" + (tok_.kind == Tok::kWord ? tok_.text : std::string("?")) + "'");
+      Fail("unknown statement: " + Describe());
     }
   }
 
   void StringTable() {
+    const Token at = tok_;
     Advance();
     uint16_t language = language_;
-    while (!IsWord("BEGIN") && tok_.kind != Tok::kOpen) {
-      if (IsWord("LANGUAGE")) {
-        language = LanguageStatement();
-      } else if (IsWord("CHARACTERISTICS") || IsWord("VERSION")) {
-        Advance();
-        ExpectNumber("a number");
-      } else {
-        Fail("expected BEGIN");
-      }
+    while (ResourceOption(language)) {
     }
+    if (!IsWord("BEGIN") && !IsPunct('{')) Fail("expected BEGIN or '{' instead of " + Describe());
     Advance();
-    while (!IsWord("END") && tok_.kind != Tok::kClose) {
-      if (tok_.kind == Tok::kEnd) Fail("STRINGTABLE without END");
+    while (!IsWord("END") && !IsPunct('}')) {
+      if (tok_.kind == Tok::kEnd) FailAt(at, "STRINGTABLE without END");
       StringEntry e;
+      e.file = tok_.file;
       e.line = tok_.line;
-      e.id = Identifier();
+      e.id = Identifier("string");
       e.language = language;
-      if (tok_.kind == Tok::kComma) Advance();
-      if (tok_.kind != Tok::kString) Fail("expected a quoted string");
-      e.text = tok_.text;
-      Advance();
+      if (IsPunct(',')) Advance();
+      e.text = StringValue(std::to_string(e.id));
       CheckDescriptorFileName(e);
-      if (!strings_.insert({e.id, e.language}).second) {
-        lex_.Fail(e.line, "duplicate string identifier " + std::to_string(e.id));
+      const auto [it, fresh] = strings_.insert({{e.id, e.language}, e.line});
+      if (!fresh) {
+        lex_.Fail(e.file, e.line, "duplicate string identifier " + std::to_string(e.id) +
+                                      " (first on line " + std::to_string(it->second) + ")");
       }
       desc_.strings.push_back(std::move(e));
     }
     Advance();
   }
 
-  void DataResource() {
+  // Adjacent strings join: narrow ones as bytes, decoded together in the code
+  // page in force; a wide one keeps its UTF-16 units.
+  std::u16string StringValue(const std::string& id) {
+    if (tok_.kind != Tok::kString) Fail("expected a quoted string for string " + id + " instead of " + Describe());
+    const Token first = tok_;
+    std::vector<Token> pieces;
+    bool any_wide = false;
+    for (; tok_.kind == Tok::kString; Advance()) {
+      if (tok_.raw_non_ascii) {
+        Fail("a wide string L\"...\" holds non-ASCII text, which the resource compiler garbles: "
+             "write it as a narrow string \"...\" or with \\x escapes");
+      }
+      any_wide |= tok_.wide;
+      if (!pieces.empty() && !tok_.wide && !pieces.back().wide && !any_wide) {
+        pieces.back().bytes += tok_.bytes;  // narrow strings join before decoding
+      } else {
+        pieces.push_back(tok_);
+      }
+    }
+    std::u16string out;
+    for (const auto& p : pieces) {
+      if (p.wide) {
+        out += p.units;
+        continue;
+      }
+      const auto decoded = text::DecodeCodePage(p.bytes, p.code_page);
+      if (!decoded) {
+        FailAt(p, p.code_page == 65001
+                      ? "string " + id + " is not valid UTF-8 (the script is read as UTF-8: save it as UTF-8, "
+                                         "or declare its code page with #pragma code_page(1252))"
+                      : "string " + id + " holds a byte that has no character in code page 1252");
+      }
+      out += *decoded;
+    }
+    if (out.size() > kMaxStringUnits) {
+      FailAt(first, "string " + id + " is " + std::to_string(out.size()) +
+                        " UTF-16 units long; a string table holds at most 65535");
+    }
+    return out;
+  }
+
+  void Resource() {
     DataEntry e;
+    e.source = tok_.file;
     e.line = tok_.line;
-    e.id = Identifier();
+    e.id = Identifier("resource");
     e.language = language_;
-    if (!IsWord("CUSTOM")) Fail("unknown resource type (only CUSTOM is supported)");
+    // The type is a name of the script's own, which the resource compiler upper-cases.
+    if (tok_.kind != Tok::kWord || text::UpperAscii(tok_.text) != "CUSTOM") {
+      const std::string type = tok_.kind == Tok::kWord ? text::UpperAscii(tok_.text) : "";
+      if (kPredefinedTypes.count(type)) {
+        Fail("resource type " + type + " cannot be packed: a package holds a STRINGTABLE and CUSTOM data");
+      }
+      Fail("resource type " + Describe() + " cannot be packed: the updater reads CUSTOM data only");
+    }
     e.type = "CUSTOM";
     Advance();
-    if (tok_.kind != Tok::kString && tok_.kind != Tok::kWord) Fail("expected a file name");
-    e.file = tok_.text;
-    Advance();
-    if (!IsPlainFileName(e.file)) {
-      lex_.Fail(e.line, "payload file name '" + e.file + "' must not hold a folder separator or '..'");
+    while (ResourceOption(e.language)) {
     }
-    if (!data_.insert({e.type, e.id, e.language}).second) {
-      lex_.Fail(e.line, "duplicate CUSTOM identifier " + std::to_string(e.id));
+    if (IsWord("BEGIN") || IsPunct('{')) Fail("inline data cannot be packed: name the payload's file");
+    e.file = FileName();
+    const auto [it, fresh] = data_.insert({{e.type, e.id, e.language}, e.line});
+    if (!fresh) {
+      lex_.Fail(e.source, e.line, "duplicate CUSTOM identifier " + std::to_string(e.id) + " (first on line " +
+                                      std::to_string(it->second) + ")");
     }
     desc_.data.push_back(std::move(e));
   }
 
-  static bool IsPlainFileName(const std::string& name) {
-    return !name.empty() && name.find_first_of("/\\") == std::string::npos &&
-           name.find("..") == std::string::npos;
+  // A payload's file name, quoted (with escapes) or bare; "\" separates folders too.
+  std::string FileName() {
+    std::string name;
+    const Token at = tok_;
+    if (tok_.kind == Tok::kString) {
+      name = text::Utf16ToUtf8(StringValue("file name"));
+    } else if (tok_.kind == Tok::kWord) {
+      if (IsMisspelledKeyword(tok_)) FailAt(tok_, "");
+      name = tok_.text;
+      Advance();
+    } else {
+      Fail("expected the payload's file name instead of " + Describe());
+    }
+    for (char& c : name) c = c == '\\' ? '/' : c;
+    if (name.empty()) FailAt(at, "empty payload file name");
+    return name;
   }
 
-  // Strings 101 and up are item descriptors; their first field is a file name.
-  void CheckDescriptorFileName(const StringEntry& e) {
+  // Strings 101 and up are item descriptors; their first field is a file name
+  // that the updater writes into the target folder, so it may hold no folder.
+  void CheckDescriptorFileName(const StringEntry& e) const {
     if (e.id < 101) return;
-    const std::string name = e.text.substr(0, e.text.find('|'));
+    const std::string text = text::Utf16ToUtf8(e.text);
+    const std::string name = text.substr(0, text.find('|'));
     if (name.find_first_of("/\\") != std::string::npos || name.find("..") != std::string::npos) {
-      lex_.Fail(e.line, "descriptor file name '" + name + "' must not hold a folder separator or '..'");
+      lex_.Fail(e.file, e.line, "descriptor file name '" + name + "' must not hold a folder separator or '..'");
     }
   }
 
   Lexer lex_;
   Token tok_;
-  uint16_t language_ = 0;
+  uint16_t language_ = kDefaultLanguage;
   PackageDescription desc_;
-  std::set<std::pair<uint16_t, uint16_t>> strings_;
-  std::set<std::tuple<std::string, uint16_t, uint16_t>> data_;
+  std::map<std::pair<uint16_t, uint16_t>, int> strings_;  // -> first line
+  std::map<std::tuple<std::string, uint16_t, uint16_t>, int> data_;
 };
 
-bool IsRegularFile(const std::string& path) {
-  struct stat st {};
-  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+int LineOf(std::string_view text, std::size_t pos) {
+  return 1 + static_cast<int>(std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(pos), '\n'));
 }
 
 }  // namespace
 
+void CheckScriptEncoding(std::string_view text, const std::string& file_name) {
+  if (text.substr(0, 2) == "\xFF\xFE" || text.substr(0, 2) == "\xFE\xFF") {
+    throw PackError(file_name + ":1: error: the script is saved as UTF-16: save it as UTF-8");
+  }
+  if (const auto nul = text.find('\0'); nul != std::string_view::npos) {
+    throw PackError(file_name + ":" + std::to_string(LineOf(text, nul)) +
+                    ": error: the script holds a NUL byte: save it as UTF-8 text");
+  }
+}
+
+bool NeedsPreprocessor(std::string_view text) {
+  if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
+  for (std::size_t pos = 0; pos < text.size();) {
+    std::size_t end = text.find_first_of("\r\n", pos);
+    if (end == std::string_view::npos) end = text.size();
+    std::string_view line = text.substr(pos, end - pos);
+    pos = end + 1;
+    const auto first = line.find_first_not_of(" \t\f\v");
+    if (first == std::string_view::npos || line[first] != '#') continue;
+    line.remove_prefix(first + 1);
+    line.remove_prefix(std::min(line.size(), line.find_first_not_of(" \t")));
+    if (line.substr(0, 6) != "pragma") return true;
+  }
+  return false;
+}
+
 PackageDescription ReadPackageDescription(std::string_view text, const std::string& file_name) {
+  CheckScriptEncoding(text, file_name);
+  if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);  // a UTF-8 byte-order mark
   return Parser(text, file_name).Run();
 }
 
 void ResolvePayloads(PackageDescription& desc, const std::string& base_dir,
                      const std::vector<std::string>& include_dirs) {
   for (auto& e : desc.data) {
-    std::vector<std::string> dirs{base_dir.empty() ? "." : base_dir};
-    dirs.insert(dirs.end(), include_dirs.begin(), include_dirs.end());
-    for (const auto& d : dirs) {
-      if (IsRegularFile(d + "/" + e.file)) {
-        e.path = d + "/" + e.file;
-        break;
+    std::vector<std::string> candidates;
+    if (!e.file.empty() && e.file[0] == '/') {
+      candidates.push_back(e.file);
+    } else {
+      candidates.push_back((base_dir.empty() ? "." : base_dir) + "/" + e.file);
+      for (const auto& d : include_dirs) candidates.push_back(d + "/" + e.file);
+    }
+    bool folder = false;
+    for (const auto& c : candidates) {
+      struct stat st {};
+      if (::stat(c.c_str(), &st) != 0) continue;
+      if (S_ISDIR(st.st_mode)) {
+        folder = true;
+        continue;
       }
+      e.path = c;
+      break;
     }
     if (e.path.empty()) {
-      throw PackError(desc.file_name + ":" + std::to_string(e.line) + ": error: payload file '" +
-                      e.file + "' not found");
+      const std::string why = folder ? "' is a folder, not a file" : "' not found";
+      std::string looked;
+      for (const auto& c : candidates) looked += (looked.empty() ? "" : ", ") + c;
+      throw PackError(e.source + ":" + std::to_string(e.line) + ": error: payload file '" + e.file + why +
+                      " (looked for " + looked + ")");
     }
   }
 }

@@ -1,5 +1,6 @@
-// Reading a package description: the subset of the resource-script language
-// that an update package needs (LANGUAGE, STRINGTABLE, CUSTOM resources).
+// Reading a package description: a resource script, read as the Windows
+// resource compiler reads it, of which a package uses the STRINGTABLE and the
+// CUSTOM data resources.
 #pragma once
 
 #include <cstdint>
@@ -16,10 +17,15 @@ class PackError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// The language that resources get before any LANGUAGE statement: English
+// (United States), as the resource compiler gives them.
+inline constexpr uint16_t kDefaultLanguage = 0x0409;
+
 struct StringEntry {
   uint16_t id = 0;
   uint16_t language = 0;
-  std::string text;  // UTF-8
+  std::u16string text;  // as the string table stores it
+  std::string file;     // where it was written, for messages
   int line = 0;
 };
 
@@ -27,8 +33,9 @@ struct DataEntry {
   uint16_t id = 0;
   uint16_t language = 0;
   std::string type;  // upper case
-  std::string file;  // as written
+  std::string file;  // the payload's name as written (UTF-8, "\" made "/")
   std::string path;  // where it was found (ResolvePayloads)
+  std::string source;  // the script that names it, for messages
   int line = 0;
 };
 
@@ -38,13 +45,21 @@ struct PackageDescription {
   std::vector<DataEntry> data;
 };
 
-// Parses the text; throws PackError for anything it does not accept:
-// unknown statements, unterminated strings, duplicate identifiers,
-// identifiers outside 1..65535, and file names (payloads, or the first field of
-// a descriptor string 101 and up) that hold a folder separator or "..".
+// Refuses text that no resource script can be: UTF-16, NUL bytes.
+void CheckScriptEncoding(std::string_view text, const std::string& file_name);
+
+// Whether the script has preprocessor lines that the C preprocessor must
+// handle (#define, #include, #if...; a #pragma alone needs none).
+bool NeedsPreprocessor(std::string_view text);
+
+// Parses the script, or the C preprocessor's output for it; throws PackError
+// with "file:line: error: " for anything that the resource compiler refuses,
+// that it would turn into a different or broken package, or that no package
+// can use.
 PackageDescription ReadPackageDescription(std::string_view text, const std::string& file_name);
 
-// Finds every payload file: in `base_dir` first, then in each include folder.
+// Finds every payload file: beside the script first, then in each include
+// folder; an absolute name is taken as it is.
 void ResolvePayloads(PackageDescription& desc, const std::string& base_dir,
                      const std::vector<std::string>& include_dirs);
 

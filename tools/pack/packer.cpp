@@ -14,6 +14,7 @@
 #include "platform/linux/fd.h"
 #include "support/resource_section.h"
 #include "support/text.h"
+#include "tools/pack/preprocessor.h"
 
 namespace ttu::pack {
 namespace {
@@ -43,7 +44,7 @@ uint64_t StubLength(int fd, uint64_t size) {
 std::vector<resfmt::StringBlock> StringBlocks(const PackageDescription& desc) {
   std::map<std::pair<uint16_t, uint16_t>, resfmt::Strings16> blocks;  // (language, block)
   for (const auto& s : desc.strings) {
-    blocks[{s.language, static_cast<uint16_t>(s.id / 16 + 1)}][s.id % 16] = text::Utf8ToUtf16(s.text);
+    blocks[{s.language, static_cast<uint16_t>(s.id / 16 + 1)}][s.id % 16] = s.text;
   }
   std::vector<resfmt::StringBlock> out;
   for (const auto& [key, strings] : blocks) {
@@ -118,7 +119,11 @@ void WritePackedExecutable(const PackageDescription& desc, const std::string& st
 }
 
 void Pack(const PackOptions& options) {
-  auto desc = ReadPackageDescription(ReadWholeFile(options.description), options.description);
+  const std::string script = ReadWholeFile(options.description);
+  CheckScriptEncoding(script, options.description);
+  auto desc = ReadPackageDescription(
+      NeedsPreprocessor(script) ? Preprocess(options.description, options.include_dirs) : script,
+      options.description);
   const auto slash = options.description.find_last_of('/');
   const std::string base = slash == std::string::npos ? "." : options.description.substr(0, slash);
   ResolvePayloads(desc, base, options.include_dirs);
