@@ -1,6 +1,7 @@
 // Measures the updater against its references and prints one table:
 //   updater_bench --updater EXE --stub EXE --pack EXE --payload FILE --work DIR
 //                 [--runs N] [--system-reg FILE] [--demo-prefix-script FILE]
+//                 [--windows32-stub EXE] [--windows64-stub EXE]
 // Every figure is a median over the runs, each measured side by side with its
 // reference (alternating) in the same run of this program.
 #include <fcntl.h>
@@ -89,7 +90,7 @@ std::string Fmt(const char* f, double v) {
 }
 
 struct Options {
-  std::string updater, stub, pack, payload, work, system_reg, demo_script;
+  std::string updater, stub, pack, payload, work, system_reg, demo_script, windows32_stub, windows64_stub;
   int runs = 5;
 };
 
@@ -124,14 +125,35 @@ Row DeployRow(const Options& o) {
           Fmt("%.3f s", m) + Fmt(" (%.0f MB/s)", mb / m), Fmt("%.2f", m / r), "<= 1.10", m / r <= 1.10};
 }
 
-// tessiro-pack against cp of the payload.
-Row PackRow(const Options& o) {
+// A program's wall time and peak resident memory.
+struct Run {
+  double seconds = 0;
+  double peak_mib = -1;
+};
+
+Run RunMeasured(const std::vector<std::string>& argv) {
+  const auto t0 = Clock::now();
+  const pid_t pid = test::Spawn(argv, ".");
+  int status = 0;
+  rusage ru{};
+  ::wait4(pid, &status, 0, &ru);
+  Run r{Seconds(t0, Clock::now()), static_cast<double>(ru.ru_maxrss) / 1024.0};
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    std::fprintf(stderr, "%s failed\n", argv[0].c_str());
+    r.peak_mib = -1;
+  }
+  return r;
+}
+
+// tessiro-pack into `stub` against cp of the payload, and its peak memory.
+std::vector<Row> PackRows(const Options& o, const std::string& stub, const std::string& kind) {
   const fs::path dir = fs::path(o.work) / "pack";
   fs::create_directories(dir);
   std::ofstream(dir / "p.rc") << "STRINGTABLE { 100 \"1\" 101 \"Dossaro.zip|<APPPATH>Tessiro/|N|\" }\n"
                                  "101 CUSTOM \"Dossaro.zip\"\n";
   const std::string payload_dir = fs::path(o.payload).parent_path().string();
   std::vector<double> ref, ours;
+  double peak = 0;
   // Each starts with no dirty pages of the other's writes waiting to be flushed.
   auto cp = [&] {
     fs::remove(dir / "copy");
@@ -141,8 +163,10 @@ Row PackRow(const Options& o) {
   auto pack = [&] {
     fs::remove(dir / "out");
     test::RunProgram({"/bin/sync"});
-    ours.push_back(TimeProgram({o.pack, "--stub", o.stub, "-I", payload_dir, (dir / "p.rc").string(), "-o",
-                                (dir / "out").string()}));
+    const Run r = RunMeasured({o.pack, "--stub", stub, "-I", payload_dir, (dir / "p.rc").string(), "-o",
+                               (dir / "out").string()});
+    ours.push_back(r.seconds);
+    peak = r.peak_mib < 0 || peak < 0 ? -1 : std::max(peak, r.peak_mib);
   };
   for (int k = 0; k < o.runs; ++k) {
     if (k % 2) {
@@ -152,7 +176,13 @@ Row PackRow(const Options& o) {
     }
   }
   const double r = Median(ref), m = Median(ours);
-  return {"tessiro-pack", Fmt("%.3f s", r) + " cp", Fmt("%.3f s", m), Fmt("%.2f", m / r), "<= 1.20", m / r <= 1.20};
+  const Run list = RunMeasured({o.pack, "--list", (dir / "out").string()});
+  return {{"tessiro-pack, " + kind + " stub", Fmt("%.3f s", r) + " cp", Fmt("%.3f s", m), Fmt("%.2f", m / r),
+           "<= 1.20", m / r <= 1.20},
+          {"tessiro-pack peak memory, " + kind, "—", peak < 0 ? "failed" : Fmt("%.1f MiB", peak), "—", "<= 32 MiB",
+           peak >= 0 && peak <= 32},
+          {"tessiro-pack --list, " + kind, "—", Fmt("%.3f s", list.seconds) + Fmt(", %.1f MiB", list.peak_mib), "—",
+           "<= 32 MiB", list.peak_mib >= 0 && list.peak_mib <= 32}};
 }
 
 // From exec to the window mapped: the packed updater against the same stub
@@ -300,13 +330,16 @@ int main(int argc, char** argv) {
     else if (a == "--runs") o.runs = std::max(1, std::atoi(v.c_str()));
     else if (a == "--system-reg") o.system_reg = v;
     else if (a == "--demo-prefix-script") o.demo_script = v;
+    else if (a == "--windows32-stub") o.windows32_stub = v;
+    else if (a == "--windows64-stub") o.windows64_stub = v;
   }
   if (o.updater.empty() || o.stub.empty() || o.pack.empty() || o.payload.empty() || o.work.empty()) {
     std::fputs("usage: updater_bench --updater EXE --stub EXE --pack EXE --payload FILE --work DIR "
                "[--runs N] [--system-reg FILE] [--demo-prefix-script FILE]\n", stderr);
     return 2;
   }
-  for (std::string* p : {&o.updater, &o.stub, &o.pack, &o.payload, &o.work, &o.demo_script}) {
+  for (std::string* p : {&o.updater, &o.stub, &o.pack, &o.payload, &o.work, &o.demo_script, &o.windows32_stub,
+                         &o.windows64_stub}) {
     if (!p->empty()) *p = fs::absolute(*p).string();
   }
   fs::create_directories(o.work);
@@ -318,7 +351,11 @@ int main(int argc, char** argv) {
   } else {
     std::fputs("no X display: start-up and memory not measured\n", stderr);
   }
-  rows.push_back(PackRow(o));
+  for (auto& r : PackRows(o, o.stub, "Linux")) rows.push_back(std::move(r));
+  for (const auto& [stub, kind] : {std::pair{o.windows32_stub, "PE32"}, std::pair{o.windows64_stub, "PE32+"}}) {
+    if (stub.empty()) continue;
+    for (auto& r : PackRows(o, stub, kind)) rows.push_back(std::move(r));
+  }
   for (auto& r : RegistryRows(o)) rows.push_back(std::move(r));
   Print(rows, Machine(o.work), o.runs);
   fs::remove_all(o.work);

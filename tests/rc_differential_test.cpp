@@ -1,7 +1,9 @@
 // Every resource script of the corpus (tests/rc/*.cases) goes through both
 // tessiro-pack and the MinGW resource compiler; where the case expects "same",
 // every string block and every CUSTOM resource must come out byte for byte the
-// same (type, id, language, bytes); where it expects "refused", tessiro-pack
+// same (type, id, language, bytes), in the Linux updater's resource section and,
+// read by wrestool, in a Windows updater packed from the 64-bit stub (when the
+// Windows build is there); where it expects "refused", tessiro-pack
 // must refuse with that message and write nothing.
 //
 // A case file holds cases one after another:
@@ -17,6 +19,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <regex>
 #include <tuple>
 
 #include "support/resource_section.h"
@@ -139,6 +142,23 @@ Resources ReadPacked(const std::string& bytes) {
   return out;
 }
 
+// A Windows updater packed from the stub, read back by icoutils' wrestool; the
+// stub's own resources (icon, icon group, version) left out.
+Resources ReadWithWrestool(const std::string& exe, const std::string& tmp) {
+  const auto list = RunProgram({"/usr/bin/wrestool", "-l", exe});
+  Resources out;
+  const std::regex line(R"(--type='?([^ ']+)'? --name='?([^ ']+)'? --language=(\d+))");
+  for (std::sregex_iterator it(list.output.begin(), list.output.end(), line), end; it != end; ++it) {
+    const std::string type = (*it)[1], name = (*it)[2], language = (*it)[3];
+    if (type == "3" || type == "14" || type == "16") continue;
+    fs::remove(tmp);
+    RunProgram({"/usr/bin/wrestool", "-x", "--raw", "--type=" + type, "--name=" + name, "--language=" + language,
+                "-o", tmp, exe});
+    out[{type == "6" ? "STRING" : type, std::stoul(name), std::stoul(language)}] = Exists(tmp) ? ReadFile(tmp) : "";
+  }
+  return out;
+}
+
 std::string Describe(const Resources& r) {
   std::string s;
   for (const auto& [key, bytes] : r) {
@@ -187,6 +207,13 @@ TEST_P(RcDifferential, PackerAndResourceCompilerAgree) {
     ASSERT_EQ(pack.status, 0) << pack.output;
     const Resources want = ReadRes(ReadFile(dir / "p.res")), got = ReadPacked(ReadFile(dir / "out"));
     EXPECT_EQ(want, got) << "resource compiler:\n" << Describe(want) << "tessiro-pack:\n" << Describe(got);
+    // The same package packed into the Windows stub, read by an independent PE reader.
+    if (Exists(TTU_WINDOWS_STUB) && Exists("/usr/bin/wrestool")) {
+      const auto win = RunProgram({TTU_PACK_EXE, "--stub", TTU_WINDOWS_STUB, "-I", dir / "inc", dir / "p.rc", "-o", dir / "w.exe"});
+      ASSERT_EQ(win.status, 0) << win.output;
+      const Resources pe = ReadWithWrestool(dir / "w.exe", dir / "x");
+      EXPECT_EQ(want, pe) << "resource compiler:\n" << Describe(want) << "Windows updater:\n" << Describe(pe);
+    }
   } else {
     ASSERT_EQ(c.expect.rfind("refused: ", 0), 0u) << "bad expectation: " << c.expect;
     EXPECT_EQ(pack.status, 1) << pack.output;

@@ -1,25 +1,69 @@
-// The updater's resource-section reader on an arbitrary (corrupted,
-// truncated) executable file held in memory.
+// The resource readers on an arbitrary (corrupted, truncated) executable held
+// in memory: the Linux updater's appended resource section, and a Windows
+// executable's headers and resource directory, whose resources are laid out
+// again by the writer and must read back the same.
 #include <cstddef>
 #include <cstdint>
 #include <span>
 
+#include "support/pe_resources.h"
 #include "support/resource_section.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+namespace {
+
+void AppendedSection(std::span<const uint8_t> file) {
   using namespace ttu::resfmt;
-  const std::span<const uint8_t> file(data, size);
-  if (size < kTrailerSize) return 0;
-  const auto trailer = DecodeTrailer(file.last(kTrailerSize), size);
-  if (!trailer) return 0;
-  const auto dir = DecodeDirectory(file.subspan(trailer->directory_offset, size - kTrailerSize - trailer->directory_offset), *trailer);
-  if (!dir) return 0;
-  const ResourceTable table(*dir);
+  if (file.size() < kTrailerSize) return;
+  const auto trailer = DecodeTrailer(file.last(kTrailerSize), file.size());
+  if (!trailer) return;
+  const auto dir = DecodeDirectory(
+      file.subspan(trailer->directory_offset, file.size() - kTrailerSize - trailer->directory_offset), *trailer);
+  if (!dir) return;
+  const ResourceTable table(*dir, 0x0410);
   for (uint32_t id : {0u, 1u, 100u, 101u, 102u, 65535u, 65536u}) {
     table.String(id);
     if (const auto* d = table.Data(id, "CUSTOM")) {
-      if (d->offset + d->size > size) __builtin_trap();  // a payload must lie inside the file
+      if (d->offset + d->size > file.size()) __builtin_trap();  // a payload must lie inside the file
     }
   }
+}
+
+void WindowsResources(std::span<const uint8_t> file) {
+  using namespace ttu::pe;
+  const MemorySource source(file);
+  const auto image = ReadImage(source);
+  if (!image) return;
+  const auto resources = ReadResources(source, *image);
+  if (!resources || resources->size() > 256) return;
+  std::vector<NewResource> again;
+  for (const auto& r : *resources) {
+    const auto at = image->FileOffset(r.rva, r.size);
+    if (!at || *at + r.size > file.size()) __builtin_trap();  // every resource lies inside the file
+    again.push_back({r.type, r.name, r.language, r.code_page,
+                     std::vector<uint8_t>(file.begin() + static_cast<std::ptrdiff_t>(*at),
+                                          file.begin() + static_cast<std::ptrdiff_t>(*at + r.size)),
+                     false, 0});
+  }
+  // Written out as a section of its own and read back: the same resources.
+  Image alone;
+  alone.file_size = 1 << 30;
+  const auto layout = LayOutResources(again, 0x1000, 0x400, 0x10000);
+  std::vector<uint8_t> bytes(0x400);
+  bytes.insert(bytes.end(), layout.head.begin(), layout.head.end());
+  alone.sections.push_back({{}, static_cast<uint32_t>(layout.head.size()), 0x1000,
+                            static_cast<uint32_t>(layout.head.size()), 0x400, 0});
+  alone.directories.resize(3);
+  alone.directories[kResourceDirectory] = {0x1000, static_cast<uint32_t>(layout.head.size())};
+  const MemorySource written(bytes);
+  const auto back = ReadResources(written, alone);
+  if (!back || back->size() != again.size()) __builtin_trap();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::span<const uint8_t> file(data, size);
+  AppendedSection(file);
+  WindowsResources(file);
   return 0;
 }

@@ -1,15 +1,21 @@
 // tessiro-pack [--stub PATH] [-I DIR]... PACKAGE.rc -o OUTPUT
+// tessiro-pack --list UPDATER
 #include <unistd.h>
 
 #include <climits>
 #include <cstdio>
 #include <string>
 
+#include "tools/pack/listing.h"
 #include "tools/pack/packer.h"
 
 namespace {
 
-constexpr const char* kUsage = "usage: tessiro-pack [--stub PATH] [-I DIR]... PACKAGE.rc -o OUTPUT\n";
+constexpr const char* kUsage =
+    "usage: tessiro-pack [--stub PATH] [-I DIR]... PACKAGE.rc -o OUTPUT\n"
+    "       tessiro-pack --list UPDATER\n"
+    "The stub is a Linux updater stub (by default the one beside tessiro-pack) or a Windows one\n"
+    "(TessiroTinyUpdater-stub.exe, PE32 or PE32+).\n";
 constexpr const char* kDefaultStub = "tessiro-tiny-updater-stub";
 
 // The stub installed beside this program.
@@ -24,6 +30,15 @@ std::string DefaultStub() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 3 && std::string(argv[1]) == "--list") {
+    try {
+      ttu::pack::ListPackage(argv[2], stdout);
+      return 0;
+    } catch (const ttu::pack::PackError& e) {
+      std::fprintf(stderr, "tessiro-pack: %s\n", e.what());
+      return 1;
+    }
+  }
   ttu::pack::PackOptions opt;
   for (int k = 1; k < argc; ++k) {
     const std::string a = argv[k];
@@ -49,7 +64,8 @@ int main(int argc, char** argv) {
   }
   if (opt.stub.empty()) opt.stub = DefaultStub();
   try {
-    ttu::pack::Pack(opt);
+    const std::string note = ttu::pack::Pack(opt);
+    if (!note.empty()) std::fprintf(stderr, "tessiro-pack: note: %s\n", note.c_str());
   } catch (const ttu::pack::PackError& e) {
     std::fprintf(stderr, "tessiro-pack: %s\n", e.what());
     return 1;

@@ -10,10 +10,10 @@
 #include <map>
 #include <sstream>
 
-#include "platform/copy_range.h"
 #include "platform/linux/fd.h"
 #include "support/resource_section.h"
 #include "support/text.h"
+#include "tools/pack/output_file.h"
 #include "tools/pack/preprocessor.h"
 
 namespace ttu::pack {
@@ -21,11 +21,9 @@ namespace {
 
 using platform::Fd;
 
-[[noreturn]] void Fail(const std::string& what) { throw PackError(what + ": " + std::strerror(errno)); }
-
 std::string ReadWholeFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  if (!in) Fail("cannot read " + path);
+  if (!in) FailWithErrno("cannot read " + path);
   std::ostringstream s;
   s << in.rdbuf();
   return s.str();
@@ -41,6 +39,8 @@ uint64_t StubLength(int fd, uint64_t size) {
   return t ? t->section_start : size;
 }
 
+}  // namespace
+
 std::vector<resfmt::StringBlock> StringBlocks(const PackageDescription& desc) {
   std::map<std::pair<uint16_t, uint16_t>, resfmt::Strings16> blocks;  // (language, block)
   for (const auto& s : desc.strings) {
@@ -53,47 +53,13 @@ std::vector<resfmt::StringBlock> StringBlocks(const PackageDescription& desc) {
   return out;
 }
 
-class TempOutput {
- public:
-  explicit TempOutput(const std::string& output) : output_(output) {
-    path_ = output + ".XXXXXX";
-    const int fd = ::mkstemp(path_.data());
-    if (fd < 0) Fail("cannot create " + output);
-    fd_ = Fd(fd);
-  }
-  ~TempOutput() {
-    if (!committed_) ::unlink(path_.c_str());
-  }
-  int fd() const { return fd_.get(); }
-  void Commit() {
-    if (::fchmod(fd_.get(), 0755) != 0 || ::close(fd_.Release()) != 0) Fail("cannot write " + output_);
-    if (::rename(path_.c_str(), output_.c_str()) != 0) Fail("cannot write " + output_);
-    committed_ = true;
-  }
-
- private:
-  std::string output_, path_;
-  Fd fd_;
-  bool committed_ = false;
-};
-
-void Copy(int in, uint64_t in_off, int out, uint64_t out_off, uint64_t size, const std::string& what) {
-  if (const int err = platform::CopyRange(in, in_off, out, out_off, size)) {
-    errno = err;
-    Fail("cannot copy " + what);
-  }
-}
-
-}  // namespace
-
-void WritePackedExecutable(const PackageDescription& desc, const std::string& stub,
-                           const std::string& output) {
-  Fd stub_fd(::open(stub.c_str(), O_RDONLY | O_CLOEXEC));
-  struct stat st {};
-  if (!stub_fd || ::fstat(stub_fd.get(), &st) != 0) Fail("cannot read stub " + stub);
+// A stub without the executable-resource mechanism (an ELF program): the
+// package goes into a resource section appended to it.
+void WritePackedElf(const PackageDescription& desc, int stub_fd, uint64_t stub_size, const std::string& stub,
+                    const std::string& output) {
   TempOutput out(output);
-  const uint64_t stub_len = StubLength(stub_fd.get(), static_cast<uint64_t>(st.st_size));
-  Copy(stub_fd.get(), 0, out.fd(), 0, stub_len, stub);
+  const uint64_t stub_len = StubLength(stub_fd, stub_size);
+  CopyOrFail(stub_fd, 0, out.fd(), 0, stub_len, stub);
 
   resfmt::Directory dir;
   dir.strings = StringBlocks(desc);
@@ -101,24 +67,39 @@ void WritePackedExecutable(const PackageDescription& desc, const std::string& st
   for (const auto& d : desc.data) {
     Fd in(::open(d.path.c_str(), O_RDONLY | O_CLOEXEC));
     struct stat pst {};
-    if (!in || ::fstat(in.get(), &pst) != 0) Fail("cannot read " + d.path);
+    if (!in || ::fstat(in.get(), &pst) != 0) FailWithErrno("cannot read " + d.path);
     // Aligned, so that file systems that share extents can clone the payload.
     const uint64_t at = resfmt::AlignUp(end, resfmt::kPayloadAlignment);
     const auto size = static_cast<uint64_t>(pst.st_size);
-    Copy(in.get(), 0, out.fd(), at, size, d.path);
+    CopyOrFail(in.get(), 0, out.fd(), at, size, d.path);
     dir.data.push_back({d.id, d.language, d.type, at, size});
     end = at + size;
   }
   const auto bytes = resfmt::EncodeDirectory(dir);
   const auto trailer = resfmt::EncodeTrailer({end, stub_len});
-  if (!platform::WriteFully(out.fd(), bytes.data(), bytes.size(), end) ||
-      !platform::WriteFully(out.fd(), trailer.data(), trailer.size(), end + bytes.size())) {
-    Fail("cannot write " + output);
-  }
+  out.Write(bytes.data(), bytes.size(), end);
+  out.Write(trailer.data(), trailer.size(), end + bytes.size());
   out.Commit();
 }
 
-void Pack(const PackOptions& options) {
+std::string WritePackedExecutable(const PackageDescription& desc, const std::string& stub,
+                                  const std::string& output) {
+  Fd stub_fd(::open(stub.c_str(), O_RDONLY | O_CLOEXEC));
+  struct stat st {};
+  if (!stub_fd || ::fstat(stub_fd.get(), &st) != 0) FailWithErrno("cannot read stub " + stub);
+  const auto size = static_cast<uint64_t>(st.st_size);
+  FileSource source(stub_fd.get(), size);
+  char magic[2] = {};
+  if (source.Read(0, magic, 2) && magic[0] == 'M' && magic[1] == 'Z') {
+    const auto image = pe::ReadImage(source);
+    if (!image) throw PackError(stub + ": error: not a usable Windows executable (its PE headers are damaged)");
+    return WritePackedPe(desc, stub_fd.get(), *image, stub, output);
+  }
+  WritePackedElf(desc, stub_fd.get(), size, stub, output);
+  return "";
+}
+
+std::string Pack(const PackOptions& options) {
   const std::string script = ReadWholeFile(options.description);
   CheckScriptEncoding(script, options.description);
   auto desc = ReadPackageDescription(
@@ -127,7 +108,7 @@ void Pack(const PackOptions& options) {
   const auto slash = options.description.find_last_of('/');
   const std::string base = slash == std::string::npos ? "." : options.description.substr(0, slash);
   ResolvePayloads(desc, base, options.include_dirs);
-  WritePackedExecutable(desc, options.stub, options.output);
+  return WritePackedExecutable(desc, options.stub, options.output);
 }
 
 }  // namespace ttu::pack

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "support/pe_image.h"
+#include "support/resource_section.h"
 #include "tools/pack/package_description.h"
 
 namespace ttu::pack {
@@ -17,11 +19,21 @@ struct PackOptions {
 };
 
 // Reads the description, finds the payloads and writes the output through a
-// temporary file, so that a failure leaves no output. Throws PackError.
-void Pack(const PackOptions& options);
+// temporary file, so that a failure leaves no output. Throws PackError; returns
+// a note for the user, or "".
+std::string Pack(const PackOptions& options);
 
-// The same, for a description already read and resolved.
-void WritePackedExecutable(const PackageDescription& desc, const std::string& stub,
-                           const std::string& output);
+// The same, for a description already read and resolved. A Windows stub gets
+// the package in its resource directory; any other stub (an ELF program) gets
+// a resource section appended.
+std::string WritePackedExecutable(const PackageDescription& desc, const std::string& stub,
+                                  const std::string& output);
+
+// The package's strings as string-table blocks, by language and block number.
+std::vector<resfmt::StringBlock> StringBlocks(const PackageDescription& desc);
+
+// Packs into a Windows executable; see pe_packer.cpp.
+std::string WritePackedPe(const PackageDescription& desc, int stub_fd, const pe::Image& image,
+                          const std::string& stub, const std::string& output);
 
 }  // namespace ttu::pack

@@ -1,0 +1,118 @@
+#include "support/pe_image.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace ttu::pe {
+namespace {
+
+constexpr uint16_t kMagicPe32 = 0x10B;
+constexpr uint16_t kMagicPe32Plus = 0x20B;
+constexpr uint32_t kMaxSections = 96;
+constexpr uint32_t kMaxHeaders = 1 << 20;
+
+uint16_t U16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+uint32_t U32(const uint8_t* p) { return U16(p) | static_cast<uint32_t>(U16(p + 2)) << 16; }
+
+bool IsPowerOfTwo(uint32_t v) { return v != 0 && (v & (v - 1)) == 0; }
+
+}  // namespace
+
+bool MemorySource::Read(uint64_t offset, void* out, std::size_t n) const {
+  if (offset > bytes_.size() || n > bytes_.size() - offset) return false;
+  if (n) std::memcpy(out, bytes_.data() + offset, n);
+  return true;
+}
+
+std::optional<uint64_t> Image::FileOffset(uint32_t rva, uint64_t size) const {
+  for (const auto& s : sections) {
+    if (rva < s.virtual_address) continue;
+    const uint64_t into = rva - s.virtual_address;
+    if (into > s.raw_size || size > s.raw_size - into) continue;
+    return uint64_t{s.raw_pointer} + into;
+  }
+  return std::nullopt;
+}
+
+std::string Image::Kind() const {
+  const char* cpu = machine == 0x14C ? "x86" : machine == 0x8664 ? "x86-64" : machine == 0xAA64 ? "ARM64" : "other";
+  return std::string(pe32_plus ? "PE32+" : "PE32") + " (" + cpu + ")";
+}
+
+std::optional<Image> ReadImage(const ByteSource& source) {
+  Image img;
+  img.file_size = source.Size();
+  uint8_t dos[64];
+  if (!source.Read(0, dos, sizeof dos) || dos[0] != 'M' || dos[1] != 'Z') return std::nullopt;
+  img.pe_offset = U32(dos + 60);
+  uint8_t coff[24];
+  if (img.pe_offset > kMaxHeaders || !source.Read(img.pe_offset, coff, sizeof coff) ||
+      std::memcmp(coff, "PE\0\0", 4) != 0) {
+    return std::nullopt;
+  }
+  img.machine = U16(coff + 4);
+  const uint16_t n_sections = U16(coff + 6);
+  const uint16_t optional_size = U16(coff + 20);
+  img.optional_offset = img.pe_offset + 24;
+  img.section_table_offset = img.optional_offset + optional_size;
+  std::vector<uint8_t> opt(optional_size);
+  if (n_sections == 0 || n_sections > kMaxSections || optional_size < 96 ||
+      !source.Read(img.optional_offset, opt.data(), opt.size())) {
+    return std::nullopt;
+  }
+  const uint16_t magic = U16(opt.data());
+  if (magic != kMagicPe32 && magic != kMagicPe32Plus) return std::nullopt;
+  img.pe32_plus = magic == kMagicPe32Plus;
+  const std::size_t dirs_at = img.pe32_plus ? 112 : 96;
+  if (opt.size() < dirs_at) return std::nullopt;
+  img.size_of_initialized_data = U32(&opt[8]);
+  img.section_alignment = U32(&opt[32]);
+  img.file_alignment = U32(&opt[36]);
+  img.size_of_image = U32(&opt[56]);
+  img.size_of_headers = U32(&opt[60]);
+  img.checksum = U32(&opt[64]);
+  const uint32_t n_dirs = U32(&opt[dirs_at - 4]);
+  if (!IsPowerOfTwo(img.file_alignment) || !IsPowerOfTwo(img.section_alignment) ||
+      img.file_alignment > img.section_alignment || n_dirs > 16 || dirs_at + 8 * n_dirs > opt.size()) {
+    return std::nullopt;
+  }
+  for (uint32_t k = 0; k < n_dirs; ++k) {
+    img.directories.push_back({U32(&opt[dirs_at + 8 * k]), U32(&opt[dirs_at + 8 * k + 4])});
+  }
+  std::vector<uint8_t> table(std::size_t{n_sections} * kSectionHeaderSize);
+  if (!source.Read(img.section_table_offset, table.data(), table.size())) return std::nullopt;
+  for (uint16_t k = 0; k < n_sections; ++k) {
+    const uint8_t* h = &table[k * kSectionHeaderSize];
+    Section s;
+    std::memcpy(s.name.data(), h, 8);
+    s.virtual_size = U32(h + 8);
+    s.virtual_address = U32(h + 12);
+    s.raw_size = U32(h + 16);
+    s.raw_pointer = U32(h + 20);
+    s.characteristics = U32(h + 36);
+    if (s.raw_size && uint64_t{s.raw_pointer} + s.raw_size > img.file_size) return std::nullopt;
+    if (s.raw_size == 0) s.raw_pointer = 0;
+    img.sections.push_back(s);
+  }
+  return img;
+}
+
+uint64_t SumWords(std::span<const uint8_t> bytes) {
+  // Summed 32 bits at a time: 2^16 is 1 modulo 2^16 - 1, so the halves of a
+  // 32-bit word add in as two words would; the carries fold in at the end.
+  uint64_t sum = 0;
+  const std::size_t whole = bytes.size() & ~std::size_t{3};
+  const uint8_t* p = bytes.data();
+  for (std::size_t k = 0; k < whole; k += 4) {
+    sum += uint32_t{p[k]} | uint32_t{p[k + 1]} << 8 | uint32_t{p[k + 2]} << 16 | uint32_t{p[k + 3]} << 24;
+  }
+  for (std::size_t k = whole; k < bytes.size(); ++k) sum += uint32_t{p[k]} << (8 * ((k - whole) % 2));
+  return sum;
+}
+
+uint32_t FinishChecksum(uint64_t sum, uint64_t file_size) {
+  while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
+  return static_cast<uint32_t>(sum + file_size);
+}
+
+}  // namespace ttu::pe

@@ -1,0 +1,196 @@
+// Windows updaters made by tessiro-pack from a prebuilt stub, read back by
+// independent tools: icoutils' wrestool for the resources, osslsigncode for
+// signing. The Windows builds (scripts/test makes them) provide the stubs.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <regex>
+#include <tuple>
+
+#include "support/pe_image.h"
+#include "tests/test_util.h"
+
+namespace ttu::test {
+namespace {
+
+namespace fs = std::filesystem;
+const std::string kPack = TTU_PACK_EXE;
+const std::string kSource = TTU_SOURCE_DIR;
+
+bool Have(const std::string& tool) { return fs::exists("/usr/bin/" + tool); }
+
+// wrestool -l: one line per resource, "--type=6 --name=7 --language=1033 [...]".
+using Key = std::tuple<std::string, std::string, std::string>;
+std::vector<Key> ListResources(const std::string& exe) {
+  const auto r = RunProgram({"/usr/bin/wrestool", "-l", exe});
+  EXPECT_EQ(r.status, 0) << r.output;
+  std::vector<Key> keys;
+  const std::regex line(R"(--type='?([^ ']+)'? --name='?([^ ']+)'? --language=(\d+))");
+  for (std::sregex_iterator it(r.output.begin(), r.output.end(), line), end; it != end; ++it) {
+    keys.emplace_back((*it)[1], (*it)[2], (*it)[3]);
+  }
+  std::sort(keys.begin(), keys.end());
+  return keys;
+}
+
+std::string Extract(const std::string& exe, const Key& k, const std::string& to) {
+  const auto& [type, name, language] = k;
+  const auto r = RunProgram({"/usr/bin/wrestool", "-x", "--raw", "--type=" + type, "--name=" + name,
+                             "--language=" + language, "-o", to, exe});
+  EXPECT_EQ(r.status, 0) << r.output;
+  return to;
+}
+
+bool SameFiles(const std::string& a, const std::string& b) { return RunProgram({"/usr/bin/cmp", "-s", a, b}).status == 0; }
+
+std::optional<pe::Image> ImageOf(const std::string& path) {
+  const std::string s = ReadFile(path);
+  return pe::ReadImage(pe::MemorySource({reinterpret_cast<const uint8_t*>(s.data()), s.size()}));
+}
+
+uint32_t ChecksumOf(const std::string& path, const pe::Image& image) {
+  std::string s = ReadFile(path);
+  s.replace(image.ChecksumOffset(), 4, 4, '\0');
+  return pe::FinishChecksum(pe::SumWords({reinterpret_cast<const uint8_t*>(s.data()), s.size()}), s.size());
+}
+
+class ShippedUpdater : public ::testing::TestWithParam<const char*> {};
+
+// The shipped updater (stub + tessiro-pack) against the same package linked
+// in by the resource compiler: every resource, every byte.
+TEST_P(ShippedUpdater, CarriesExactlyTheResourcesOfTheLinkedOne) {
+  const std::string dir = kSource + "/" + GetParam();
+  const std::string packed = dir + "/TessiroTinyUpdater.exe", linked = dir + "/TessiroTinyUpdater-linked.exe";
+  if (!fs::exists(packed) || !fs::exists(linked)) GTEST_SKIP() << "no Windows build in " << dir;
+  if (!Have("wrestool")) GTEST_SKIP() << "no wrestool (Debian package icoutils)";
+  const auto keys = ListResources(packed);
+  EXPECT_EQ(keys, ListResources(linked));
+  EXPECT_EQ(keys.size(), 5u);  // icon, icon group, version, string block 7, CUSTOM 101
+  TempDir tmp;
+  for (const auto& k : keys) {
+    EXPECT_TRUE(SameFiles(Extract(packed, k, tmp / "a"), Extract(linked, k, tmp / "b")))
+        << std::get<0>(k) << " " << std::get<1>(k);
+  }
+  EXPECT_TRUE(SameFiles(Extract(packed, {"CUSTOM", "101", "1033"}, tmp / "zip"), TTU_DOSSARO_ZIP));
+  const auto image = ImageOf(packed);
+  ASSERT_TRUE(image);
+  EXPECT_EQ(ChecksumOf(packed, *image), image->checksum);
+}
+
+INSTANTIATE_TEST_SUITE_P(Builds, ShippedUpdater, ::testing::Values("build-windows32", "build-windows64"));
+
+class PePackTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!fs::exists(stub)) GTEST_SKIP() << "no Windows stub: " << stub;
+  }
+  RunResult Pack(const std::string& rc, const std::string& from, const std::string& out) {
+    WriteFile(dir / "p.rc", rc);
+    return RunProgram({kPack, "--stub", from, dir / "p.rc", "-o", out});
+  }
+  std::string stub = kSource + "/build-windows64/TessiroTinyUpdater-stub.exe";
+  TempDir dir;
+};
+
+TEST_F(PePackTest, ListsWhatAnyUpdaterCarries) {
+  WriteFile(dir / "a.bin", PseudoRandomBytes(100000, 3));
+  WriteFile(dir / "b.bin", "");
+  const std::string rc =
+      "LANGUAGE 0x10, 1\nSTRINGTABLE { 100 \"2\" 101 \"a.bin|<APPPATH>Tessiro/|N|\" 102 \"b.bin|<APPPATH>Brenvia/|S|R4\" }\n"
+      "101 CUSTOM a.bin\n102 CUSTOM b.bin\nLANGUAGE 9, 1\nSTRINGTABLE { 100 \"1\" 101 \"a.bin|<APPPATH>Tessiro/|N|\" }\n";
+  ASSERT_EQ(Pack(rc, stub, dir / "w.exe").status, 0);
+  ASSERT_EQ(Pack(rc, TTU_LINUX_STUB, dir / "l").status, 0);
+  const auto sha = RunProgram({"/usr/bin/sha256sum", dir / "a.bin"}).output.substr(0, 64);
+  for (const auto& [file, kind] : {std::pair{dir / "w.exe", "Windows updater, PE32+ (x86-64)"},
+                                   std::pair{dir / "l", "Linux updater"}}) {
+    const auto r = RunProgram({kPack, "--list", file});
+    ASSERT_EQ(r.status, 0) << r.output;
+    EXPECT_NE(r.output.find(kind), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("language 0x0410: item count \"2\"\n  item 0: \"a.bin|<APPPATH>Tessiro/|N|\"\n"
+                            "    payload CUSTOM 101 (0x0410): 100000 bytes, SHA-256 " + sha),
+              std::string::npos)
+        << r.output;
+    EXPECT_NE(r.output.find("  item 1: \"b.bin|<APPPATH>Brenvia/|S|R4\"\n    payload CUSTOM 102 (0x0410): 0 bytes, "
+                            "SHA-256 e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"),
+              std::string::npos)
+        << r.output;
+    // English has its own strings and falls back to the Italian payload, as the loader would.
+    EXPECT_NE(r.output.find("language 0x0409: item count \"1\"\n  item 0: \"a.bin|<APPPATH>Tessiro/|N|\"\n"
+                            "    payload CUSTOM 101 (0x0410)"),
+              std::string::npos)
+        << r.output;
+  }
+  for (const std::string& bare : {stub, std::string(TTU_LINUX_STUB), dir / "a.bin"}) {
+    const auto r = RunProgram({kPack, "--list", bare});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.output.find("carries no package"), std::string::npos) << r.output;
+  }
+}
+
+TEST_F(PePackTest, RefusesStubsItCannotPackSafely) {
+  WriteFile(dir / "a.bin", "x");
+  const std::string rc = "STRINGTABLE { 100 \"1\" 101 \"a.bin|<APPPATH>Tessiro/|N|\" }\n101 CUSTOM a.bin\n";
+  ASSERT_EQ(Pack(rc, stub, dir / "once.exe").status, 0);
+  auto again = Pack(rc, dir / "once.exe", dir / "twice.exe");
+  EXPECT_EQ(again.status, 1);
+  EXPECT_NE(again.output.find("already carries a package"), std::string::npos) << again.output;
+
+  const std::string bytes = ReadFile(stub);
+  const uint32_t pe = static_cast<uint8_t>(bytes[60]) | static_cast<uint8_t>(bytes[61]) << 8;
+  const std::pair<std::string, std::string> damaged[] = {
+      {bytes.substr(0, pe + 10), "not a usable Windows executable"},                 // cut in the headers
+      {bytes.substr(0, 0x1000), "not a usable Windows executable"},                  // sections past the end
+      {std::string(bytes).replace(pe, 2, "XX"), "not a usable Windows executable"},  // no PE signature
+      {"MZ", "not a usable Windows executable"}};
+  for (const auto& [content, message] : damaged) {
+    WriteFile(dir / "bad.exe", content);
+    const auto r = Pack(rc, dir / "bad.exe", dir / "out.exe");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.output.find(message), std::string::npos) << r.output;
+    EXPECT_FALSE(Exists(dir / "out.exe"));
+  }
+}
+
+// A packed updater signs and verifies; a signed stub loses its signature with
+// a note; the checksum that signing writes is the one the packer computes.
+TEST_F(PePackTest, PackedUpdatersCanBeSigned) {
+  if (!Have("osslsigncode") || !Have("openssl")) GTEST_SKIP() << "no osslsigncode or openssl";
+  const auto key = RunProgram({"/usr/bin/openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
+                               "-subj", "/CN=Tessiro test signer", "-keyout", dir / "key.pem", "-out", dir / "cert.pem"});
+  ASSERT_EQ(key.status, 0) << key.output;
+  auto sign = [&](const std::string& in, const std::string& out) {
+    return RunProgram({"/usr/bin/osslsigncode", "sign", "-certs", dir / "cert.pem", "-key", dir / "key.pem",
+                       "-n", "Tessiro Tiny Updater", "-in", in, "-out", out});
+  };
+  WriteFile(dir / "a.bin", PseudoRandomBytes(300000, 5));
+  const std::string rc = "STRINGTABLE { 100 \"1\" 101 \"a.bin|<APPPATH>Tessiro/|N|\" }\n101 CUSTOM a.bin\n";
+  ASSERT_EQ(Pack(rc, stub, dir / "u.exe").status, 0);
+  ASSERT_EQ(sign(dir / "u.exe", dir / "signed.exe").status, 0);
+  const auto verify = RunProgram({"/usr/bin/osslsigncode", "verify", "-CAfile", dir / "cert.pem", "-in", dir / "signed.exe"});
+  EXPECT_EQ(verify.status, 0) << verify.output;
+  EXPECT_NE(verify.output.find("Signature verification: ok"), std::string::npos) << verify.output;
+  EXPECT_EQ(RunProgram({kPack, "--list", dir / "signed.exe"}).status, 0);
+
+  // The checksum osslsigncode wrote, recomputed by the packer's own code.
+  const auto image = ImageOf(dir / "signed.exe");
+  ASSERT_TRUE(image);
+  ASSERT_NE(image->checksum, 0u);
+  EXPECT_EQ(ChecksumOf(dir / "signed.exe", *image), image->checksum);
+
+  // A signed stub: packed without its signature, with the checksum kept right.
+  ASSERT_EQ(sign(stub, dir / "signed-stub.exe").status, 0);
+  const auto packed = Pack(rc, dir / "signed-stub.exe", dir / "from-signed.exe");
+  ASSERT_EQ(packed.status, 0) << packed.output;
+  EXPECT_NE(packed.output.find("note: the stub was signed: its signature was removed"), std::string::npos) << packed.output;
+  const auto fimg = ImageOf(dir / "from-signed.exe");
+  ASSERT_TRUE(fimg);
+  EXPECT_EQ(fimg->Directory(pe::kCertificateDirectory).size, 0u);
+  EXPECT_NE(fimg->checksum, 0u);
+  EXPECT_EQ(ChecksumOf(dir / "from-signed.exe", *fimg), fimg->checksum);
+  ASSERT_EQ(sign(dir / "from-signed.exe", dir / "resigned.exe").status, 0);
+  EXPECT_EQ(RunProgram({"/usr/bin/osslsigncode", "verify", "-CAfile", dir / "cert.pem", "-in", dir / "resigned.exe"}).status, 0);
+}
+
+}  // namespace
+}  // namespace ttu::test

@@ -1,0 +1,118 @@
+#include "tools/pack/listing.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <map>
+#include <set>
+
+#include "support/pe_resources.h"
+#include "support/resource_section.h"
+#include "support/sha256.h"
+#include "support/text.h"
+#include "tools/pack/output_file.h"
+#include "tools/pack/package_description.h"
+
+namespace ttu::pack {
+namespace {
+
+struct Package {
+  std::string kind;
+  resfmt::Directory dir;  // payload offsets are file offsets
+};
+
+std::optional<Package> FromAppendedSection(const FileSource& source) {
+  const uint64_t size = source.Size();
+  std::array<uint8_t, resfmt::kTrailerSize> last{};
+  if (size < last.size() || !source.Read(size - last.size(), last.data(), last.size())) return std::nullopt;
+  const auto trailer = resfmt::DecodeTrailer(last, size);
+  if (!trailer) return std::nullopt;
+  std::vector<uint8_t> bytes(size - resfmt::kTrailerSize - trailer->directory_offset);
+  if (!source.Read(trailer->directory_offset, bytes.data(), bytes.size())) return std::nullopt;
+  auto dir = resfmt::DecodeDirectory(bytes, *trailer);
+  if (!dir) return std::nullopt;
+  return Package{"Linux updater (resource section appended to the program)", std::move(*dir)};
+}
+
+std::optional<Package> FromWindowsResources(const FileSource& source) {
+  const auto image = pe::ReadImage(source);
+  if (!image) return std::nullopt;
+  const auto resources = pe::ReadResources(source, *image);
+  if (!resources) return std::nullopt;
+  Package p{"Windows updater, " + image->Kind(), {}};
+  for (const auto& r : *resources) {
+    const uint64_t at = *image->FileOffset(r.rva, r.size);
+    if (!r.type.Named() && r.type.id == pe::kStringTableType && !r.name.Named()) {
+      std::vector<uint8_t> block(r.size);
+      if (!source.Read(at, block.data(), block.size()) || !resfmt::IsValidStringBlock(block)) return std::nullopt;
+      p.dir.strings.push_back({r.name.id, r.language, std::move(block)});
+    } else if (r.type.Named() && !r.name.Named()) {
+      p.dir.data.push_back({r.name.id, r.language, r.type.ToString(), at, r.size});
+    }
+  }
+  return p;
+}
+
+std::string Sha256Of(const FileSource& source, uint64_t offset, uint64_t size) {
+  Sha256 h;
+  std::vector<uint8_t> buf(1 << 20);
+  for (uint64_t done = 0; done < size;) {
+    const auto n = static_cast<std::size_t>(std::min<uint64_t>(buf.size(), size - done));
+    if (!source.Read(offset + done, buf.data(), n)) throw PackError("cannot read a payload");
+    h.Add({buf.data(), n});
+    done += n;
+  }
+  const auto digest = h.Finish();
+  return Sha256::Hex(digest);
+}
+
+const std::string& Hash(std::map<std::pair<uint64_t, uint64_t>, std::string>& cache, const FileSource& source,
+                        const resfmt::DataEntry& d) {
+  auto& h = cache[{d.offset, d.size}];
+  if (h.empty()) h = Sha256Of(source, d.offset, d.size);
+  return h;
+}
+
+std::string Hex4(uint16_t v) {
+  char s[8];
+  std::snprintf(s, sizeof s, "0x%04X", v);
+  return s;
+}
+
+}  // namespace
+
+void ListPackage(const std::string& path, std::FILE* out) {
+  platform::Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  struct stat st {};
+  if (!fd || ::fstat(fd.get(), &st) != 0) FailWithErrno("cannot read " + path);
+  const FileSource source(fd.get(), static_cast<uint64_t>(st.st_size));
+  auto package = FromAppendedSection(source);
+  if (!package) package = FromWindowsResources(source);
+  std::set<uint16_t> languages;
+  for (const auto& b : package ? package->dir.strings : std::vector<resfmt::StringBlock>{}) {
+    if (resfmt::StringFromBlock(b.bytes, 100 % 16) && b.block == 100 / 16 + 1) languages.insert(b.language);
+  }
+  if (languages.empty()) throw PackError(path + ": carries no package (no item count, string 100)");
+  std::fprintf(out, "%s: %s\n", path.c_str(), package->kind.c_str());
+  std::map<std::pair<uint64_t, uint64_t>, std::string> hashes;  // a payload shared by languages is read once
+  for (uint16_t language : languages) {
+    // Each language read as a user of that language gets it.
+    const resfmt::ResourceTable table(package->dir, language);
+    const std::string count = table.String(100).value_or("");
+    std::fprintf(out, "language %s: item count \"%s\"\n", Hex4(language).c_str(), count.c_str());
+    const long n = std::strtol(count.c_str(), nullptr, 10);
+    for (long j = 0; j < n && j < 65435; ++j) {
+      const auto id = static_cast<uint32_t>(101 + j);
+      const auto descriptor = table.String(id);
+      std::fprintf(out, "  item %ld: %s\n", j, descriptor ? ("\"" + *descriptor + "\"").c_str() : "(no descriptor)");
+      if (const auto* d = table.Data(id, "CUSTOM")) {
+        std::fprintf(out, "    payload CUSTOM %u (%s): %llu bytes, SHA-256 %s\n", id, Hex4(d->language).c_str(),
+                     static_cast<unsigned long long>(d->size), Hash(hashes, source, *d).c_str());
+      } else {
+        std::fprintf(out, "    payload CUSTOM %u: missing\n", id);
+      }
+    }
+  }
+}
+
+}  // namespace ttu::pack

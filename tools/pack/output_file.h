@@ -1,0 +1,50 @@
+// What the packer's writers share: failures that name the system's reason, an
+// output written through a temporary file, byte ranges copied by the kernel,
+// and files read piece by piece.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/linux/fd.h"
+#include "support/pe_image.h"
+
+namespace ttu::pack {
+
+// Throws PackError: `what` and the system's reason (errno).
+[[noreturn]] void FailWithErrno(const std::string& what);
+
+// The output is written to a temporary file beside it and renamed into place
+// by Commit(), so that a failure leaves no output.
+class TempOutput {
+ public:
+  explicit TempOutput(const std::string& output);
+  ~TempOutput();
+  TempOutput(const TempOutput&) = delete;
+  TempOutput& operator=(const TempOutput&) = delete;
+  int fd() const { return fd_.get(); }
+  void Write(const void* bytes, std::size_t n, uint64_t offset);
+  void Commit();
+
+ private:
+  std::string output_, path_;
+  platform::Fd fd_;
+  bool committed_ = false;
+};
+
+// Copies `size` bytes between open files, through the kernel where it can.
+void CopyOrFail(int in, uint64_t in_offset, int out, uint64_t out_offset, uint64_t size, const std::string& what);
+
+// An open file as a byte source, read piece by piece.
+class FileSource final : public pe::ByteSource {
+ public:
+  FileSource(int fd, uint64_t size) : fd_(fd), size_(size) {}
+  uint64_t Size() const override { return size_; }
+  bool Read(uint64_t offset, void* out, std::size_t n) const override;
+
+ private:
+  int fd_;
+  uint64_t size_;
+};
+
+}  // namespace ttu::pack
