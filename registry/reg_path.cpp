@@ -75,7 +75,8 @@ int32_t Module2::RegOpenPath(const std::string& path, uint32_t mask) {
     for (std::size_t k = 0; k + 1 < handles.size(); ++k) api_.RegCloseKey(handles[k]);
   };
   for (std::size_t k = 1; k <= n; ++k) {
-    const std::string sub = k < n ? parts[k] : std::string();
+    // Names cross to the registry functions in the ANSI code page.
+    const std::string sub = k < n ? platform::Utf8ToAnsi(parts[k]) : std::string();
     platform::HKEY32 opened = 0;
     const int32_t code = api_.RegOpenKeyExA(current, sub, 0, mask, &opened);
     if (code != platform::kErrorSuccess) {

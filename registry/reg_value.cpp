@@ -57,13 +57,14 @@ int32_t Module2::RegReadValue(const std::string& path, const std::string& value_
   KeyCloser closer(*this, handle);
   const auto key = static_cast<platform::HKEY32>(handle);
   uint32_t type = 0, size = 0;
-  int32_t code = api_.RegQueryValueExA(key, value_name, nullptr, &type, nullptr, &size);
+  const std::string ansi_name = platform::Utf8ToAnsi(value_name);
+  int32_t code = api_.RegQueryValueExA(key, ansi_name, nullptr, &type, nullptr, &size);
   if (code != platform::kErrorSuccess && code != platform::kErrorMoreData) {
     SetRegApiError(code);
     return -1;
   }
   std::vector<uint8_t> buffer(size, 0x20);
-  code = api_.RegQueryValueExA(key, value_name, nullptr, &type, buffer.data(), &size);
+  code = api_.RegQueryValueExA(key, ansi_name, nullptr, &type, buffer.data(), &size);
   if (code != platform::kErrorSuccess) {
     SetRegApiError(code);
     return -1;

@@ -1,7 +1,10 @@
 #include "support/text.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
+
+#include "support/code_page.h"
 
 namespace ttu::text {
 namespace {
@@ -61,30 +64,6 @@ void Encode(char32_t cp, std::string& out) {
   }
 }
 
-// Code points of bytes 0x80..0x9F in Windows-1252; 0 marks an unassigned byte.
-constexpr std::array<char16_t, 32> kCp1252High = {
-    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
-
-char32_t Cp1252ToCodePoint(unsigned char b) {
-  if (b >= 0x80 && b < 0xA0) {
-    const char16_t c = kCp1252High[b - 0x80];
-    return c ? c : b;  // unassigned bytes map to the C1 control of that value
-  }
-  return b;
-}
-
-char Cp1252FromCodePoint(char32_t cp) {
-  if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) return static_cast<char>(cp);
-  for (std::size_t k = 0; k < kCp1252High.size(); ++k) {
-    if (kCp1252High[k] == cp || (kCp1252High[k] == 0 && cp == 0x80 + k)) {
-      return static_cast<char>(0x80 + k);
-    }
-  }
-  return '?';
-}
-
 }  // namespace
 
 std::size_t Length(std::string_view s) {
@@ -107,14 +86,36 @@ std::string UpperAscii(std::string_view s) {
   return out;
 }
 
+namespace {
+
+// The upper-case letter of a lower-case one of the Latin, Greek and Cyrillic
+// alphabets, the letters of the ANSI code pages.
+char32_t Upper(char32_t c) {
+  if ((c >= U'a' && c <= U'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7)) return c - 0x20;
+  if (c == 0xFF) return 0x178;
+  if (c >= 0x100 && c <= 0x17F) {
+    // Latin Extended-A: pairs, upper case first; from U+0139 to U+0148 and
+    // from U+0179 the upper case is the odd one.
+    const bool odd_upper = (c >= 0x139 && c <= 0x148) || c >= 0x179;
+    if (c == 0x131) return U'I';
+    if (c == 0x17F) return U'S';
+    if (c == 0x138 || c == 0x149) return c;
+    return (c % 2 == 1) != odd_upper ? c - 1 : c;
+  }
+  if ((c >= 0x3B1 && c <= 0x3C1) || (c >= 0x3C3 && c <= 0x3CB)) return c - 0x20;
+  if (c == 0x3C2) return 0x3A3;
+  if (c >= 0x430 && c <= 0x44F) return c - 0x20;
+  if (c >= 0x450 && c <= 0x45F) return c - 0x50;
+  if (c >= 0x490 && c <= 0x4BF && c % 2 == 1) return c - 1;
+  return c;
+}
+
+}  // namespace
+
 std::string FoldCase(std::string_view s) {
   std::string out;
   out.reserve(s.size());
-  for (std::size_t i = 0; i < s.size();) {
-    char32_t c = Decode(s, i);
-    if ((c >= U'a' && c <= U'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7)) c -= 0x20;
-    Encode(c, out);
-  }
+  for (std::size_t i = 0; i < s.size();) Encode(Upper(Decode(s, i)), out);
   return out;
 }
 
@@ -165,20 +166,6 @@ std::string Utf16ToUtf8(std::u16string_view s) {
   return out;
 }
 
-std::string Utf8ToCp1252(std::string_view s) {
-  std::string out;
-  out.reserve(s.size());
-  for (std::size_t i = 0; i < s.size();) out += Cp1252FromCodePoint(Decode(s, i));
-  return out;
-}
-
-std::string Cp1252ToUtf8(std::string_view bytes) {
-  std::string out;
-  out.reserve(bytes.size());
-  for (unsigned char b : bytes) Encode(Cp1252ToCodePoint(b), out);
-  return out;
-}
-
 }  // namespace ttu::text
 
 namespace ttu::text {
@@ -223,10 +210,9 @@ std::optional<std::u16string> DecodeCodePage(std::string_view bytes, unsigned co
   std::u16string out;
   out.reserve(bytes.size());
   if (code_page == 1252) {
-    for (unsigned char b : bytes) {
-      if (b >= 0x80 && b < 0xA0 && kCp1252High[b - 0x80] == 0) return std::nullopt;
-      out += static_cast<char16_t>(Cp1252ToCodePoint(b));
-    }
+    // The bytes that Windows-1252 leaves unassigned come back as C1 controls.
+    out = AnsiToUtf16(bytes, 1252);
+    if (std::any_of(out.begin(), out.end(), [](char16_t u) { return u >= 0x80 && u < 0xA0; })) return std::nullopt;
     return out;
   }
   if (code_page != 65001) return std::nullopt;

@@ -15,8 +15,9 @@ std::size_t Length(std::string_view s);
 std::string Left(std::string_view s, std::size_t count);
 // Upper-cases the ASCII letters; other characters stay as they are.
 std::string UpperAscii(std::string_view s);
-// Upper-cases ASCII and Latin-1 letters: names compared without regard to
-// letter case, as Windows compares file and registry names.
+// Upper-cases the letters of the Latin, Greek and Cyrillic alphabets: names
+// compared without regard to letter case, as Windows compares file and
+// registry names.
 std::string FoldCase(std::string_view s);
 // Every occurrence of `from` replaced by `to`, scanning left to right;
 // replaced text is not scanned again.
@@ -25,10 +26,6 @@ std::string ReplaceAll(std::string_view s, std::string_view from, std::string_vi
 std::u16string Utf8ToUtf16(std::string_view s);
 std::string Utf16ToUtf8(std::u16string_view s);
 
-// Windows-1252, the ANSI code page of a western Windows: one byte per
-// character; a character it cannot hold becomes '?'.
-std::string Utf8ToCp1252(std::string_view s);
-std::string Cp1252ToUtf8(std::string_view bytes);
 
 }  // namespace ttu::text
 

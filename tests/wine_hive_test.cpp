@@ -115,6 +115,11 @@ TEST_F(WineRegistryTest, QueriesFollowTheAnsiConventions) {
   EXPECT_EQ(reg.RegQueryValueExA(h, "S", nullptr, &type, reinterpret_cast<uint8_t*>(buf.data()), &size), 0);
   EXPECT_EQ(buf, std::string("caf\xE9 ?\0", 7));
   EXPECT_EQ(reg.RegQueryValueExA(h, "missing", nullptr, &type, nullptr, &size), 2);
+  EXPECT_EQ(reg.RegCloseKey(h), 0);
+  // Best fit where the code page lacks a character; one '?' per UTF-16 unit.
+  prefix.WriteSystem("[Software\\\\K]\n\"S\"=\"C:\\\\users\\\\\\x141ukasz \\xd83d\\xde00 \\x2264\"\n");
+  EXPECT_EQ(Value(kHkeyLocalMachine, "Software\\K", "S"), std::string("C:\\users\\Lukasz ?? =\0", 21));
+  ASSERT_EQ(reg.RegOpenKeyExA(kHkeyLocalMachine, "software\\k", 0, kKeyRead, &h), 0);
   EXPECT_EQ(reg.RegQueryValueExA(0xDEAD, "S", nullptr, &type, nullptr, &size), 6);
   EXPECT_EQ(reg.RegCloseKey(h), 0);
 }
@@ -128,28 +133,72 @@ TEST_F(WineRegistryTest, RootsMapToTheHiveFiles) {
   EXPECT_EQ(Value(kHkeyUsers, "Software", "v"), "<no key>");
 }
 
+// A 32-bit program in a 64-bit prefix: Software is seen through Wow6432Node,
+// level by level, with no way back to the 64-bit keys.
 TEST_F(WineRegistryTest, ThirtyTwoBitViewOfASixtyFourBitPrefix) {
   const std::string body =
-      "[Software\\\\Wow6432Node\\\\Kelmo\\\\Installazione]\n\"strPath\"=\"C:\\\\x86\"\n"
-      "[Software\\\\Kelmo\\\\Installazione]\n\"strPath\"=\"C:\\\\native\"\n"
-      "[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion]\n\"ProgramFilesDir\"=\"C:\\\\PF\"\n";
+      "[Software\\\\Wow6432Node\\\\Kelmo\\\\Installazione]\n\"strPath\"=\"C:\\\\x86\"\n\"only32\"=\"yes\"\n"
+      "[Software\\\\Kelmo\\\\Installazione]\n\"strPath\"=\"C:\\\\native\"\n\"only64\"=\"yes\"\n"
+      "[Software\\\\Kelmo\\\\Solo64]\n\"v\"=\"64\"\n"
+      "[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion]\n\"ProgramFilesDir\"=\"C:\\\\PF\"\n"
+      "[Software\\\\Wow6432Node\\\\Microsoft\\\\Windows\\\\CurrentVersion]\n\"ProgramFilesDir\"=\"C:\\\\PF86\"\n";
   prefix.WriteSystem(body, true);
   EXPECT_EQ(Value(kHkeyLocalMachine, "Software\\Kelmo\\Installazione", "strPath"), std::string("C:\\x86\0", 7));
+  EXPECT_EQ(Value(kHkeyLocalMachine, "Software\\Microsoft\\Windows\\CurrentVersion", "ProgramFilesDir"),
+            std::string("C:\\PF86\0", 8));
+  EXPECT_EQ(Value(kHkeyLocalMachine, "Software\\Kelmo\\Solo64", "v"), "<no key>");  // no fallback
+  EXPECT_EQ(Value(kHkeyLocalMachine, "Software\\Kelmo\\Installazione", "only64"), "<no value>");
   // Level by level, as the registry module walks, gives the same view.
-  HKEY32 sw = 0, kelmo = 0;
+  HKEY32 sw = 0, kelmo = 0, inst = 0;
   ASSERT_EQ(reg.RegOpenKeyExA(kHkeyLocalMachine, "Software", 0, kKeyRead, &sw), 0);
   ASSERT_EQ(reg.RegOpenKeyExA(sw, "Kelmo", 0, kKeyRead, &kelmo), 0);
-  reg.RegCloseKey(sw);
+  ASSERT_EQ(reg.RegOpenKeyExA(kelmo, "Installazione", 0, kKeyRead, &inst), 0);
   uint32_t size = 0;
-  EXPECT_EQ(reg.RegQueryValueExA(kelmo, "x", nullptr, nullptr, nullptr, &size), 2);
-  reg.RegCloseKey(kelmo);
-  // Falls back to the key as written where the 32-bit view has none.
-  EXPECT_EQ(Value(kHkeyLocalMachine, "Software\\Microsoft\\Windows\\CurrentVersion", "ProgramFilesDir"),
-            std::string("C:\\PF\0", 6));
-  // A 32-bit prefix has no such view.
+  EXPECT_EQ(reg.RegQueryValueExA(inst, "only32", nullptr, nullptr, nullptr, &size), 0);
+  EXPECT_EQ(reg.RegQueryValueExA(inst, "only64", nullptr, nullptr, nullptr, &size), 2);
+  for (HKEY32 h : {sw, kelmo, inst}) reg.RegCloseKey(h);
+  // Asking for Wow6432Node by name reaches it too.
+  EXPECT_EQ(Value(kHkeyLocalMachine, "Software\\Wow6432Node\\Kelmo\\Installazione", "strPath"),
+            std::string("C:\\x86\0", 7));
+  // A 32-bit prefix has no such view; nor has a 64-bit one without a 32-bit side.
   prefix.WriteSystem(body, false);
   EXPECT_EQ(Value(kHkeyLocalMachine, "Software\\Kelmo\\Installazione", "strPath"),
             std::string("C:\\native\0", 10));
+  prefix.WriteSystem("[Software\\\\Kelmo\\\\Installazione]\n\"strPath\"=\"C:\\\\native\"\n"
+                     "[Software\\\\Wow6432Node\\\\Classes]\n",
+                     true);
+  EXPECT_EQ(Value(kHkeyLocalMachine, "Software\\Kelmo\\Installazione", "strPath"),
+            std::string("C:\\native\0", 10));
+}
+
+// Links (#link with SymbolicLinkValue), which Wine uses for keys that both
+// views share; letter case folded beyond Latin-1.
+TEST_F(WineRegistryTest, LinksAreFollowedAndNamesMatchInAnyCase) {
+  auto link_to = [](const std::u16string& target) {
+    std::string hex;
+    char b[8];
+    for (char16_t c : target) {
+      std::snprintf(b, sizeof b, "%02x,%02x,", c & 0xFF, c >> 8);
+      hex += b;
+    }
+    hex.pop_back();
+    return "#link\n\"SymbolicLinkValue\"=hex(6):" + hex + "\n";
+  };
+  prefix.WriteSystem("[Software\\\\Wow6432Node\\\\Microsoft\\\\Windows\\\\CurrentVersion]\n"
+                     "[Software\\\\Wow6432Node\\\\Shared]\n" + link_to(u"\\Registry\\Machine\\Software\\Shared") +
+                     "[Software\\\\Shared\\\\Kelmo]\n\"v\"=\"shared\"\n"
+                     "[Software\\\\Wow6432Node\\\\Loop]\n" +
+                     link_to(u"\\Registry\\Machine\\Software\\Wow6432Node\\Loop") +
+                     "[Software\\\\Wow6432Node\\\\ToUser]\n" +
+                     link_to(u"\\REGISTRY\\USER\\S-1-5-21-1-2-3-1000\\Software\\Kelmo") +
+                     "[Software\\\\Wow6432Node\\\\\\x160ociet\\xe0 \\x152uvre \\x178]\n\"\\x161\\xff\"=\"x\"\n",
+                     true);
+  prefix.WriteUser("[Software\\\\Kelmo]\n\"v\"=\"user\"\n");
+  EXPECT_EQ(Value(kHkeyLocalMachine, "Software\\Shared\\Kelmo", "v"), std::string("shared\0", 7));
+  EXPECT_EQ(Value(kHkeyLocalMachine, "Software\\Loop", "v"), "<no key>");
+  EXPECT_EQ(Value(kHkeyLocalMachine, "Software\\ToUser", "v"), std::string("user\0", 5));
+  // "šOCIETÀ œUVRE ÿ" in the ANSI code page (Windows-1252), value "Šÿ" as "šŸ".
+  EXPECT_EQ(Value(kHkeyLocalMachine, "Software\\\x9A" "OCIET\xC0 \x9CUVRE \xFF", "\x8A\x9F"), std::string("x\0", 2));
 }
 
 TEST_F(WineRegistryTest, TheHiveIsParsedAgainOnlyWhenItChanges) {

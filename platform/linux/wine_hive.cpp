@@ -170,6 +170,28 @@ const HiveKey* Hive::Find(const std::string& folded_path) const {
   return it == keys_.end() ? nullptr : &it->second;
 }
 
+std::optional<LinkTarget> Hive::Link(const std::string& folded_path) const {
+  const HiveKey* key = Find(folded_path);
+  const HiveValue* v = key && key->link ? key->Find(FoldName("SymbolicLinkValue")) : nullptr;
+  if (!v || v->type != 6) return std::nullopt;
+  std::u16string target(v->data.size() / 2, u'\0');
+  for (std::size_t k = 0; k < target.size(); ++k) target[k] = static_cast<char16_t>(v->data[2 * k] | v->data[2 * k + 1] << 8);
+  // "\Registry\Machine\..." or "\Registry\User\<SID>\...".
+  std::string path = FoldedPath(target);
+  LinkTarget t;
+  if (path == "REGISTRY\\MACHINE" || path.rfind("REGISTRY\\MACHINE\\", 0) == 0) {
+    path.erase(0, std::min(path.size(), std::string("REGISTRY\\MACHINE\\").size()));
+  } else if (path.rfind("REGISTRY\\USER\\", 0) == 0) {
+    const auto sid_end = path.find('\\', std::string("REGISTRY\\USER\\").size());
+    path.erase(0, sid_end == std::string::npos ? path.size() : sid_end + 1);
+    t.machine = false;
+  } else {
+    return std::nullopt;
+  }
+  t.folded_path = path;
+  return t;
+}
+
 HiveKey& Hive::Insert(const std::string& folded_path) {
   // Every ancestor exists too, listed or not.
   for (std::size_t p = folded_path.find('\\'); p != std::string::npos; p = folded_path.find('\\', p + 1)) {
@@ -207,6 +229,8 @@ Hive Hive::Parse(std::string_view text) {
     }
     if (line.substr(0, 11) == "#arch=win64") {
       h.win64_ = true;
+    } else if (key && line == "#link") {
+      key->link = true;
     } else if (!line.empty() && line[0] == '[') {
       std::size_t i = 1;
       std::u16string name;

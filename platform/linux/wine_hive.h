@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -18,7 +19,14 @@ struct HiveValue {
 
 struct HiveKey {
   std::vector<HiveValue> values;
+  bool link = false;  // "#link": the key stands for the key its SymbolicLinkValue names
   const HiveValue* Find(std::string_view folded_name) const;
+};
+
+// Where a link key leads: a key of the machine's hive or of the user's.
+struct LinkTarget {
+  bool machine = true;
+  std::string folded_path;
 };
 
 class Hive {
@@ -30,6 +38,9 @@ class Hive {
   // Key paths are folded names joined by "\", relative to the hive's root ("" is the root).
   const HiveKey* Find(const std::string& folded_path) const;
   bool win64() const { return win64_; }
+  // The target of a link key; nothing for another key, or a link that names
+  // no key of the machine or of a user.
+  std::optional<LinkTarget> Link(const std::string& folded_path) const;
   std::size_t key_count() const { return keys_.size(); }
 
  private:

@@ -1,10 +1,13 @@
 #include "platform/linux/wine_registry.h"
 
+#include <clocale>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <sstream>
 
 #include "platform/linux/wine_prefix.h"
+#include "support/code_page.h"
 #include "support/text.h"
 
 namespace ttu::platform {
@@ -26,31 +29,18 @@ std::string Join(const std::string& a, const std::string& b) {
 }
 
 // The folded levels of a sub-key name; empty levels are ignored.
-std::string FoldedSubKey(const std::string& sub_key) {
-  std::string out;
+std::vector<std::string> FoldedLevels(const std::string& sub_key) {
+  std::vector<std::string> out;
   std::size_t start = 0;
   for (std::size_t i = 0; i <= sub_key.size(); ++i) {
     if (i < sub_key.size() && sub_key[i] != '\\') continue;
-    if (i > start) out = Join(out, FoldName(sub_key.substr(start, i - start)));
+    if (i > start) out.push_back(FoldName(sub_key.substr(start, i - start)));
     start = i + 1;
   }
   return out;
 }
 
-// Where a 32-bit program finds a key of a 64-bit prefix first: "Software\X..."
-// as "Software\Wow6432Node\X...". Only a walk that crosses "Software" is
-// redirected; a handle already below it stays in the view it was opened in.
-std::string Wow64Path(const std::string& from, const std::string& to) {
-  if (from.find('\\') != std::string::npos && from != kSoftware) return "";
-  if (from == kSoftware && to.size() == from.size()) return "";
-  if (to.compare(0, kSoftware.size() + 1, kSoftware + "\\") != 0) return "";
-  const std::string rest = to.substr(kSoftware.size() + 1);
-  if (rest.compare(0, kWow64Node.size(), kWow64Node) == 0 &&
-      (rest.size() == kWow64Node.size() || rest[kWow64Node.size()] == '\\')) {
-    return "";
-  }
-  return kSoftware + "\\" + kWow64Node + "\\" + rest;
-}
+constexpr int kMaxLinks = 16;
 
 }  // namespace
 
@@ -99,30 +89,49 @@ bool WineRegistry::Resolve(HKEY32 key, OpenKey& out) const {
   return true;
 }
 
+// A 32-bit program's view of a 64-bit prefix's machine hive: at each level, a
+// key that has a "Wow6432Node" sub-key is entered through it, and only through
+// it ("Software\\Kelmo" is "Software\\Wow6432Node\\Kelmo" or nothing). A prefix
+// without a 32-bit side (no 32-bit CurrentVersion key: Wine without its 32-bit
+// part made it) is read as a 64-bit program reads it.
+bool WineRegistry::Wow64View(Root root, const Hive& hive) const {
+  return root == Root::kMachine && hive.win64() &&
+         hive.Find(kSoftware + "\\" + kWow64Node + "\\MICROSOFT\\WINDOWS\\CURRENTVERSION");
+}
+
+// Walks `levels` down from `at`, following links; false when a key is missing.
+bool WineRegistry::Walk(OpenKey& at, const std::vector<std::string>& levels) {
+  int links = 0;
+  for (const auto& level : levels) {
+    auto hive = HiveOf(at.root);
+    if (Wow64View(at.root, *hive) && level != kWow64Node && hive->Find(Join(at.path, kWow64Node))) {
+      at.path = Join(at.path, kWow64Node);
+    }
+    at.path = Join(at.path, level);
+    while (const auto target = hive->Link(at.path)) {
+      if (++links > kMaxLinks) return false;
+      at = {target->machine ? Root::kMachine : Root::kUser, target->folded_path};
+      hive = HiveOf(at.root);
+    }
+    if (!hive->Find(at.path)) return false;
+  }
+  return true;
+}
+
 int32_t WineRegistry::RegOpenKeyExA(HKEY32 key, const std::string& sub_key, uint32_t, uint32_t,
                                     HKEY32* result) {
   if (!result) return kErrorInvalidParameter;
-  OpenKey from;
-  if (!Resolve(key, from)) return kErrorInvalidHandle;
-  const auto hive = HiveOf(from.root);
+  OpenKey at;
+  if (!Resolve(key, at)) return kErrorInvalidHandle;
   // A predefined key always exists, even where its hive holds nothing for it.
   const bool predefined = key >= kHkeyClassesRoot && key <= kHkeyDynData;
-  if (!predefined && !hive->Find(from.path)) return kErrorKeyDeleted;
-  const std::string as_written = Join(from.path, FoldedSubKey(AnsiToUtf8(sub_key)));
-  std::string found;
-  if (from.root == Root::kMachine && hive->win64()) {
-    const std::string wow = Wow64Path(from.path, as_written);
-    if (!wow.empty() && hive->Find(wow)) found = wow;
-  }
-  if (found.empty()) {
-    if (!hive->Find(as_written) && !(predefined && as_written == from.path)) return kErrorFileNotFound;
-    found = as_written;
-  }
+  if (!predefined && !HiveOf(at.root)->Find(at.path)) return kErrorKeyDeleted;
+  if (!Walk(at, FoldedLevels(AnsiToUtf8(sub_key)))) return kErrorFileNotFound;
   while (handles_.count(next_handle_) || next_handle_ == 0 || next_handle_ >= kHkeyClassesRoot) {
     next_handle_ = next_handle_ >= kHkeyClassesRoot ? 0x100 : next_handle_ + 4;
   }
   *result = next_handle_;
-  handles_[next_handle_] = {from.root, found};
+  handles_[next_handle_] = at;
   next_handle_ += 4;
   return kErrorSuccess;
 }
@@ -142,7 +151,7 @@ int32_t WineRegistry::RegQueryValueExA(HKEY32 key, const std::string& value_name
     for (std::size_t k2 = 0; k2 < units.size(); ++k2) {
       units[k2] = static_cast<char16_t>(uint8_t(bytes[2 * k2]) | uint8_t(bytes[2 * k2 + 1]) << 8);
     }
-    bytes = Utf8ToAnsi(text::Utf16ToUtf8(units));  // one byte per unit, NULs kept
+    bytes = text::Utf16ToAnsi(units, WineAnsiCodePage());  // one byte per unit, NULs kept
   }
   if (type) *type = v->type;
   if (!size) return data ? kErrorInvalidParameter : kErrorSuccess;
@@ -166,7 +175,22 @@ RegistryApi& NativeRegistry() {
   return registry;
 }
 
-std::string Utf8ToAnsi(const std::string& s) { return text::Utf8ToCp1252(s); }
-std::string AnsiToUtf8(const std::string& bytes) { return text::Cp1252ToUtf8(bytes); }
+std::string Utf8ToAnsi(const std::string& s) { return text::Utf8ToAnsi(s, WineAnsiCodePage()); }
+std::string AnsiToUtf8(const std::string& bytes) { return text::AnsiToUtf8(bytes, WineAnsiCodePage()); }
+
+unsigned WineAnsiCodePage() {
+  static const unsigned code_page = [] {
+    // Wine takes the locale's code page only where the C library has the locale.
+    const locale_t available = ::newlocale(LC_CTYPE_MASK, "", static_cast<locale_t>(nullptr));
+    if (!available) return text::kWesternCodePage;
+    ::freelocale(available);
+    for (const char* name : {"LC_ALL", "LC_CTYPE", "LANG"}) {
+      const char* value = std::getenv(name);
+      if (value && *value) return text::AnsiCodePageOfLocale(value);
+    }
+    return text::kWesternCodePage;
+  }();
+  return code_page;
+}
 
 }  // namespace ttu::platform

@@ -50,11 +50,17 @@ class WineRegistry final : public RegistryApi {
     std::string path;  // folded, relative to the hive's root
   };
   bool Resolve(HKEY32 key, OpenKey& out) const;
+  bool Wow64View(Root root, const Hive& hive) const;
+  bool Walk(OpenKey& at, const std::vector<std::string>& levels);
   std::shared_ptr<const Hive> HiveOf(Root root);
 
   HiveFile system_, user_;
   std::unordered_map<HKEY32, OpenKey> handles_;
   HKEY32 next_handle_ = 0x100;
 };
+
+// The ANSI code page that Wine gives its programs: that of the locale named by
+// LC_ALL, LC_CTYPE or LANG when the C library has that locale, else 1252.
+unsigned WineAnsiCodePage();
 
 }  // namespace ttu::platform

@@ -15,14 +15,14 @@ class WindowsRegistry final : public RegistryApi {
   int32_t RegOpenKeyExA(HKEY32 key, const std::string& sub_key, uint32_t options, uint32_t sam,
                         HKEY32* result) override {
     HKEY opened = nullptr;
-    const LONG code = ::RegOpenKeyExA(ToHkey(key), Utf8ToAnsi(sub_key).c_str(), options, sam, &opened);
+    const LONG code = ::RegOpenKeyExA(ToHkey(key), sub_key.c_str(), options, sam, &opened);
     if (code == ERROR_SUCCESS && result) *result = FromHkey(opened);
     return code;
   }
   int32_t RegQueryValueExA(HKEY32 key, const std::string& value_name, uint32_t*, uint32_t* type,
                            uint8_t* data, uint32_t* size) override {
     DWORD t = 0, n = size ? *size : 0;
-    const LONG code = ::RegQueryValueExA(ToHkey(key), Utf8ToAnsi(value_name).c_str(), nullptr, &t, data,
+    const LONG code = ::RegQueryValueExA(ToHkey(key), value_name.c_str(), nullptr, &t, data,
                                          size ? &n : nullptr);
     if (type) *type = t;
     if (size) *size = n;
