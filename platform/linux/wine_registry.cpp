@@ -41,6 +41,19 @@ std::vector<std::string> FoldedLevels(const std::string& sub_key) {
 }
 
 constexpr int kMaxLinks = 16;
+const std::string kClasses = kSoftware + "\\CLASSES";
+
+// Where the 32-bit view goes from `path` to its sub-key `level`: through the
+// key's Wow6432Node sub-key when it has one (asking for "Wow6432Node" itself
+// included), except that the classes are shared: Software\Classes is the same
+// key in both views, and below it only what its Wow6432Node holds (CLSID...)
+// is the 32-bit side's own.
+std::string Wow64Level(const Hive& hive, const std::string& path, const std::string& level) {
+  const std::string wow = Join(path, kWow64Node);
+  if (path == kSoftware && level == "CLASSES") return path;
+  if (path == kClasses) return hive.Find(Join(wow, level)) ? wow : path;
+  return hive.Find(wow) ? wow : path;
+}
 
 }  // namespace
 
@@ -91,7 +104,8 @@ bool WineRegistry::Resolve(HKEY32 key, OpenKey& out) const {
 
 // A 32-bit program's view of a 64-bit prefix's machine hive: at each level, a
 // key that has a "Wow6432Node" sub-key is entered through it, and only through
-// it ("Software\\Kelmo" is "Software\\Wow6432Node\\Kelmo" or nothing). A prefix
+// it ("Software\\Kelmo" is "Software\\Wow6432Node\\Kelmo" or nothing); see
+// Wow64Level for the shared classes. A prefix
 // without a 32-bit side (no 32-bit CurrentVersion key: Wine without its 32-bit
 // part made it) is read as a 64-bit program reads it.
 bool WineRegistry::Wow64View(Root root, const Hive& hive) const {
@@ -104,9 +118,7 @@ bool WineRegistry::Walk(OpenKey& at, const std::vector<std::string>& levels) {
   int links = 0;
   for (const auto& level : levels) {
     auto hive = HiveOf(at.root);
-    if (Wow64View(at.root, *hive) && level != kWow64Node && hive->Find(Join(at.path, kWow64Node))) {
-      at.path = Join(at.path, kWow64Node);
-    }
+    if (Wow64View(at.root, *hive)) at.path = Wow64Level(*hive, at.path, level);
     at.path = Join(at.path, level);
     while (const auto target = hive->Link(at.path)) {
       if (++links > kMaxLinks) return false;
