@@ -12,14 +12,18 @@ constexpr const char* kRegisterFlag = "S";
 
 }  // namespace
 
-// The per-run cache: a template is resolved, and its user prompted, at most
-// once per run. A free row is taken before any comparison.
+// The per-run cache: a template is resolved, and its user prompted, once per
+// run. A free row is taken before any comparison. A template that resolves
+// to no folder is not kept, so that a later pass resolves it again and finds
+// a product installed (or a registry mended) in the meantime.
 std::string DeploymentPass::Folder(int32_t j) {
   const std::string& t = tables_.TargetTemplate[static_cast<std::size_t>(j)];
   for (auto& row : tables_.PathCache) {
     if (row[0].empty()) {
+      std::string folder = resolver_.GeneraPathDll(t);
+      if (folder.empty()) return folder;
       row[0] = t;
-      row[1] = resolver_.GeneraPathDll(t);
+      row[1] = std::move(folder);
       return row[1];
     }
     if (row[0] == t) return row[1];

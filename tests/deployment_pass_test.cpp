@@ -108,16 +108,24 @@ TEST_F(PassTest, TemplatesAreResolvedOncePerRunAndLetterCaseMakesTwoRows) {
   EXPECT_EQ(fs.files["D:\\T\\b"], "b");
 }
 
-TEST_F(PassTest, UnresolvedFolderFailsTheItemAndStaysCachedForTheRun) {
-  Package({{"a|<APPPATH>Zelmo/|N|", "a"}});
-  EXPECT_FALSE(pass.AggiornaFile());
-  EXPECT_FALSE(pass.AggiornaFile());
+// An unresolved folder fails its item and is not cached: each pass resolves
+// it again, so a product installed meanwhile is found; a resolved one is kept.
+TEST_F(PassTest, UnresolvedFolderFailsTheItemAndIsResolvedAgainNextPass) {
+  fs.files.erase("C:\\K\\Tessiro\\Tessiro.exe");
+  Package({{"a|<APPPATH>Tessiro/|N|", "a"}, {"b|<APPPATH>Zelmo/|N|", "b"}});
+  EXPECT_FALSE(pass.AggiornaFile());  // the Setup prompt is cancelled
   EXPECT_TRUE(fs.writes.empty()) << "nothing lands in the current folder";
-  EXPECT_EQ(dialogs.shown.size(), 1u) << "resolved (and reported) once per run";
   EXPECT_EQ(tables.ItemState[0][0], "N");
-  SizeTables(tables, res);  // a new press forgets the cache
+  EXPECT_EQ(tables.PathCache[0][0], "") << "no row for what did not resolve";
+  fs.files["C:\\K\\Tessiro\\Tessiro.exe"] = "exe";  // installed meanwhile
+  const std::size_t prompts = dialogs.shown.size();
+  EXPECT_FALSE(pass.AggiornaFile());  // item 0 now written; Zelmo is no product
+  EXPECT_EQ(fs.files["C:\\K\\Tessiro\\a"], "a");
+  EXPECT_EQ(tables.PathCache[0][0], "<APPPATH>Tessiro\\");
+  EXPECT_EQ(dialogs.shown.size(), prompts + 1) << "the unhandled template is reported again";
+  const std::size_t probes = fs.probes.size();
   EXPECT_FALSE(pass.AggiornaFile());
-  EXPECT_EQ(dialogs.shown.size(), 2u);
+  EXPECT_EQ(fs.probes.size(), probes) << "the resolved folder comes from the cache";
 }
 
 TEST_F(PassTest, ManifestFailuresAbandonThePassOnEveryAttempt) {

@@ -63,6 +63,11 @@ TEST_F(PrefixTest, ExistenceCountsFilesOnly) {
   EXPECT_FALSE(files.FileExists("C:\\Programmi\\Kelmo\\.Hidden.exe"));
   EXPECT_FALSE(files.FileExists("C:\\Nowhere\\Tessiro.exe"));
   EXPECT_EQ(RunErrorNumberOf([&] { files.FileExists(std::string("C:\\x\0", 5)); }), 52);
+  // Wildcards match as a listing matches them: in the name only.
+  EXPECT_TRUE(files.FileExists("C:\\Programmi\\Kelmo\\Tessiro\\tess*.EX?"));
+  EXPECT_FALSE(files.FileExists("C:\\Programmi\\Kelmo\\Tessiro\\*.dll"));
+  EXPECT_FALSE(files.FileExists("C:\\Programmi\\Kelmo\\*.exe")) << "hidden files and folders do not count";
+  EXPECT_FALSE(files.FileExists("C:\\Programmi\\Kel*\\Tessiro\\Tessiro.exe"));
 }
 
 TEST_F(PrefixTest, ReplacementWritesExactlyThePayloadAndKeepsTheMode) {
@@ -95,6 +100,21 @@ TEST_F(PrefixTest, MissingOrUnwritableFolderAndFolderTargetsFail) {
     EXPECT_EQ(RunErrorNumberOf([&] { files.ReplaceFile("C:\\Programmi\\Kelmo\\Tessiro\\a", Memory("a")); }),
               kErrPermissionDenied);
   }
+}
+
+// A read-only target (no write permission: how Wine shows the attribute) is
+// refused as Windows refuses it, even to root; nothing is written.
+TEST_F(PrefixTest, ReadOnlyTargetIsNotReplaced) {
+  const std::string target = DriveC("Programmi/Kelmo/Tessiro/Dossaro.zip");
+  WriteFile(target, "old");
+  ::chmod(target.c_str(), 0444);
+  EXPECT_EQ(RunErrorNumberOf([&] { files.ReplaceFile("C:\\Programmi\\Kelmo\\Tessiro\\Dossaro.zip", Memory("new")); }),
+            kErrPermissionDenied);
+  EXPECT_EQ(ReadFile(target), "old");
+  EXPECT_EQ(ListDir(DriveC("Programmi/Kelmo/Tessiro")), std::vector<std::string>{"Dossaro.zip"});
+  ::chmod(target.c_str(), 0644);
+  files.ReplaceFile("C:\\Programmi\\Kelmo\\Tessiro\\Dossaro.zip", Memory("new"));
+  EXPECT_EQ(ReadFile(target), "new");
 }
 
 TEST_F(PrefixTest, FileHeldOpenByAnotherProcessIsNotReplaced) {

@@ -1,6 +1,7 @@
 // Files on Linux: the existence test and the sound replacement of a file.
 #include <dirent.h>
 #include <fcntl.h>
+#include <fnmatch.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -86,6 +87,13 @@ void WritePayload(int out, const Blob& payload) {
   if (const int err = CopyRange(in.get(), payload.offset, out, 0, payload.size)) Fail(err);
 }
 
+// A plain file that a listing shows: no folder, no hidden (dot) file.
+bool IsListedFile(const std::string& dir, const std::string& name) {
+  if (name[0] == '.') return false;
+  struct stat st {};
+  return ::stat((dir + "/" + name).c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
 class LinuxFileSystem final : public FileSystem {
  public:
   LinuxFileSystem() {
@@ -93,13 +101,24 @@ class LinuxFileSystem final : public FileSystem {
     std::signal(SIGXFSZ, SIG_IGN);
   }
 
+  // As a directory listing of the path answers: wildcards in the name match
+  // (letter case ignored); folders and hidden files do not count.
   bool FileExists(const std::string& path) override {
     const std::string p = ToLinuxPath(path, WinePrefix());
     const auto slash = p.find_last_of('/');
+    const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : p.substr(0, slash));
     const std::string name = slash == std::string::npos ? p : p.substr(slash + 1);
-    if (name.empty() || name[0] == '.') return false;  // a folder, or a hidden file
-    struct stat st {};
-    return ::stat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    if (name.empty()) return false;
+    if (dir.find_first_of("*?") != std::string::npos) return false;  // a listing matches names only
+    if (name.find_first_of("*?") == std::string::npos) return IsListedFile(dir, name);
+    DIR* d = ::opendir(dir.c_str());
+    if (!d) return false;
+    bool found = false;
+    while (const dirent* e = ::readdir(d)) {
+      if (!found && ::fnmatch(name.c_str(), e->d_name, FNM_CASEFOLD | FNM_PERIOD) == 0) found = IsListedFile(dir, e->d_name);
+    }
+    ::closedir(d);
+    return found;
   }
 
   void ReplaceFile(const std::string& path, const Blob& payload) override {
@@ -117,6 +136,11 @@ class LinuxFileSystem final : public FileSystem {
       if (S_ISDIR(old.st_mode)) throw RunError::Of(kErrPathFileAccess);
       // A file another program holds open is not replaced, as Windows refuses to delete it.
       if (S_ISREG(old.st_mode) && HeldOpenByAnotherProcess(old.st_dev, old.st_ino)) {
+        throw RunError::Of(kErrPermissionDenied);
+      }
+      // A read-only file (no write permission at all, as Wine shows the
+      // read-only attribute) is not replaced, as Windows refuses to delete it.
+      if (S_ISREG(old.st_mode) && (old.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
         throw RunError::Of(kErrPermissionDenied);
       }
       if (S_ISREG(old.st_mode)) mode = old.st_mode & 07777;

@@ -58,12 +58,16 @@ void RemoveStaleTemporaries(const std::wstring& dir, const std::wstring& name) {
 
 class WindowsFileSystem final : public FileSystem {
  public:
+  // A directory listing of the path: wildcards match as a listing matches them.
   bool FileExists(const std::string& path) override {
+    const std::wstring w = Widen(path);
+    if (w.find(L'\0') != std::wstring::npos) throw RunError(kErrBadFileName, "Bad file name or number");
     WIN32_FIND_DATAW fd;
-    HANDLE h = FindFirstFileW(CheckedPath(path).c_str(), &fd);
+    HANDLE h = FindFirstFileW(w.c_str(), &fd);
     if (h == INVALID_HANDLE_VALUE) {
       const DWORD err = GetLastError();
-      if (err == ERROR_INVALID_NAME || err == ERROR_BAD_PATHNAME || err == ERROR_FILENAME_EXCED_RANGE) {
+      const bool wildcards = w.find_first_of(L"*?") != std::wstring::npos;
+      if (!wildcards && (err == ERROR_INVALID_NAME || err == ERROR_BAD_PATHNAME || err == ERROR_FILENAME_EXCED_RANGE)) {
         throw ErrorFor(err);
       }
       return false;
@@ -78,6 +82,12 @@ class WindowsFileSystem final : public FileSystem {
     std::wstring dir, name;
     SplitPath(target, dir, name);
     if (name.empty()) throw RunError::Of(kErrPathFileAccess);
+    // A read-only file cannot be deleted, so it is not replaced either (said
+    // here, since not every implementation of the move refuses it).
+    const DWORD attributes = GetFileAttributesW(target.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
+      throw ErrorFor(ERROR_ACCESS_DENIED);
+    }
     RemoveStaleTemporaries(dir, name);
     std::random_device rd;
     const std::wstring temp = dir + L"." + name + kTempMark + std::to_wstring(rd()) + std::to_wstring(rd());

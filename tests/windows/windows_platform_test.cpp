@@ -85,7 +85,23 @@ TEST(WindowsFiles, ExistenceCountsVisibleFilesOnly) {
   EXPECT_FALSE(fs.FileExists(dir + "hidden.exe"));
   EXPECT_FALSE(fs.FileExists(dir.substr(0, dir.size() - 1)));  // the folder itself
   EXPECT_FALSE(fs.FileExists(dir + "missing.exe"));
-  EXPECT_EQ(test::RunErrorNumberOf([&] { fs.FileExists(dir + "*.exe"); }), 52);
+  // A listing: wildcards match, in the name; in a folder name nothing matches.
+  EXPECT_TRUE(fs.FileExists(dir + "tess*.EX?"));
+  EXPECT_FALSE(fs.FileExists(dir + "*.dll"));
+  EXPECT_FALSE(fs.FileExists(dir + "*\\Tessiro.exe"));
+}
+
+TEST(WindowsFiles, ReadOnlyTargetIsNotReplaced) {
+  const std::string dir = TempFolder();
+  const std::string target = dir + "Dossaro.zip";
+  Write(target, "old");
+  SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_READONLY);
+  auto& fs = NativeFileSystem();
+  EXPECT_EQ(test::RunErrorNumberOf([&] { fs.ReplaceFile(target, Memory("new")); }), kErrPermissionDenied);
+  EXPECT_EQ(Read(target), "old");
+  SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_NORMAL);
+  fs.ReplaceFile(target, Memory("new"));
+  EXPECT_EQ(Read(target), "new");
 }
 
 TEST(WindowsFiles, ReplacementIsWholeAndRefusedWhileTheFileIsInUse) {
