@@ -1,7 +1,7 @@
 // Measures the updater against its references and prints one table:
 //   updater_bench --updater EXE --stub EXE --pack EXE --payload FILE --work DIR
 //                 [--runs N] [--system-reg FILE] [--demo-prefix-script FILE]
-//                 [--windows32-stub EXE] [--windows64-stub EXE]
+//                 [--windows32-stub EXE] [--windows64-stub EXE] [--reflink-work DIR]
 // Every figure is a median over the runs, each measured side by side with its
 // reference (alternating) in the same run of this program.
 #include <fcntl.h>
@@ -90,17 +90,20 @@ std::string Fmt(const char* f, double v) {
 }
 
 struct Options {
-  std::string updater, stub, pack, payload, work, system_reg, demo_script, windows32_stub, windows64_stub;
+  std::string updater, stub, pack, payload, work, system_reg, demo_script, windows32_stub, windows64_stub,
+      reflink_work;
   int runs = 5;
 };
 
-// The deployment pass writing the payload, against cp + sync of the same file.
-Row DeployRow(const Options& o) {
-  const fs::path kelmo = fs::path(o.work) / "Kelmo";
+// The deployment pass writing the payload of `updater` into `work`, against
+// `cp` (with `cp_flags`) + sync of the same file.
+Row DeployRow(const Options& o, const std::string& updater, const std::string& payload, const std::string& work,
+              const std::string& cp_flags, const std::string& label) {
+  const fs::path kelmo = fs::path(work) / "Kelmo";
   fs::create_directories(kelmo / "Tessiro");
   std::ofstream(kelmo / "Tessiro" / "Tessiro.exe") << "MZ";
   const std::string target = (kelmo / "Tessiro" / "Dossaro.zip").string();
-  auto res = platform::ResourcesOfFile(o.updater);
+  auto res = platform::ResourcesOfFile(updater);
   SilentDialogs dialogs;
   NoLauncher launcher;
   FixedLocations loc(kelmo.string());
@@ -110,19 +113,33 @@ Row DeployRow(const Options& o) {
   for (int k = 0; k < o.runs; ++k) {
     fs::remove(target);
     test::RunProgram({"/bin/sync"});
-    ref.push_back(TimeProgram({"/bin/sh", "-c", "cp \"$0\" \"$1\" && sync \"$1\"", o.payload, target}));
+    ref.push_back(TimeProgram({"/bin/sh", "-c", "cp " + cp_flags + " \"$0\" \"$1\" && sync \"$1\"", payload, target}));
     fs::remove(target);
     test::RunProgram({"/bin/sync"});
     deploy::SizeTables(tables, *res);
     const auto t0 = Clock::now();
     const bool done = pass.AggiornaFile();
     ours.push_back(Seconds(t0, Clock::now()));
-    if (!done || fs::file_size(target) != fs::file_size(o.payload)) std::fprintf(stderr, "deploy pass failed\n");
+    if (!done || fs::file_size(target) != fs::file_size(payload)) std::fprintf(stderr, "deploy pass failed\n");
   }
   const double r = Median(ref), m = Median(ours);
-  const double mb = static_cast<double>(fs::file_size(o.payload)) / 1e6;
-  return {"deployment pass, durable (" + Fmt("%.0f", mb) + " MB)", Fmt("%.3f s", r) + " cp+sync",
+  const double mb = static_cast<double>(fs::file_size(payload)) / 1e6;
+  return {label + " (" + Fmt("%.0f", mb) + " MB)", Fmt("%.3f s", r) + " cp" + (cp_flags.empty() ? "" : " " + cp_flags) + "+sync",
           Fmt("%.3f s", m) + Fmt(" (%.0f MB/s)", mb / m), Fmt("%.2f", m / r), "<= 1.10", m / r <= 1.10};
+}
+
+// The same on a file system that shares extents (an XFS image made by
+// scripts/bench), the updater and the payload copied there first.
+Row ReflinkDeployRow(const Options& o) {
+  const fs::path dir = fs::path(o.reflink_work) / "bench";
+  fs::create_directories(dir);
+  const std::string updater = (dir / "updater").string(), payload = (dir / "Dossaro.zip").string();
+  fs::copy_file(o.updater, updater, fs::copy_options::overwrite_existing);
+  fs::copy_file(o.payload, payload, fs::copy_options::overwrite_existing);
+  Row r = DeployRow(o, updater, payload, (dir / "work").string(), "--reflink=auto",
+                    "deployment pass, XFS sharing extents");
+  fs::remove_all(dir);
+  return r;
 }
 
 // A program's wall time and peak resident memory.
@@ -136,9 +153,9 @@ Run RunMeasured(const std::vector<std::string>& argv) {
   const pid_t pid = test::Spawn(argv, ".");
   int status = 0;
   rusage ru{};
-  ::wait4(pid, &status, 0, &ru);
+  const pid_t reaped = ::wait4(pid, &status, 0, &ru);
   Run r{Seconds(t0, Clock::now()), static_cast<double>(ru.ru_maxrss) / 1024.0};
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+  if (reaped != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0 || ru.ru_maxrss <= 0) {
     std::fprintf(stderr, "%s failed\n", argv[0].c_str());
     r.peak_mib = -1;
   }
@@ -228,10 +245,12 @@ Row MemoryRow(const Options& o, test::X11Client& x) {
   }
   int status = 0;
   rusage ru{};
-  for (int k = 0; k < 1000 && ::wait4(pid, &status, WNOHANG, &ru) == 0; ++k) {
+  pid_t reaped = 0;
+  for (int k = 0; k < 1000 && (reaped = ::wait4(pid, &status, WNOHANG, &ru)) == 0; ++k) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
-  if (WIFEXITED(status) && WEXITSTATUS(status) == 0) max_kb = ru.ru_maxrss;
+  // Only the updater's own end counts: a wait that failed gives no figure.
+  if (reaped == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0 && ru.ru_maxrss > 0) max_kb = ru.ru_maxrss;
   if (max_kb < 0) ::kill(pid, SIGKILL), ::waitpid(pid, nullptr, 0);
   const double mib = static_cast<double>(max_kb) / 1024.0;
   const double payload_mib = static_cast<double>(fs::file_size(o.payload)) / (1 << 20);
@@ -332,6 +351,7 @@ int main(int argc, char** argv) {
     else if (a == "--demo-prefix-script") o.demo_script = v;
     else if (a == "--windows32-stub") o.windows32_stub = v;
     else if (a == "--windows64-stub") o.windows64_stub = v;
+    else if (a == "--reflink-work") o.reflink_work = v;
   }
   if (o.updater.empty() || o.stub.empty() || o.pack.empty() || o.payload.empty() || o.work.empty()) {
     std::fputs("usage: updater_bench --updater EXE --stub EXE --pack EXE --payload FILE --work DIR "
@@ -343,7 +363,8 @@ int main(int argc, char** argv) {
     if (!p->empty()) *p = fs::absolute(*p).string();
   }
   fs::create_directories(o.work);
-  std::vector<Row> rows{DeployRow(o)};
+  std::vector<Row> rows{DeployRow(o, o.updater, o.payload, o.work, "", "deployment pass, durable")};
+  if (!o.reflink_work.empty()) rows.push_back(ReflinkDeployRow(o));
   test::X11Client x;
   if (x.ok()) {
     rows.push_back(MemoryRow(o, x));

@@ -74,8 +74,8 @@ std::string ToLinuxPath(std::string_view windows_path, const std::string& prefix
     }
     out = (out.empty() && !absolute ? "" : out + "/") + name;
   }
-  if (out.empty()) out = absolute ? "/" : ".";
-  if (!names.empty() && !p.empty() && p.back() == '/') out += '/';
+  if (out.empty()) return absolute ? std::string("/") : std::string(".");  // no names at all
+  if (!names.empty() && p.back() == '/') out += '/';
   if (out.size() >= PATH_MAX) throw BadFileName();
   return out;
 }
