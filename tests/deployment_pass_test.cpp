@@ -108,6 +108,18 @@ TEST_F(PassTest, TemplatesAreResolvedOncePerRunAndLetterCaseMakesTwoRows) {
   EXPECT_EQ(fs.files["D:\\T\\b"], "b");
 }
 
+// Only a flag of exactly "S" registers: "s", "S " and "N" with kind "R" launch nothing.
+TEST_F(PassTest, OnlyTheExactRegisterFlagLaunches) {
+  Package({{"a.dll|<APPPATH>Tessiro/|s|R", "a"}, {"b.dll|<APPPATH>Tessiro/|S |R", "b"},
+           {"c.dll|<APPPATH>Tessiro/|N|R", "c"}, {"d.dll|<APPPATH>Tessiro/|S|R", "d"}});
+  EXPECT_TRUE(pass.AggiornaFile());
+  EXPECT_EQ(fs.writes.size(), 4u);
+  ASSERT_FALSE(launcher.launches.empty());
+  for (const auto& l : launcher.launches) {
+    EXPECT_NE(l.command_line.find("d.dll"), std::string::npos) << l.command_line;
+  }
+}
+
 // An unresolved folder fails its item and is not cached: each pass resolves
 // it again, so a product installed meanwhile is found; a resolved one is kept.
 TEST_F(PassTest, UnresolvedFolderFailsTheItemAndIsResolvedAgainNextPass) {

@@ -232,14 +232,22 @@ TEST_F(RegistryTest, LookupsReadTheirValuesAndTurnFailuresIntoEmptyText) {
   EXPECT_TRUE(dialogs.shown.empty()) << "absent values are not reported";
 }
 
+// Each lookup reports a failure raised during its read under its own caption.
 TEST_F(RegistryTest, LookupReportsAFailureRaisedDuringTheRead) {
-  prefix.WriteSystem("[Software\\\\Kelmo\\\\Installazione]\n\"strPath\"=hex(4):01,02,03\n");
+  prefix.WriteSystem(
+      "[Software\\\\Kelmo\\\\Installazione]\n\"strPath\"=hex(4):01,02,03\n"
+      "[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion]\n\"CommonFilesDir\"=hex(4):01\n"
+      "\"ProgramFilesDir\"=hex(4):01,02,03,04,05\n");
   EXPECT_EQ(m.RetrieveProgramFilesKelmoPath(), "");
-  ASSERT_EQ(dialogs.shown.size(), 1u);
-  EXPECT_EQ(dialogs.shown[0].prompt,
-            "ModReg - RetrieveProgramFilesKelmoPath:. ErrorLine:0.  9 - Subscript out of range; ID : "
-            "TessiroTinyUpdater");
-  EXPECT_EQ(dialogs.pointer_resets, 1);
+  EXPECT_EQ(m.RetrieveCommonPath(), "");
+  EXPECT_EQ(m.RetrieveProgramFilesPath(), "");
+  ASSERT_EQ(dialogs.shown.size(), 3u);
+  const char* captions[] = {"RetrieveProgramFilesKelmoPath", "RetrieveCommonPath", "RetrieveProgramFilesPath"};
+  for (int k = 0; k < 3; ++k) {
+    EXPECT_EQ(dialogs.shown[k].prompt, std::string("ModReg - ") + captions[k] +
+                                           ":. ErrorLine:0.  9 - Subscript out of range; ID : TessiroTinyUpdater");
+  }
+  EXPECT_EQ(dialogs.pointer_resets, 3);
 }
 
 }  // namespace

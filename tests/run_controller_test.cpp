@@ -21,6 +21,7 @@ class ControllerTest : public ::testing::Test {
     res.payloads[101] = "zip";
     form = std::make_unique<Form1>(deploy::DeployServices{res, fs, launcher, dialogs, loc},
                                    [this](const platform::WindowLayout& l, platform::WindowEvents) {
+                                     layout = l;
                                      auto w = std::make_unique<FakeWindow>(l.button_caption);
                                      window = w.get();
                                      return w;
@@ -42,8 +43,11 @@ class ControllerTest : public ::testing::Test {
   FakeDialogs dialogs;
   FakeLocations loc;
   FakeWindow* window = nullptr;
+  platform::WindowLayout layout;
   std::unique_ptr<Form1> form;
 };
+
+TEST_F(ControllerTest, TheTimerTicksEveryTwentySeconds) { EXPECT_EQ(layout.timer_interval_ms, 20000); }
 
 TEST_F(ControllerTest, StartsIdleWithItsCaption) {
   EXPECT_FALSE(window->timer_on);
@@ -113,9 +117,14 @@ TEST_F(ControllerTest, YesStopsTheTimerShowsTheSummaryAndStillMakesALastAttempt)
   EXPECT_EQ(dialogs.shown[1].title, std::optional<std::string>("Aggiornamento"));
   EXPECT_FALSE(window->timer_on);
   EXPECT_EQ(window->caption, "41");
-  // Idle again: a press starts a fresh run from 0.
+  // Idle again: a press starts a fresh run from 0, and its failure arms the timer.
+  EXPECT_FALSE(Press());
+  EXPECT_EQ(form->AttemptCount, 0);
+  EXPECT_TRUE(window->timer_on);
+  EXPECT_FALSE(Tick());
+  EXPECT_EQ(window->caption, "1") << "counted from 0 again";
   Release();
-  EXPECT_TRUE(Press());
+  EXPECT_TRUE(Tick());
 }
 
 TEST_F(ControllerTest, YesWhoseLastAttemptCompletesEndsTheProcess) {
@@ -205,15 +214,19 @@ TEST_F(ControllerTest, EventsDuringAPassOrAQuestionNeverStartAnotherPass) {
   EXPECT_EQ(writes_in_question, 0u);
   EXPECT_EQ(dialogs.shown.size(), 1u) << "no second question";
 
-  // A prompt of the pass: neither a tick nor a press may start a pass.
+  // A prompt of the pass: neither a tick nor a press may start a pass. While
+  // the prompt is open the product's file appears, so a nested pass would
+  // find the folder and write.
   fs.files.erase("C:\\K\\Tessiro\\Tessiro.exe");
   dialogs.input_answers = {""};
   int nested = 0;
   dialogs.while_open = [&] {
+    fs.files["C:\\K\\Tessiro\\Tessiro.exe"] = "";
     const auto before = fs.writes.size();
+    const auto reads = res.string_reads.size();
     form->Timer_Timer();
     form->cmdAvviaConTimer_Click();
-    nested += static_cast<int>(fs.writes.size() - before);
+    nested += static_cast<int>(fs.writes.size() - before + res.string_reads.size() - reads);
   };
   Release();
   Press();
