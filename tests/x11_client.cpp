@@ -4,6 +4,7 @@
 #include <X11/Xutil.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <fstream>
 #include <thread>
 #include <vector>
@@ -138,6 +139,21 @@ bool X11Client::SavePng(const WindowInfo& w, const std::string& path) {
   std::ofstream out(path, std::ios::binary);
   out.write(reinterpret_cast<const char*>(png.data()), static_cast<std::streamsize>(png.size()));
   return static_cast<bool>(out);
+}
+
+int X11Client::CountPixels(const WindowInfo& w, const std::function<bool(int, int, int)>& match) {
+  XImage* img = XGetImage(display_, w.id, 0, 0, static_cast<unsigned>(w.width), static_cast<unsigned>(w.height),
+                          AllPlanes, ZPixmap);
+  if (!img) return -1;
+  int n = 0;
+  for (int y = 0; y < w.height; ++y) {
+    for (int x = 0; x < w.width; ++x) {
+      const unsigned long p = XGetPixel(img, x, y);
+      n += match(int((p >> 16) & 0xFF), int((p >> 8) & 0xFF), int(p & 0xFF));
+    }
+  }
+  XDestroyImage(img);
+  return n;
 }
 
 }  // namespace ttu::test

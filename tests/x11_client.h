@@ -4,6 +4,7 @@
 
 #include <X11/Xlib.h>
 
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -30,6 +31,8 @@ class X11Client {
   void Close(Window w);
   // Saves what the window shows as a PNG file; false on failure.
   bool SavePng(const WindowInfo& w, const std::string& path);
+  // How many pixels the window shows whose colour (r, g, b) `match` accepts.
+  int CountPixels(const WindowInfo& w, const std::function<bool(int, int, int)>& match);
 
  private:
   std::optional<WindowInfo> Find(Window root, const std::string& title);

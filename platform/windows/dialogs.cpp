@@ -75,9 +75,20 @@ INT_PTR CALLBACK InputProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp) {
 
 class WindowsDialogs final : public Dialogs {
  public:
+  // Escape and the close box answer as Windows documents them: OK on a box
+  // whose only button is OK, nothing on a Yes/No box. Not every
+  // implementation of MessageBoxW keeps to that (Wine answers Cancel), so a
+  // Cancel from a box without that button is mapped back, or the box shown again.
   int MessageBox(const std::string& prompt, int style, const std::optional<std::string>& title) override {
-    return ::MessageBoxW(GetActiveWindow(), Widen(prompt).c_str(), Widen(title.value_or(kApplicationTitle)).c_str(),
-                       static_cast<UINT>(style));
+    const std::wstring text = Widen(prompt), caption = Widen(title.value_or(kApplicationTitle));
+    const UINT buttons = static_cast<UINT>(style) & MB_TYPEMASK;
+    const bool has_cancel = buttons == MB_OKCANCEL || buttons == MB_YESNOCANCEL || buttons == MB_RETRYCANCEL;
+    for (;;) {
+      const int answer = ::MessageBoxW(GetActiveWindow(), text.c_str(), caption.c_str(), static_cast<UINT>(style));
+      if (answer != IDCANCEL || has_cancel) return answer;
+      if (buttons == MB_OK) return IDOK;
+      if (buttons != MB_YESNO) return answer;
+    }
   }
 
   std::string InputBox(const std::string& prompt, const std::string& title, const std::string& default_text) override {

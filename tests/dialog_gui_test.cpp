@@ -1,0 +1,118 @@
+// The platform's real message boxes in a real window (Xvfb in CI), on Linux
+// and, under Wine, on Windows: their title, icon, buttons, default button, and
+// what Escape and the close box answer.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <thread>
+
+#include "tests/test_util.h"
+#include "tests/x11_client.h"
+
+namespace ttu::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+void Sleep(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+struct Platform {
+  const char* name;
+  std::vector<std::string> runner;  // what starts the probe
+  std::string probe;
+  std::string result_prefix;        // how the probe names a Linux path
+};
+
+const Platform kLinux{"Linux", {}, TTU_DIALOG_PROBE, ""};
+const Platform kWindows{"Windows", {"/usr/bin/wine"}, TTU_SOURCE_DIR "/build-windows64/tests/windows/dialog-probe.exe", "Z:"};
+
+bool Yellow(int r, int g, int b) { return r > 200 && g > 130 && b < 90; }
+bool Blue(int r, int g, int b) { return b > 150 && r < 90 && g < 160; }
+
+class DialogTest : public ::testing::TestWithParam<Platform> {
+ protected:
+  void SetUp() override {
+    if (!x.ok()) GTEST_SKIP() << "no X display (scripts/test starts Xvfb)";
+    if (!fs::exists(GetParam().probe)) GTEST_SKIP() << "no " << GetParam().probe;
+  }
+  void TearDown() override {
+    if (pid > 0) ::kill(pid, SIGKILL), WaitExit(pid, 2000);
+    if (!GetParam().runner.empty()) RunProgram({"/usr/bin/env", "WINEPREFIX=" + dir.path(), "/usr/bin/wineserver", "-k"});
+  }
+  // Shows a box and waits for its window, titled `expect_title`.
+  std::optional<WindowInfo> Show(int style, const std::optional<std::string>& title, const std::string& expect_title) {
+    std::vector<std::string> argv = GetParam().runner;
+    argv.insert(argv.end(), {GetParam().probe, std::to_string(style), GetParam().result_prefix + Result()});
+    if (title) argv.push_back(*title);
+    pid = Spawn(argv, dir.path(), {"WINEPREFIX=" + dir.path(), "WINEDEBUG=-all", "WINEDLLOVERRIDES=mscoree,mshtml="});
+    auto w = x.WaitForWindow(expect_title, 60000);
+    Sleep(700);  // drawn
+    return w;
+  }
+  void Key(const WindowInfo& w, const char* key) {
+    RunProgram({"/usr/bin/xdotool", "mousemove", std::to_string(w.x + w.width / 2), std::to_string(w.y + w.height / 2)});
+    RunProgram({"/usr/bin/xdotool", "key", key});
+  }
+  // The button that ended the box, or -1 when it is still open.
+  int Answer(int wait_ms) {
+    if (WaitExit(pid, wait_ms) != 0) return -1;
+    pid = -1;
+    return std::stoi(ReadFile(Result()));
+  }
+  std::string Result() const { return dir / "answer"; }
+
+  X11Client x;
+  TempDir dir;
+  pid_t pid = -1;
+};
+
+// Information (64): the application title when none is given; Escape answers OK.
+TEST_P(DialogTest, InformationBoxHasTheApplicationTitleAndEscapeAnswersOk) {
+  const auto w = Show(64, std::nullopt, "Tessiro Tiny Updater");
+  ASSERT_TRUE(w);
+  EXPECT_GT(x.CountPixels(*w, Blue), 20) << "no information icon";
+  EXPECT_EQ(x.CountPixels(*w, Yellow), 0);
+  Key(*w, "Escape");
+  EXPECT_EQ(Answer(15000), 1);
+}
+
+// Exclamation (48): its title and icon; the close box answers OK.
+TEST_P(DialogTest, ExclamationBoxClosesWithOk) {
+  const auto w = Show(48, "Aggiornamento", "Aggiornamento");
+  ASSERT_TRUE(w);
+  EXPECT_GT(x.CountPixels(*w, Yellow), 20) << "no exclamation icon";
+  x.Close(w->id);
+  EXPECT_EQ(Answer(15000), 1);
+}
+
+// Question with Yes and No (36): neither Escape nor the close box ends it;
+// Return presses Yes, the default.
+TEST_P(DialogTest, QuestionBoxHasYesAsDefaultAndCannotBeDismissed) {
+  const auto w = Show(36, "Attenzione", "Attenzione");
+  ASSERT_TRUE(w);
+  EXPECT_GT(x.CountPixels(*w, Blue), 20) << "no question icon";
+  EXPECT_EQ(x.CountPixels(*w, Yellow), 0);
+  Key(*w, "Escape");
+  x.Close(w->id);
+  EXPECT_EQ(Answer(2000), -1) << "dismissed";
+  Key(*w, "Return");
+  EXPECT_EQ(Answer(15000), 6);
+}
+
+// No icon (0): an OK box with no blue or yellow icon.
+TEST_P(DialogTest, PlainBoxHasNoIcon) {
+  const auto w = Show(0, std::nullopt, "Tessiro Tiny Updater");
+  ASSERT_TRUE(w);
+  EXPECT_EQ(x.CountPixels(*w, Yellow), 0);
+  EXPECT_LT(x.CountPixels(*w, Blue), 20);
+  Key(*w, "Return");
+  EXPECT_EQ(Answer(15000), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Platforms, DialogTest, ::testing::Values(kLinux, kWindows),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace ttu::test
