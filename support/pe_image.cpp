@@ -1,6 +1,7 @@
 #include "support/pe_image.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 namespace ttu::pe {
@@ -98,14 +99,23 @@ std::optional<Image> ReadImage(const ByteSource& source) {
 }
 
 uint64_t SumWords(std::span<const uint8_t> bytes) {
-  // Summed 32 bits at a time: 2^16 is 1 modulo 2^16 - 1, so the halves of a
-  // 32-bit word add in as two words would; the carries fold in at the end.
-  uint64_t sum = 0;
-  const std::size_t whole = bytes.size() & ~std::size_t{3};
+  // Summed 32 bits at a time (two at a time, from 64-bit loads): 2^16 is 1
+  // modulo 2^16 - 1, so the halves of a 32-bit word add in as two words
+  // would; the carries fold in at the end.
+  uint64_t low = 0, high = 0;
   const uint8_t* p = bytes.data();
-  for (std::size_t k = 0; k < whole; k += 4) {
-    sum += uint32_t{p[k]} | uint32_t{p[k + 1]} << 8 | uint32_t{p[k + 2]} << 16 | uint32_t{p[k + 3]} << 24;
+  const std::size_t whole = bytes.size() & ~std::size_t{7};
+  for (std::size_t k = 0; k < whole; k += 8) {
+    uint64_t w = 0;
+    if constexpr (std::endian::native == std::endian::little) {
+      std::memcpy(&w, p + k, 8);
+    } else {
+      for (int b = 7; b >= 0; --b) w = w << 8 | p[k + static_cast<std::size_t>(b)];
+    }
+    low += static_cast<uint32_t>(w);
+    high += w >> 32;
   }
+  uint64_t sum = low + high;
   for (std::size_t k = whole; k < bytes.size(); ++k) sum += uint32_t{p[k]} << (8 * ((k - whole) % 2));
   return sum;
 }
