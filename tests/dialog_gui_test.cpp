@@ -28,6 +28,8 @@ struct Platform {
 const Platform kLinux{"Linux", {}, TTU_DIALOG_PROBE, ""};
 const Platform kWindows{"Windows", {"/usr/bin/wine"}, TTU_SOURCE_DIR "/build-windows64/tests/windows/dialog-probe.exe", "Z:"};
 
+void PrintTo(const Platform& p, std::ostream* os) { *os << p.name; }
+
 bool Yellow(int r, int g, int b) { return r > 200 && g > 130 && b < 90; }
 bool Blue(int r, int g, int b) { return b > 150 && r < 90 && g < 160; }
 

@@ -33,6 +33,8 @@ struct Bits {
   std::vector<std::string> runner;  // what starts a Windows program of this kind
 };
 
+void PrintTo(const Bits& b, std::ostream* os) { *os << b.name << "-bit"; }
+
 const Bits kBits64{"64", "build-windows64", {"/usr/bin/wine"}};
 const Bits kBits32{"32", "build-windows32", {kSource + "/scripts/run-win32"}};
 
