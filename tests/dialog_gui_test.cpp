@@ -97,9 +97,15 @@ TEST_P(DialogTest, QuestionBoxHasYesAsDefaultAndCannotBeDismissed) {
   EXPECT_GT(x.CountPixels(*w, Blue), 20) << "no question icon";
   EXPECT_EQ(x.CountPixels(*w, Yellow), 0);
   Key(*w, "Escape");
-  x.Close(w->id);
-  EXPECT_EQ(Answer(2000), -1) << "dismissed";
-  Key(*w, "Return");
+  Sleep(1000);
+  const auto again = x.WaitForWindow("Attenzione", 10000);
+  ASSERT_TRUE(again) << "dismissed by Escape";
+  x.Close(again->id);
+  Sleep(1000);
+  EXPECT_EQ(Answer(1000), -1) << "dismissed by the close box";
+  const auto still = x.WaitForWindow("Attenzione", 10000);
+  ASSERT_TRUE(still);
+  Key(*still, "Return");
   EXPECT_EQ(Answer(15000), 6);
 }
 

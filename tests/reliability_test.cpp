@@ -101,8 +101,10 @@ TEST(Reliability, KilledWritesLeaveTheOldFileOrTheNewOneAndTheNextPassCleansUp) 
   Installation inst(payload);
   const std::string old = "old contents";
   int old_seen = 0, new_seen = 0;
-  constexpr int kPoints = 40;
-  for (int k = 0; k < kPoints; ++k) {
+  // Kills from 0 to 100 ms into the write, then (should a loaded machine write
+  // slower) further out until the whole file has been seen once.
+  constexpr int kPoints = 40, kLatePoints = 20;
+  for (int k = 0; k < kPoints + kLatePoints && !(k >= kPoints && new_seen > 0); ++k) {
     WriteFile(inst.Target(), old);
     const pid_t child = ::fork();
     if (child == 0) {
@@ -110,7 +112,8 @@ TEST(Reliability, KilledWritesLeaveTheOldFileOrTheNewOneAndTheNextPassCleansUp) 
       u.Press();
       ::_exit(0);
     }
-    std::this_thread::sleep_for(std::chrono::microseconds(2500 * k));
+    const int late = k < kPoints ? 0 : k - kPoints + 1;
+    std::this_thread::sleep_for(std::chrono::microseconds(2500 * std::min(k, kPoints) + 100000 * late));
     ::kill(child, SIGKILL);
     ::waitpid(child, nullptr, 0);
     const std::string now = ReadFile(inst.Target());
