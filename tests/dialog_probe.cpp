@@ -12,7 +12,7 @@ int main(int argc, char** argv) {
   const std::optional<std::string> title = argc > 3 ? std::optional<std::string>(argv[3]) : std::nullopt;
   const int answer = ttu::platform::NativeDialogs().MessageBox("Prova", std::atoi(argv[1]), title);
   std::FILE* out = std::fopen(argv[2], "w");
-  if (!out) return 1;
-  std::fprintf(out, "%d", answer);
-  return std::fclose(out) == 0 ? 0 : 1;
+  const bool written = out && std::fprintf(out, "%d", answer) > 0 && std::fclose(out) == 0;
+  // Ends at once, as the updater does: what the GUI libraries cache is not freed.
+  std::_Exit(written ? 0 : 1);
 }
