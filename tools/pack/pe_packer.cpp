@@ -167,16 +167,15 @@ std::string WritePackedPe(const PackageDescription& desc, int stub_fd, const pe:
 
   // The checksum's largest part, the payloads' words, is summed while the
   // kernel copies them, each piece at an even offset as the sum needs.
+  const std::size_t first_payload = resources.size() - desc.data.size();
   std::future<uint64_t> payload_words;
   if (image.checksum != 0) {
-    payload_words = std::async(std::launch::async, [&desc, &resources, &layout] {
+    payload_words = std::async(std::launch::async, [&desc, &resources, first_payload] {
       uint64_t sum = 0;
-      for (const auto& d : desc.data) {
-        platform::Fd in(::open(d.path.c_str(), O_RDONLY | O_CLOEXEC));
-        if (!in) FailWithErrno("cannot read " + d.path);
-        struct stat st {};
-        if (::fstat(in.get(), &st) != 0) FailWithErrno("cannot read " + d.path);
-        sum += SumFileWords(in.get(), 0, static_cast<uint64_t>(st.st_size), d.path);
+      for (std::size_t k = 0; k < desc.data.size(); ++k) {
+        platform::Fd in(::open(desc.data[k].path.c_str(), O_RDONLY | O_CLOEXEC));
+        if (!in) FailWithErrno("cannot read " + desc.data[k].path);
+        sum += SumFileWords(in.get(), 0, resources[first_payload + k].size, desc.data[k].path);
       }
       return sum;
     });
@@ -185,7 +184,6 @@ std::string WritePackedPe(const PackageDescription& desc, int stub_fd, const pe:
   CopyOrFail(stub_fd, 0, out.fd(), 0, stub_end, stub);
   out.Write(headers.data(), headers.size(), 0);
   out.Write(layout.head.data(), layout.head.size(), added.raw_pointer);
-  const std::size_t first_payload = resources.size() - desc.data.size();
   for (std::size_t k = 0; k < desc.data.size(); ++k) {
     platform::Fd in(::open(desc.data[k].path.c_str(), O_RDONLY | O_CLOEXEC));
     if (!in) FailWithErrno("cannot read " + desc.data[k].path);
