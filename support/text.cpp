@@ -88,26 +88,20 @@ std::string UpperAscii(std::string_view s) {
 
 namespace {
 
-// The upper-case letter of a lower-case one of the Latin, Greek and Cyrillic
-// alphabets, the letters of the ANSI code pages.
-char32_t Upper(char32_t c) {
-  if ((c >= U'a' && c <= U'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7)) return c - 0x20;
-  if (c == 0xFF) return 0x178;
-  if (c >= 0x100 && c <= 0x17F) {
-    // Latin Extended-A: pairs, upper case first; from U+0139 to U+0148 and
-    // from U+0179 the upper case is the odd one.
-    const bool odd_upper = (c >= 0x139 && c <= 0x148) || c >= 0x179;
-    if (c == 0x131) return U'I';
-    if (c == 0x17F) return U'S';
-    if (c == 0x138 || c == 0x149) return c;
-    return (c % 2 == 1) != odd_upper ? c - 1 : c;
-  }
-  if ((c >= 0x3B1 && c <= 0x3C1) || (c >= 0x3C3 && c <= 0x3CB)) return c - 0x20;
-  if (c == 0x3C2) return 0x3A3;
-  if (c >= 0x430 && c <= 0x44F) return c - 0x20;
-  if (c >= 0x450 && c <= 0x45F) return c - 0x50;
-  if (c >= 0x490 && c <= 0x4BF && c % 2 == 1) return c - 1;
-  return c;
+struct CaseFold {
+  char16_t unit;
+  char16_t folded;
+};
+
+#include "support/case_fold_table.inc"
+
+// The letter that the registry takes `c` for when it matches names; letters
+// outside the 16-bit range are matched as they are.
+char32_t Fold(char32_t c) {
+  if (c >= 0x10000) return c;
+  const auto it = std::lower_bound(std::begin(kCaseFolds), std::end(kCaseFolds), c,
+                                   [](const CaseFold& f, char32_t u) { return f.unit < u; });
+  return it != std::end(kCaseFolds) && it->unit == c ? it->folded : c;
 }
 
 }  // namespace
@@ -115,7 +109,7 @@ char32_t Upper(char32_t c) {
 std::string FoldCase(std::string_view s) {
   std::string out;
   out.reserve(s.size());
-  for (std::size_t i = 0; i < s.size();) Encode(Upper(Decode(s, i)), out);
+  for (std::size_t i = 0; i < s.size();) Encode(Fold(Decode(s, i)), out);
   return out;
 }
 

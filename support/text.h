@@ -15,9 +15,10 @@ std::size_t Length(std::string_view s);
 std::string Left(std::string_view s, std::size_t count);
 // Upper-cases the ASCII letters; other characters stay as they are.
 std::string UpperAscii(std::string_view s);
-// Upper-cases the letters of the Latin, Greek and Cyrillic alphabets: names
-// compared without regard to letter case, as Windows compares file and
-// registry names.
+// Names compared without regard to letter case, as Windows (as Wine
+// implements it) compares registry and file names: each letter replaced by
+// the lowest letter it is taken for (ά by Ά, ß and ς kept as they are); the
+// table comes from Wine (scripts/gen-code-pages).
 std::string FoldCase(std::string_view s);
 // Every occurrence of `from` replaced by `to`, scanning left to right;
 // replaced text is not scanned again.

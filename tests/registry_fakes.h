@@ -16,7 +16,7 @@ class TempPrefix {
   void WriteSystem(const std::string& body, bool win64 = false) {
     WriteFile(dir_ / "system.reg", Header("Machine", win64) + body);
   }
-  void WriteUser(const std::string& body) { WriteFile(dir_ / "user.reg", Header("User\\\\S-1-5-21", false) + body); }
+  void WriteUser(const std::string& body) { WriteFile(dir_ / "user.reg", Header("User\\\\S-1-5-21-0-0-0-1000", false) + body); }
   const std::string& path() const { return dir_.path(); }
   std::string operator/(const std::string& n) const { return dir_ / n; }
 

@@ -13,9 +13,12 @@
 
 namespace ttu::test {
 
-// One line per case: "PATH<TAB>VALUE" (UTF-8; PATH begins with a root name).
+// One line per case: "PATH<TAB>VALUE" (UTF-8; PATH begins with a root name),
+// or "PATH<TAB>VALUE<TAB>whole" to open the path below the root in one call
+// (a root alone with the empty name).
 // The answer: "status type size hex-bytes", or "open N" when level N fails.
-inline std::string ProbeRegistry(platform::RegistryApi& api, const std::string& path, const std::string& value) {
+inline std::string ProbeRegistry(platform::RegistryApi& api, const std::string& path, const std::string& value,
+                                 bool whole = false) {
   using namespace platform;
   std::vector<std::string> levels;
   for (std::size_t start = 0;;) {
@@ -24,9 +27,19 @@ inline std::string ProbeRegistry(platform::RegistryApi& api, const std::string& 
     if (end == std::string::npos) break;
     start = end + 1;
   }
-  HKEY32 key = levels[0] == "HKEY_LOCAL_MACHINE" ? kHkeyLocalMachine
-               : levels[0] == "HKEY_CURRENT_USER" ? kHkeyCurrentUser
-                                                   : kHkeyClassesRoot;
+  static const std::pair<const char*, HKEY32> kRoots[] = {
+      {"HKEY_CLASSES_ROOT", kHkeyClassesRoot},   {"HKEY_CURRENT_USER", kHkeyCurrentUser},
+      {"HKEY_LOCAL_MACHINE", kHkeyLocalMachine}, {"HKEY_USERS", kHkeyUsers},
+      {"HKEY_PERFORMANCE_DATA", kHkeyPerformanceData}, {"HKEY_CURRENT_CONFIG", kHkeyCurrentConfig},
+      {"HKEY_DYN_DATA", kHkeyDynData}};
+  HKEY32 key = kHkeyClassesRoot;
+  for (const auto& [name, root] : kRoots) {
+    if (levels[0] == name) key = root;
+  }
+  if (whole) {  // the root alone: opened with the empty sub-key name, as the registry module opens it
+    const auto sep = path.find('\\');
+    levels = {levels[0], sep == std::string::npos ? std::string() : path.substr(sep + 1)};
+  }
   std::vector<HKEY32> opened;
   std::string answer;
   for (std::size_t k = 1; k < levels.size() && answer.empty(); ++k) {

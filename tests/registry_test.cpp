@@ -48,7 +48,7 @@ class RegistryTest : public ::testing::Test {
   }
   void OpenAndClose(const std::string& path) {
     const int32_t h = m.RegOpenPath(path, platform::kKeyRead);
-    ASSERT_GT(h, 0) << path << ": " << m.RegLastError.Description;
+    ASSERT_TRUE(h != -1 && h != 0) << path << ": " << m.RegLastError.Description;
     EXPECT_EQ(m.RegCloseHandle(h), 0);
   }
 

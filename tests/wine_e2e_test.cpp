@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "platform/linux/wine_registry.h"
+#include "support/text.h"
 #include "tests/registry_probe.h"
 #include "tests/test_util.h"
 #include "tests/x11_client.h"
@@ -77,9 +78,10 @@ class WineE2eTest : public ::testing::TestWithParam<Bits> {
   static std::vector<std::string> WineEnv() {
     return {"WINEPREFIX=" + prefix_->path(), "WINEDEBUG=-all", "WINEDLLOVERRIDES=mscoree,mshtml="};
   }
-  static RunResult Wine(const std::vector<std::string>& argv) {
+  static RunResult Wine(const std::vector<std::string>& argv, const std::vector<std::string>& env = {}) {
     std::vector<std::string> full{"/usr/bin/env"};
     for (const auto& e : WineEnv()) full.push_back(e);
+    full.insert(full.end(), env.begin(), env.end());
     full.insert(full.end(), argv.begin(), argv.end());
     return RunProgram(full);
   }
@@ -89,10 +91,10 @@ class WineE2eTest : public ::testing::TestWithParam<Bits> {
     Wine(argv);
   }
   // A Windows program of this test's kind, run to its end.
-  RunResult Run(const std::vector<std::string>& argv) {
+  RunResult Run(const std::vector<std::string>& argv, const std::vector<std::string>& env = {}) {
     std::vector<std::string> full = GetParam().runner;
     full.insert(full.end(), argv.begin(), argv.end());
-    return Wine(full);
+    return Wine(full, env);
   }
   pid_t Start(const std::vector<std::string>& argv) {
     std::vector<std::string> full = GetParam().runner;
@@ -168,77 +170,181 @@ TEST_P(WineE2eTest, AComServerIsRegisteredByWinesOwnRegsvr32) {
   EXPECT_NE(q.output.find("registered"), std::string::npos) << q.output;
 }
 
+// The Linux updater on the same prefix: the 64-bit one, made by a Wine without
+// its 32-bit part, is read as a 64-bit program reads it (the maker's key that
+// the 64-bit reg.exe wrote); the one with a 32-bit side as the shipped 32-bit
+// program reads it (the key under Wow6432Node).
+TEST_P(WineE2eTest, TheLinuxUpdaterFindsTheMakersKeyWrittenByThisKindsRegExe) {
+  Wineserver({"-w"});  // the hives are on disk once the server has ended
+  platform::WineRegistry registry(prefix_->path());
+  EXPECT_EQ(registry.Wow64View(), std::string(GetParam().name) == "32") << "not the prefix this kind makes";
+  fs::remove(Tessiro("Dossaro.zip"));
+  const pid_t pid = Spawn({TTU_UPDATER_EXE}, prefix_->path(), WineEnv());
+  int status = -1;
+  if (const auto w = x.WaitForWindow("Tessiro Tiny Updater", 10000)) {
+    ClickAt(w->x + w->width / 2, w->y + w->height / 2);
+    EXPECT_FALSE(x.WaitForWindow("Setup", 3000).has_value()) << "the folder was not found in the registry";
+    if (const auto done = x.WaitForWindow("Kelmo S.r.l.", 30000)) {
+      for (int attempt = 0; attempt < 5 && status == -1; ++attempt) {
+        Sleep(200);
+        if (const auto now = x.WaitForWindow("Kelmo S.r.l.", 1000)) ClickAt(now->x + now->width / 2, now->y + now->height - 26);
+        status = WaitExit(pid, 2000);
+      }
+    }
+  }
+  if (status == -1) ::kill(pid, SIGKILL), WaitExit(pid, 2000);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(RunProgram({"/usr/bin/cmp", "-s", Tessiro("Dossaro.zip"), TTU_DOSSARO_ZIP}).status, 0);
+}
+
+// A registry file for `reg import`: UTF-16 with a byte-order mark, as regedit writes it.
+void WriteRegFile(const std::string& path, const std::string& utf8) {
+  const std::u16string units = u"\xFEFF" + text::Utf8ToUtf16("Windows Registry Editor Version 5.00\r\n\r\n" + utf8);
+  std::string bytes;
+  for (char16_t u : units) bytes += static_cast<char>(u & 0xFF), bytes += static_cast<char>(u >> 8);
+  WriteFile(path, bytes);
+}
+
+// A string value's data in a registry file: "hex(N):" and its UTF-16 bytes with the NULs.
+std::string RegHex(int type, const std::u16string& text) {
+  std::string out = "hex(" + std::to_string(type) + "):";
+  char b[8];
+  for (char16_t u : text + u'\0') {
+    std::snprintf(b, sizeof b, "%02x,%02x,", u & 0xFF, u >> 8);
+    out += b;
+  }
+  out.pop_back();
+  return out;
+}
+
 // Values written with Wine's own tools, in both views, read by the shipped
-// 32-bit program's registry code and by the Linux updater's registry: the same
-// bytes, case by case.
-class WineRegistryAgreement : public WineE2eTest {};
+// 32-bit program's registry code and by the Linux updater's registry, each
+// under the same locale (and so the same ANSI code page): the same bytes,
+// case by case.
+class WineRegistryAgreement : public WineE2eTest {
+ protected:
+  // Locales compiled with localedef into the build folder, once.
+  static std::string Locales() {
+    const std::string dir = std::string(TTU_BINARY_DIR) + "/locales";
+    fs::create_directories(dir);
+    for (const char* l : {"el_GR", "ru_RU", "pl_PL", "tr_TR", "ja_JP", "zh_CN", "ko_KR", "zh_TW", "hi_IN"}) {
+      if (!fs::exists(dir + "/" + l + ".UTF-8")) RunProgram({"/usr/bin/localedef", "-i", l, "-f", "UTF-8", dir + "/" + l + ".UTF-8"});
+    }
+    return dir;
+  }
+  void WriteValues() {
+    const std::string d = "HKEY_LOCAL_MACHINE\\Software\\TessiroDiff", c = "HKEY_CURRENT_USER\\Software\\TessiroCase";
+    const std::string clsid = "HKEY_LOCAL_MACHINE\\Software\\Classes\\CLSID\\{7E55150D-0000-0000-0000-000000000001}";
+    // The 64-bit view, the shared classes and the user's hive, by the 64-bit reg.exe.
+    WriteRegFile(prefix_->path() + "/values64.reg",
+                 "[" + d + "\\Both]\r\n\"v\"=\"sixty-four\"\r\n[" + d + "\\Solo64]\r\n\"v\"=\"64 only\"\r\n"
+                 "[HKEY_LOCAL_MACHINE\\Software\\Classes\\TessiroDiff]\r\n\"v\"=\"classes\"\r\n"
+                 "[" + clsid + "]\r\n@=\"64\"\r\n[HKEY_CURRENT_USER\\Software\\TessiroDiff]\r\n\"v\"=\"user\"\r\n"
+                 "[" + c + "\\Ελληνικά Κλειδί]\r\n\"Τιμή\"=\"ναι\"\r\n[" + c + "\\Σίσυφος]\r\n@=\"βράχος\"\r\n"
+                 "[" + c + "\\Ключ Ёж]\r\n\"Значение\"=\"да\"\r\n[" + c + "\\Ґанок Ђ]\r\n@=\"ї\"\r\n"
+                 "[" + c + "\\Straße]\r\n@=\"ß\"\r\n[" + c + "\\Ÿvonne]\r\n@=\"ÿ\"\r\n[" + c + "\\Łódź Żółć]\r\n@=\"ŁÓDŹ\"\r\n"
+                 "[" + c + "\\Iğdır İzmir]\r\n@=\"ı\"\r\n[" + c + "\\ＡＢＣ全角]\r\n@=\"ａｂｃ\"\r\n"
+                 "[" + c + "\\日本語キー]\r\n\"値\"=\"テキスト\"\r\n[" + c + "\\中文键]\r\n\"值\"=\"简体\"\r\n"
+                 "[" + c + "\\繁體鍵]\r\n\"值\"=\"繁體\"\r\n[" + c + "\\한국어 키]\r\n\"값\"=\"텍스트\"\r\n"
+                 "[" + c + "\\हिन्दी]\r\n\"मान\"=\"पाठ 😀\"\r\n[" + c + "\\" + std::string(255, 'k') + "]\r\n@=\"long\"\r\n");
+    // The 32-bit view, by the 32-bit reg.exe.
+    WriteRegFile(prefix_->path() + "/values32.reg",
+                 "[" + d + "\\Both]\r\n\"v\"=\"own kind\"\r\n[" + d + "\\SoloOwn]\r\n\"v\"=\"own only\"\r\n"
+                 "[HKEY_LOCAL_MACHINE\\Software\\Città\\Società]\r\n\"Perché\"=\"Così è\"\r\n"
+                 "[HKEY_LOCAL_MACHINE\\Software\\Šk]\r\n\"Œuvre\"=\"ÿ\"\r\n[" + clsid + "]\r\n@=\"own kind\"\r\n"
+                 "[" + d + "\\Text]\r\n\"lukasz\"=\"C:\\\\users\\\\Łukasz\"\r\n\"emoji\"=\"a😀b\"\r\n\"cjk\"=\"中文≤€\"\r\n"
+                 "\"empty\"=\"\"\r\n\"long\"=\"" + std::string(3000, 'x') + "\"\r\n"
+                 "\"expand\"=" + RegHex(2, u"%SystemRoot%\\Città") + "\r\n"
+                 "\"multi\"=" + RegHex(7, std::u16string(u"uno\0due", 7)) + "\r\n"
+                 "\"dword\"=dword:ffffffff\r\n\"binary\"=hex:00,ff,10\r\n@=\"default\"\r\n"
+                 "\"japanese\"=\"テキスト\"\r\n\"greek\"=\"Σίσυφος\"\r\n\"accents\"=\"àéîõü ÀÉÎÕÜ\"\r\n");
+    const auto r64 = Wine({"/usr/bin/wine", "reg", "import", "Z:" + prefix_->path() + "/values64.reg"});
+    ASSERT_EQ(r64.status, 0) << r64.output;
+    const auto r32 = Run({"reg.exe", "import", "Z:" + prefix_->path() + "/values32.reg"});
+    ASSERT_EQ(r32.status, 0) << r32.output;
+    Wineserver({"-w"});  // the hives are on disk once the server has ended
+  }
+};
+
+// The probe's answer lines, without what Wine prints besides.
+std::vector<std::string> ProbeAnswers(const std::string& output) {
+  std::vector<std::string> lines;
+  std::istringstream in(output);
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.rfind("query", 0) == 0 || line.rfind("open", 0) == 0 || line.rfind("code page", 0) == 0) lines.push_back(line);
+  }
+  return lines;
+}
 
 TEST_P(WineRegistryAgreement, TheLinuxRegistryAnswersWhatTheShippedProgramReads) {
-  auto add64 = [&](std::vector<std::string> a) {
-    a.insert(a.begin(), {"/usr/bin/wine", "reg", "add"});
-    a.push_back("/f");
-    ASSERT_EQ(Wine(a).status, 0);
-  };
-  auto add = [&](std::vector<std::string> a) {  // this kind's view
-    a.insert(a.begin(), {"reg.exe", "add"});
-    a.push_back("/f");
-    const auto r = Run(a);
-    ASSERT_EQ(r.status, 0) << r.output;
-  };
-  const std::string d = "HKLM\\Software\\TessiroDiff";
-  add64({d + "\\Both", "/v", "v", "/d", "sixty-four"});
-  add({d + "\\Both", "/v", "v", "/d", "own kind"});
-  add64({d + "\\Solo64", "/v", "v", "/d", "64 only"});
-  add({d + "\\SoloOwn", "/v", "v", "/d", "own only"});
-  add({"HKLM\\Software\\Città\\Società", "/v", "Perché", "/d", "Così è"});
-  add({"HKLM\\Software\\Šk", "/v", "Œuvre", "/d", "ÿ"});
-  add({d + "\\Text", "/v", "lukasz", "/d", "C:\\users\\Łukasz"});
-  add({d + "\\Text", "/v", "emoji", "/d", "a😀b"});
-  add({d + "\\Text", "/v", "cjk", "/d", "中文≤€"});
-  add({d + "\\Text", "/v", "empty", "/d", ""});
-  add({d + "\\Text", "/v", "long", "/d", std::string(3000, 'x')});
-  add({d + "\\Text", "/v", "expand", "/t", "REG_EXPAND_SZ", "/d", "%SystemRoot%\\Città"});
-  add({d + "\\Text", "/v", "multi", "/t", "REG_MULTI_SZ", "/d", "uno\\0due"});
-  add({d + "\\Text", "/v", "dword", "/t", "REG_DWORD", "/d", "4294967295"});
-  add({d + "\\Text", "/v", "binary", "/t", "REG_BINARY", "/d", "00ff10"});
-  add({d + "\\Text", "/ve", "/d", "default"});
-  add({"HKLM\\Software\\Classes\\TessiroDiff", "/v", "v", "/d", "classes"});
-  const std::string clsid = "HKLM\\Software\\Classes\\CLSID\\{7E55150D-0000-0000-0000-000000000001}";
-  add64({clsid, "/ve", "/d", "64"});
-  add({clsid, "/ve", "/d", "own kind"});
-  add({"HKCU\\Software\\TessiroDiff", "/v", "v", "/d", "user"});
-  Wineserver({"-w"});  // the hives are on disk once the server has ended
-
+  WriteValues();
   const std::string L = "HKEY_LOCAL_MACHINE\\", T = L + "Software\\TessiroDiff\\Text\t";
+  const std::string C = "HKEY_CURRENT_USER\\Software\\TessiroCase\\", k = std::string(255, 'k');
+  const std::string clsid = "CLSID\\{7E55150D-0000-0000-0000-000000000001}";
   const std::vector<std::string> cases = {
+      // The two views, the shared classes, the user's hive.
       L + "Software\\Kelmo\\Installazione\tstrPath", L + "Software\\Wow6432Node\\Kelmo\\Installazione\tstrPath",
+      L + "Software\\Wow6432Node\\Kelmo\\Installazione\tstrPath\twhole", L + "Software\\Kelmo\\Installazione\tstrPath\twhole",
+      L + "Software\\Wow6432Node\\Wow6432Node\\Kelmo\tstrPath\twhole",
       L + "Software\\Microsoft\\Windows\\CurrentVersion\tProgramFilesDir",
       L + "Software\\Microsoft\\Windows\\CurrentVersion\tCommonFilesDir",
       L + "Software\\TessiroDiff\\Both\tv", L + "Software\\TessiroDiff\\Solo64\tv",
       L + "Software\\TessiroDiff\\SoloOwn\tv", L + "Software\\TessiroDiff\\Missing\tv",
+      L + "Software\\TessiroDiff\\Both\tv\twhole", L + "Software\\TessiroDiff\\Solo64\tv\twhole",
+      L + "Software\\Classes\\TessiroDiff\tv", "HKEY_CLASSES_ROOT\\TessiroDiff\tv", "HKEY_CLASSES_ROOT\\" + clsid + "\t",
+      L + "Software\\Classes\\" + clsid + "\t", L + "Software\\Classes\\" + clsid + "\t\twhole",
+      L + "Software\\Classes\\Wow6432Node\\" + clsid + "\t\twhole", "HKEY_CURRENT_USER\\Software\\TessiroDiff\tv",
+      // Names and text in the ANSI code page.
       L + "Software\\Città\\Società\tPerché", L + "SOFTWARE\\CITTÀ\\SOCIETÀ\tPERCHÉ",
       L + "Software\\šK\tœUVRE", L + "Software\\ŠK\tŒuvre",
       T + "lukasz", T + "emoji", T + "cjk", T + "empty", T + "long", T + "expand", T + "multi", T + "dword",
-      T + "binary", T, T + "missing",
-      L + "Software\\Classes\\TessiroDiff\tv", "HKEY_CLASSES_ROOT\\TessiroDiff\tv",
-      "HKEY_CLASSES_ROOT\\CLSID\\{7E55150D-0000-0000-0000-000000000001}\t",
-      L + "Software\\Classes\\CLSID\\{7E55150D-0000-0000-0000-000000000001}\t",
-      "HKEY_CURRENT_USER\\Software\\TessiroDiff\tv"};
-  std::ofstream(prefix_->path() + "/cases.txt") << [&] {
-    std::string all;
-    for (const auto& c : cases) all += c + "\n";
-    return all;
-  }();
-  const auto probe = Run({Build() + "/tests/windows/reg-probe.exe", "Z:" + prefix_->path() + "/cases.txt"});
-  ASSERT_EQ(probe.status, 0) << probe.output;
-  std::istringstream windows(probe.output);
-  platform::WineRegistry linux_registry(prefix_->path());
-  for (const auto& c : cases) {
-    std::string line;
-    do std::getline(windows, line); while (line.rfind("query", 0) != 0 && line.rfind("open", 0) != 0 && windows);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    const auto tab = c.find('\t');
-    EXPECT_EQ(ProbeRegistry(linux_registry, c.substr(0, tab), c.substr(tab + 1)), line) << c;
+      T + "binary", T, T + "missing", T + "japanese", T + "greek", T + "accents",
+      // Letter case, script by script.
+      C + "ΕΛΛΗΝΙΚΆ ΚΛΕΙΔΊ\tΤΙΜΉ", C + "ελληνικά κλειδί\tτιμή", C + "σίσυφοσ\t", C + "ΣΊΣΥΦΟΣ\t", C + "σίσυφος\t",
+      C + "КЛЮЧ ЁЖ\tЗНАЧЕНИЕ", C + "ключ ёж\tзначение", C + "ґАНОК ђ\t", C + "ҐАНОК Ђ\t",
+      C + "STRAßE\t", C + "STRASSE\t", C + "ÿvonne\t", C + "ŸVONNE\t", C + "ŁÓDŹ ŻÓŁĆ\t", C + "łódź żółć\t",
+      C + "IĞDIR İZMIR\t", C + "iğdır izmir\t", C + "ığdır i̇zmir\t", C + "ａｂｃ全角\t", C + "ABC全角\t",
+      C + "日本語キー\t値", C + "中文键\t值", C + "繁體鍵\t值", C + "한국어 키\t값", C + "हिन्दी\tमान",
+      // Limits: a sub-key text of more than 260 UTF-16 units is refused with 234.
+      C + k + "\t", C + std::string(256, 'k') + "\t", C + std::string(257, 'k') + "\t", C + std::string(258, 'k') + "\t",
+      C + std::string(260, 'k') + "\t", C + std::string(261, 'k') + "\t", C + std::string(237, 'k') + "\t\twhole",
+      "HKEY_CURRENT_USER\\M\\" + std::string(257, 'k') + "\t\twhole", "HKEY_CURRENT_USER\\" + std::string(257, 'k') + "\\M\t\twhole",
+      C + k + "\t\twhole", C + std::string(200, 'x') + "日本" + "\t",
+      "HKEY_CURRENT_USER\\Software\\TessiroCase\\" + std::string(150, 'x') + "\\" + std::string(150, 'y') + "\t\twhole",
+      // The other roots.
+      "HKEY_USERS\\.DEFAULT\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders\tAppData",
+      "HKEY_USERS\\.default\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders\tAppData",
+      "HKEY_USERS\\S-1-5-21-0-0-0-1000\\Software\\TessiroDiff\tv", "HKEY_USERS\\s-1-5-21-0-0-0-1000\\Software\\TessiroDiff\tv",
+      "HKEY_USERS\\S-1-5-21-0-0-0-1000\\Software\\TessiroDiff\tv\twhole", "HKEY_USERS\\S-1-5-18\tv",
+      "HKEY_USERS\tv", "HKEY_CURRENT_CONFIG\\Software\\Fonts\tLogPixels", "HKEY_CURRENT_CONFIG\\Missing\tv",
+      "HKEY_DYN_DATA\\Missing\tv", "HKEY_DYN_DATA\tv", "HKEY_PERFORMANCE_DATA\\Missing\tv", "HKEY_PERFORMANCE_DATA\tv",
+      "HKEY_PERFORMANCE_DATA\tv\twhole", "HKEY_DYN_DATA\tv\twhole", "HKEY_USERS\tv\twhole", "HKEY_CLASSES_ROOT\t\twhole",
+      "HKEY_CURRENT_CONFIG\tv\twhole", "HKEY_LOCAL_MACHINE\tv\twhole", "HKEY_CURRENT_USER\tv\twhole"};
+  std::string all;
+  for (const auto& c : cases) all += c + "\n";
+  WriteFile(prefix_->path() + "/cases.txt", all);
+
+  const std::string locales = Locales();
+  // LC_ALL is taken as written; LANG only where the C library has the locale.
+  const std::pair<const char*, const char*> kLocales[] = {
+      {"LC_ALL=C.UTF-8", "1252"},      {"LC_ALL=el_GR.UTF-8", "1253"}, {"LANG=ru_RU.UTF-8", "1251"},
+      {"LC_ALL=pl_PL.UTF-8", "1250"},  {"LC_ALL=tr_TR.UTF-8", "1254"}, {"LC_ALL=ja_JP.UTF-8", "932"},
+      {"LC_ALL=zh_CN.UTF-8", "936"},   {"LC_ALL=ko_KR.UTF-8", "949"},  {"LANG=zh_TW.UTF-8", "950"},
+      {"LC_ALL=hi_IN.UTF-8", "65001"}, {"LANG=xx_YY.UTF-8", "1252"}};
+  for (const auto& [locale, code_page] : kLocales) {
+    SCOPED_TRACE(locale);
+    const std::vector<std::string> env = {"LOCPATH=" + locales, locale};
+    const auto windows = Run({Build() + "/tests/windows/reg-probe.exe", "Z:" + prefix_->path() + "/cases.txt"}, env);
+    ASSERT_EQ(windows.status, 0) << windows.output;
+    const auto linux = Wine({TTU_LINUX_REG_PROBE, prefix_->path() + "/cases.txt"}, env);
+    ASSERT_EQ(linux.status, 0) << linux.output;
+    const auto w = ProbeAnswers(windows.output), l = ProbeAnswers(linux.output);
+    ASSERT_EQ(w.size(), cases.size() + 1) << windows.output;
+    ASSERT_EQ(l.size(), cases.size() + 1) << linux.output;
+    EXPECT_EQ(w[0], std::string("code page ") + code_page) << "Wine did not take the locale";
+    EXPECT_EQ(l[0], w[0]);
+    for (std::size_t k = 0; k < cases.size(); ++k) EXPECT_EQ(l[k + 1], w[k + 1]) << cases[k];
   }
 }
 

@@ -133,6 +133,27 @@ TEST_F(WineRegistryTest, RootsMapToTheHiveFiles) {
   EXPECT_EQ(Value(kHkeyUsers, "Software", "v"), "<no key>");
 }
 
+// HKEY_USERS holds the default user's hive and the user's own, under the SID
+// that user.reg names; both found in any letter case, nothing else is there.
+TEST_F(WineRegistryTest, TheUsersRootHoldsTheDefaultAndTheCurrentUser) {
+  prefix.WriteUser("[Software\\\\Kelmo]\n\"v\"=\"user\"\n");
+  test::WriteFile(prefix / "userdef.reg", TempPrefix::Header("User\\\\.Default", false) +
+                                              "[Control Panel\\\\Desktop]\n\"v\"=\"default\"\n");
+  const std::string sid = "S-1-5-21-0-0-0-1000";
+  const struct {
+    std::string sub, name, value;
+  } rows[] = {
+      {".DEFAULT\\Control Panel\\Desktop", "v", std::string("default\0", 8)},
+      {".default\\control panel\\desktop", "V", std::string("default\0", 8)},
+      {sid + "\\Software\\Kelmo", "v", std::string("user\0", 5)},
+      {"s-1-5-21-0-0-0-1000\\software\\kelmo", "v", std::string("user\0", 5)},
+      {"S-1-5-18\\Software", "v", "<no key>"},
+      {"", "v", "<no value>"},
+      {"Software", "v", "<no key>"},
+  };
+  for (const auto& r : rows) EXPECT_EQ(Value(kHkeyUsers, r.sub, r.name), r.value) << r.sub;
+}
+
 // A 32-bit program in a 64-bit prefix: Software is seen through Wow6432Node,
 // level by level, with no way back to the 64-bit keys.
 TEST_F(WineRegistryTest, ThirtyTwoBitViewOfASixtyFourBitPrefix) {
@@ -157,14 +178,20 @@ TEST_F(WineRegistryTest, ThirtyTwoBitViewOfASixtyFourBitPrefix) {
   EXPECT_EQ(reg.RegQueryValueExA(inst, "only32", nullptr, nullptr, nullptr, &size), 0);
   EXPECT_EQ(reg.RegQueryValueExA(inst, "only64", nullptr, nullptr, nullptr, &size), 2);
   for (HKEY32 h : {sw, kelmo, inst}) reg.RegCloseKey(h);
-  // Asking for Wow6432Node by name is redirected too, as Wine does: there is none inside it.
-  EXPECT_EQ(Value(kHkeyLocalMachine, "Software\\Wow6432Node\\Kelmo\\Installazione", "strPath"), "<no key>");
-  // A 32-bit prefix has no such view; nor has a 64-bit one without a 32-bit side.
+  // Wow6432Node named in one call is found, as Wine finds it; level by level
+  // it is looked for inside the 32-bit key, which has none.
+  EXPECT_EQ(Value(kHkeyLocalMachine, "Software\\Wow6432Node\\Kelmo\\Installazione", "strPath"),
+            std::string("C:\\x86\0", 7));
+  ASSERT_EQ(reg.RegOpenKeyExA(kHkeyLocalMachine, "Software", 0, kKeyRead, &sw), 0);
+  EXPECT_EQ(reg.RegOpenKeyExA(sw, "Wow6432Node", 0, kKeyRead, &kelmo), 2);
+  reg.RegCloseKey(sw);
+  // A 32-bit prefix has no such view; nor has a 64-bit one that a Wine without
+  // its 32-bit part made (Wow6432Node's CurrentVersion holds only sub-keys).
   prefix.WriteSystem(body, false);
   EXPECT_EQ(Value(kHkeyLocalMachine, "Software\\Kelmo\\Installazione", "strPath"),
             std::string("C:\\native\0", 10));
   prefix.WriteSystem("[Software\\\\Kelmo\\\\Installazione]\n\"strPath\"=\"C:\\\\native\"\n"
-                     "[Software\\\\Wow6432Node\\\\Classes]\n",
+                     "[Software\\\\Wow6432Node\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\App Paths]\n",
                      true);
   EXPECT_EQ(Value(kHkeyLocalMachine, "Software\\Kelmo\\Installazione", "strPath"),
             std::string("C:\\native\0", 10));
@@ -184,6 +211,7 @@ TEST_F(WineRegistryTest, LinksAreFollowedAndNamesMatchInAnyCase) {
     return "#link\n\"SymbolicLinkValue\"=hex(6):" + hex + "\n";
   };
   prefix.WriteSystem("[Software\\\\Wow6432Node\\\\Microsoft\\\\Windows\\\\CurrentVersion]\n"
+                     "\"ProgramFilesDir\"=\"C:\\\\Program Files (x86)\"\n"
                      "[Software\\\\Wow6432Node\\\\Shared]\n" + link_to(u"\\Registry\\Machine\\Software\\Shared") +
                      "[Software\\\\Shared\\\\Kelmo]\n\"v\"=\"shared\"\n"
                      "[Software\\\\Wow6432Node\\\\Loop]\n" +

@@ -8,6 +8,7 @@ namespace ttu::platform {
 namespace {
 
 constexpr std::string_view kHeader = "WINE REGISTRY Version 2";
+constexpr std::string_view kRelativeTo = ";; All keys relative to ";
 
 int HexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -182,7 +183,9 @@ std::optional<LinkTarget> Hive::Link(const std::string& folded_path) const {
   if (path == "REGISTRY\\MACHINE" || path.rfind("REGISTRY\\MACHINE\\", 0) == 0) {
     path.erase(0, std::min(path.size(), std::string("REGISTRY\\MACHINE\\").size()));
   } else if (path.rfind("REGISTRY\\USER\\", 0) == 0) {
-    const auto sid_end = path.find('\\', std::string("REGISTRY\\USER\\").size());
+    const std::size_t user = std::string("REGISTRY\\USER\\").size();
+    const auto sid_end = path.find('\\', user);
+    t.user = path.substr(user, sid_end == std::string::npos ? std::string::npos : sid_end - user);
     path.erase(0, sid_end == std::string::npos ? path.size() : sid_end + 1);
     t.machine = false;
   } else {
@@ -229,6 +232,10 @@ Hive Hive::Parse(std::string_view text) {
     }
     if (line.substr(0, 11) == "#arch=win64") {
       h.win64_ = true;
+    } else if (line.substr(0, kRelativeTo.size()) == kRelativeTo) {
+      std::size_t i = kRelativeTo.size();
+      std::u16string name;
+      if (ParseString(std::string(line) + '\n', i, '\n', name)) h.relative_to_ = FoldedPath(name);
     } else if (key && line == "#link") {
       key->link = true;
     } else if (!line.empty() && line[0] == '[') {

@@ -26,6 +26,7 @@ struct HiveKey {
 // Where a link key leads: a key of the machine's hive or of the user's.
 struct LinkTarget {
   bool machine = true;
+  std::string user;  // the user's key under HKEY_USERS (".DEFAULT", a SID), folded
   std::string folded_path;
 };
 
@@ -38,6 +39,9 @@ class Hive {
   // Key paths are folded names joined by "\", relative to the hive's root ("" is the root).
   const HiveKey* Find(const std::string& folded_path) const;
   bool win64() const { return win64_; }
+  // Where the hive's keys sit in the whole registry, from its header line
+  // (";; All keys relative to REGISTRY\\User\\S-1-5-21-0-0-0-1000"), folded.
+  const std::string& relative_to() const { return relative_to_; }
   // The target of a link key; nothing for another key, or a link that names
   // no key of the machine or of a user.
   std::optional<LinkTarget> Link(const std::string& folded_path) const;
@@ -47,6 +51,7 @@ class Hive {
   HiveKey& Insert(const std::string& folded_path);
   std::unordered_map<std::string, HiveKey> keys_;
   bool win64_ = false;
+  std::string relative_to_;
 };
 
 // Key and value names compared without regard to letter case, as Windows does.

@@ -14,8 +14,19 @@ namespace ttu::platform {
 namespace {
 
 constexpr int32_t kErrorKeyDeleted = 1018;
-const std::string kSoftware = "SOFTWARE";
+constexpr int kMaxLinks = 16;
+// RegOpenKeyExA converts the sub-key into a buffer of 261 UTF-16 units, its
+// terminating NUL included; a longer name is refused with 234. A level longer
+// than a key name can be is refused with 87.
+constexpr std::size_t kMaxSubKeyUnits = 260;
+constexpr std::size_t kMaxNameUnits = 256;
 const std::string kWow64Node = "WOW6432NODE";
+// The key whose sub-keys the 32-bit side shares with the 64-bit one: a name
+// not found in it is looked up in Software\Classes. Wine's server makes it on
+// every 64-bit prefix.
+const std::string kSharedClasses = "SOFTWARE\\CLASSES\\" + kWow64Node;
+// The user's key under HKEY_USERS when user.reg does not name it.
+const std::string kWineUserSid = "S-1-5-21-0-0-0-1000";
 
 bool SameFile(const struct stat& a, const struct stat& b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
@@ -28,6 +39,8 @@ std::string Join(const std::string& a, const std::string& b) {
   return a + "\\" + b;
 }
 
+std::string LastLevel(const std::string& path) { return path.substr(path.rfind('\\') + 1); }
+
 // The folded levels of a sub-key name; empty levels are ignored.
 std::vector<std::string> FoldedLevels(const std::string& sub_key) {
   std::vector<std::string> out;
@@ -38,21 +51,6 @@ std::vector<std::string> FoldedLevels(const std::string& sub_key) {
     start = i + 1;
   }
   return out;
-}
-
-constexpr int kMaxLinks = 16;
-const std::string kClasses = kSoftware + "\\CLASSES";
-
-// Where the 32-bit view goes from `path` to its sub-key `level`: through the
-// key's Wow6432Node sub-key when it has one (asking for "Wow6432Node" itself
-// included), except that the classes are shared: Software\Classes is the same
-// key in both views, and below it only what its Wow6432Node holds (CLSID...)
-// is the 32-bit side's own.
-std::string Wow64Level(const Hive& hive, const std::string& path, const std::string& level) {
-  const std::string wow = Join(path, kWow64Node);
-  if (path == kSoftware && level == "CLASSES") return path;
-  if (path == kClasses) return hive.Find(Join(wow, level)) ? wow : path;
-  return hive.Find(wow) ? wow : path;
 }
 
 }  // namespace
@@ -76,23 +74,46 @@ std::shared_ptr<const Hive> HiveFile::Current() {
 }
 
 WineRegistry::WineRegistry(const std::string& prefix)
-    : system_(prefix + "/system.reg"), user_(prefix + "/user.reg") {}
+    : system_(prefix + "/system.reg"), user_(prefix + "/user.reg"), default_user_(prefix + "/userdef.reg") {}
 
 std::shared_ptr<const Hive> WineRegistry::HiveOf(Root root) {
   if (root == Root::kMachine) return system_.Current();
   if (root == Root::kUser) return user_.Current();
+  if (root == Root::kDefaultUser) return default_user_.Current();
   static const auto none = std::make_shared<const Hive>(Hive::Parse(""));
   return none;
 }
 
-bool WineRegistry::Resolve(HKEY32 key, OpenKey& out) const {
+// A 64-bit prefix has a 32-bit side once the 32-bit part of Wine's set-up has
+// written its folders under Software\Wow6432Node; a prefix that a Wine without
+// its 32-bit part made has that key only as the parent of others, runs no
+// 32-bit program, and is read as a 64-bit program reads it.
+bool WineRegistry::Wow64View() {
+  const auto hive = system_.Current();
+  const HiveKey* key = hive->Find("SOFTWARE\\" + kWow64Node + "\\MICROSOFT\\WINDOWS\\CURRENTVERSION");
+  return hive->win64() && key && key->Find(FoldName("ProgramFilesDir"));
+}
+
+std::string WineRegistry::UserSid() {
+  const std::string& relative = user_.Current()->relative_to();
+  return relative.rfind("REGISTRY\\USER\\", 0) == 0 ? LastLevel(relative) : FoldName(kWineUserSid);
+}
+
+bool WineRegistry::Resolve(HKEY32 key, OpenKey& out) {
+  // The keys that a predefined key stands for are opened, as Wine opens them,
+  // from the root of the machine; they exist even where the hive lacks them.
+  auto machine_key = [&](const char* path) {
+    OpenKey at{Root::kMachine, ""};
+    out = Walk(at, FoldedLevels(path), Wow64View()) == kErrorSuccess ? at : OpenKey{Root::kMachine, FoldName(path)};
+    return true;
+  };
   switch (key) {
     case kHkeyLocalMachine: out = {Root::kMachine, ""}; return true;
     case kHkeyCurrentUser: out = {Root::kUser, ""}; return true;
-    case kHkeyClassesRoot: out = {Root::kMachine, "SOFTWARE\\CLASSES"}; return true;
-    case kHkeyUsers:
+    case kHkeyUsers: out = {Root::kUsers, ""}; return true;
+    case kHkeyClassesRoot: return machine_key("Software\\Classes");
+    case kHkeyCurrentConfig: return machine_key("System\\CurrentControlSet\\Hardware Profiles\\Current");
     case kHkeyPerformanceData:
-    case kHkeyCurrentConfig:
     case kHkeyDynData: out = {Root::kNone, ""}; return true;
     default: break;
   }
@@ -102,43 +123,79 @@ bool WineRegistry::Resolve(HKEY32 key, OpenKey& out) const {
   return true;
 }
 
-// A 32-bit program's view of a 64-bit prefix's machine hive: at each level, a
-// key that has a "Wow6432Node" sub-key is entered through it, and only through
-// it ("Software\\Kelmo" is "Software\\Wow6432Node\\Kelmo" or nothing); see
-// Wow64Level for the shared classes. A prefix
-// without a 32-bit side (no 32-bit CurrentVersion key: Wine without its 32-bit
-// part made it) is read as a 64-bit program reads it.
-bool WineRegistry::Wow64View(Root root, const Hive& hive) const {
-  return root == Root::kMachine && hive.win64() &&
-         hive.Find(kSoftware + "\\" + kWow64Node + "\\MICROSOFT\\WINDOWS\\CURRENTVERSION");
+bool WineRegistry::Exists(const OpenKey& at) {
+  if (at.path.empty()) return true;
+  const auto hive = HiveOf(at.root);
+  return hive->Find(at.path) || (at.root == Root::kMachine && hive->win64() && at.path == kSharedClasses);
 }
 
-// Walks `levels` down from `at`, following links; false when a key is missing.
-bool WineRegistry::Walk(OpenKey& at, const std::vector<std::string>& levels) {
-  int links = 0;
-  for (const auto& level : levels) {
-    auto hive = HiveOf(at.root);
-    if (Wow64View(at.root, *hive)) at.path = Wow64Level(*hive, at.path, level);
-    at.path = Join(at.path, level);
-    while (const auto target = hive->Link(at.path)) {
-      if (++links > kMaxLinks) return false;
-      at = {target->machine ? Root::kMachine : Root::kUser, target->folded_path};
-      hive = HiveOf(at.root);
-    }
-    if (!hive->Find(at.path)) return false;
+// The sub-key `level` of `at`; HKEY_USERS holds the two users' hives.
+bool WineRegistry::Child(OpenKey& at, const std::string& level) {
+  if (at.root == Root::kUsers) {
+    if (!at.path.empty()) return false;
+    if (level == ".DEFAULT") return at = {Root::kDefaultUser, ""}, true;
+    if (level == UserSid()) return at = {Root::kUser, ""}, true;
+    return false;
   }
+  const OpenKey child{at.root, Join(at.path, level)};
+  if (!Exists(child)) return false;
+  at = child;
   return true;
+}
+
+// A link key stands for the key its SymbolicLinkValue names.
+bool WineRegistry::Follow(OpenKey& at) {
+  for (int links = 0;; ++links) {
+    const auto target = HiveOf(at.root)->Link(at.path);
+    if (!target) return true;
+    if (links == kMaxLinks) return false;
+    const bool default_user = target->user == ".DEFAULT";
+    at = {target->machine ? Root::kMachine : default_user ? Root::kDefaultUser : Root::kUser, target->folded_path};
+    if (!Exists(at)) return false;
+  }
+}
+
+// A 32-bit program sees a key that has a Wow6432Node sub-key through that
+// sub-key, unless it asks for Wow6432Node itself next.
+void WineRegistry::Redirect(OpenKey& at, const std::string& next) {
+  if (next == kWow64Node || LastLevel(at.path) == kWow64Node) return;
+  const OpenKey wow{at.root, Join(at.path, kWow64Node)};
+  if (at.root != Root::kUsers && HiveOf(at.root)->Find(wow.path)) at = wow;
+}
+
+// Opens `levels` below `at` as Wine's server does: redirecting before each
+// level and at the end for a 32-bit program, following links between levels
+// and at the end. Returns 0, or the code of the level that cannot be opened.
+int32_t WineRegistry::Walk(OpenKey& at, const std::vector<std::string>& levels, bool wow64) {
+  if (wow64 && !levels.empty()) Redirect(at, levels.front());
+  for (std::size_t k = 0; k < levels.size(); ++k) {
+    if (text::Utf8ToUtf16(levels[k]).size() > kMaxNameUnits) return kErrorInvalidParameter;
+    if (!Child(at, levels[k])) {
+      if (!wow64 || at.root != Root::kMachine || at.path != kSharedClasses) return kErrorFileNotFound;
+      at = {Root::kMachine, "SOFTWARE\\CLASSES"};  // the shared classes
+      if (!Child(at, levels[k])) return kErrorFileNotFound;
+    }
+    if (k + 1 == levels.size()) break;
+    if (wow64) Redirect(at, levels[k + 1]);
+    if (!Follow(at)) return kErrorFileNotFound;
+  }
+  if (wow64) Redirect(at, "");
+  return Follow(at) ? kErrorSuccess : kErrorFileNotFound;
 }
 
 int32_t WineRegistry::RegOpenKeyExA(HKEY32 key, const std::string& sub_key, uint32_t, uint32_t,
                                     HKEY32* result) {
   if (!result) return kErrorInvalidParameter;
   OpenKey at;
+  // HKEY_PERFORMANCE_DATA opens only as itself.
+  if (key == kHkeyPerformanceData) return sub_key.empty() ? (*result = key, kErrorSuccess) : kErrorInvalidHandle;
   if (!Resolve(key, at)) return kErrorInvalidHandle;
+  const std::string name = AnsiToUtf8(sub_key);
+  if (text::Utf8ToUtf16(name).size() > kMaxSubKeyUnits) return kErrorMoreData;
   // A predefined key always exists, even where its hive holds nothing for it.
   const bool predefined = key >= kHkeyClassesRoot && key <= kHkeyDynData;
-  if (!predefined && !HiveOf(at.root)->Find(at.path)) return kErrorKeyDeleted;
-  if (!Walk(at, FoldedLevels(AnsiToUtf8(sub_key)))) return kErrorFileNotFound;
+  if (!predefined && !Exists(at)) return kErrorKeyDeleted;
+  if (const int32_t code = Walk(at, FoldedLevels(name), Wow64View())) return code;
   while (handles_.count(next_handle_) || next_handle_ == 0 || next_handle_ >= kHkeyClassesRoot) {
     next_handle_ = next_handle_ >= kHkeyClassesRoot ? 0x100 : next_handle_ + 4;
   }
@@ -152,9 +209,16 @@ int32_t WineRegistry::RegQueryValueExA(HKEY32 key, const std::string& value_name
                                        uint32_t* type, uint8_t* data, uint32_t* size) {
   OpenKey k;
   if (!Resolve(key, k)) return kErrorInvalidHandle;
+  if (key == kHkeyPerformanceData) {
+    // Performance data is not served: every read asks for a larger buffer.
+    if (type) *type = kRegBinary;
+    if (size) *size = 0;
+    return kErrorMoreData;
+  }
   const auto hive = HiveOf(k.root);
   const HiveKey* hk = hive->Find(k.path);
-  if (!hk) return key >= kHkeyClassesRoot && key <= kHkeyDynData ? kErrorFileNotFound : kErrorKeyDeleted;
+  const bool predefined = key >= kHkeyClassesRoot && key <= kHkeyDynData;
+  if (!hk) return predefined || Exists(k) ? kErrorFileNotFound : kErrorKeyDeleted;
   const HiveValue* v = hk->Find(FoldName(AnsiToUtf8(value_name)));
   if (!v) return kErrorFileNotFound;
   std::string bytes(v->data.begin(), v->data.end());
@@ -192,11 +256,13 @@ std::string AnsiToUtf8(const std::string& bytes) { return text::AnsiToUtf8(bytes
 
 unsigned WineAnsiCodePage() {
   static const unsigned code_page = [] {
-    // Wine takes the locale's code page only where the C library has the locale.
+    // As Wine chooses: LC_ALL as it is written; otherwise the locale of
+    // LC_CTYPE or LANG, only where the C library has it.
+    if (const char* all = std::getenv("LC_ALL"); all && *all) return text::AnsiCodePageOfLocale(all);
     const locale_t available = ::newlocale(LC_CTYPE_MASK, "", static_cast<locale_t>(nullptr));
     if (!available) return text::kWesternCodePage;
     ::freelocale(available);
-    for (const char* name : {"LC_ALL", "LC_CTYPE", "LANG"}) {
+    for (const char* name : {"LC_CTYPE", "LANG"}) {
       const char* value = std::getenv(name);
       if (value && *value) return text::AnsiCodePageOfLocale(value);
     }

@@ -1,6 +1,8 @@
-// The registry functions over a Wine prefix's hive files: HKEY_LOCAL_MACHINE
-// is system.reg, HKEY_CURRENT_USER user.reg, HKEY_CLASSES_ROOT is
-// HKEY_LOCAL_MACHINE\Software\Classes; the other roots hold no keys.
+// The registry functions over a Wine prefix's hive files, answering as Wine
+// answers a 32-bit program: HKEY_LOCAL_MACHINE is system.reg,
+// HKEY_CURRENT_USER user.reg, HKEY_USERS holds .DEFAULT (userdef.reg) and the
+// user's own key (user.reg), HKEY_CLASSES_ROOT and HKEY_CURRENT_CONFIG are
+// keys of the machine; the other roots hold no keys.
 #pragma once
 
 #include <sys/stat.h>
@@ -33,6 +35,8 @@ class HiveFile {
 class WineRegistry final : public RegistryApi {
  public:
   explicit WineRegistry(const std::string& prefix);
+  // Whether Wine shows this prefix to 32-bit programs through Wow6432Node.
+  bool Wow64View();
 
   int32_t RegOpenKeyExA(HKEY32 key, const std::string& sub_key, uint32_t options, uint32_t sam,
                         HKEY32* result) override;
@@ -44,23 +48,28 @@ class WineRegistry final : public RegistryApi {
   HiveFile& system_hive() { return system_; }
 
  private:
-  enum class Root { kMachine, kUser, kNone };
+  enum class Root { kMachine, kUser, kDefaultUser, kUsers, kNone };
   struct OpenKey {
     Root root;
     std::string path;  // folded, relative to the hive's root
   };
-  bool Resolve(HKEY32 key, OpenKey& out) const;
-  bool Wow64View(Root root, const Hive& hive) const;
-  bool Walk(OpenKey& at, const std::vector<std::string>& levels);
+  bool Resolve(HKEY32 key, OpenKey& out);
+  bool Exists(const OpenKey& at);
+  bool Child(OpenKey& at, const std::string& level);
+  bool Follow(OpenKey& at);
+  void Redirect(OpenKey& at, const std::string& next);
+  int32_t Walk(OpenKey& at, const std::vector<std::string>& levels, bool wow64);
+  std::string UserSid();
   std::shared_ptr<const Hive> HiveOf(Root root);
 
-  HiveFile system_, user_;
+  HiveFile system_, user_, default_user_;
   std::unordered_map<HKEY32, OpenKey> handles_;
   HKEY32 next_handle_ = 0x100;
 };
 
 // The ANSI code page that Wine gives its programs: that of the locale named by
-// LC_ALL, LC_CTYPE or LANG when the C library has that locale, else 1252.
+// LC_ALL, else by LC_CTYPE or LANG when the C library has that locale, else
+// 1252.
 unsigned WineAnsiCodePage();
 
 }  // namespace ttu::platform
