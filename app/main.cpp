@@ -26,6 +26,7 @@ void Main() {
 }  // namespace ttu::app
 
 int main() {
+  ttu::platform::RestrictLibrarySearch();
   ttu::app::Main();
   return ttu::platform::RunEventLoop();
 }

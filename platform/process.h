@@ -19,4 +19,8 @@ class Launcher {
 
 Launcher& NativeLauncher();
 
+// Called first at start-up: the process loads code only from the system's own
+// folders (on Windows, DLLs from the system folder only).
+void RestrictLibrarySearch();
+
 }  // namespace ttu::platform

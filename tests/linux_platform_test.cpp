@@ -235,5 +235,43 @@ TEST_F(LauncherTest, WindowsExecutableNeedsWine) {
   ::setenv("PATH", saved.c_str(), 1);
 }
 
+// A program planted where anyone may put one (the current folder, which an
+// empty or relative PATH entry names, or the updater's own folder) is never
+// started in place of the system's: regsvr32.exe, and wine for a Windows one.
+TEST_F(LauncherTest, PlantedProgramsAreNeverStarted) {
+  const std::string own_folder = fs::canonical("/proc/self/exe").parent_path();
+  const struct {
+    const char* path;       // PATH while launching
+    std::string planted;    // where the stand-in is put
+    bool windows_regsvr32;  // a Windows regsvr32.exe in system32, which needs wine
+  } rows[] = {
+      {":/nonexistent", "regsvr32.exe", false}, {".", "regsvr32.exe", false},
+      {"/nonexistent:", "regsvr32.exe", false}, {"bin:/nonexistent", "bin/regsvr32.exe", false},
+      {"./bin", "bin/regsvr32.exe", false},     {"", own_folder + "/regsvr32.exe", false},
+      {":/nonexistent", "wine", true},          {".", "wine", true},
+      {"bin", "bin/wine", true},                {"", own_folder + "/wine", true},
+  };
+  const char* saved_path = std::getenv("PATH");
+  const std::string saved = saved_path ? saved_path : "";
+  const auto saved_cwd = fs::current_path();
+  for (const auto& r : rows) {
+    TempDir cwd;
+    fs::current_path(cwd.path());
+    fs::remove(DriveC("windows/system32/regsvr32.exe"));
+    if (r.windows_regsvr32) WriteFile(DriveC("windows/system32/regsvr32.exe"), "MZ\x90\x00 a Windows program");
+    const std::string planted = r.planted[0] == '/' ? r.planted : cwd / r.planted;
+    fs::create_directories(fs::path(planted).parent_path());
+    fs::copy_file(TTU_RECORD_ARGS, planted, fs::copy_options::overwrite_existing);
+    ::setenv("PATH", r.path, 1);
+    EXPECT_EQ(RunErrorNumberOf([&] { launcher.Launch("regsvr32.exe \"C:\\K\\a.dll\" /s", kHide); }), kErrFileNotFound)
+        << "PATH=" << r.path << ", " << r.planted;
+    ::setenv("PATH", saved.c_str(), 1);
+    fs::current_path(saved_cwd);
+    fs::remove(planted);
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_FALSE(Exists(record)) << "a planted program ran";
+}
+
 }  // namespace
 }  // namespace ttu::platform

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <map>
 #include <regex>
+#include <set>
 #include <tuple>
 
 #include "support/pe_image.h"
@@ -76,6 +77,28 @@ TEST_P(ShippedUpdater, CarriesExactlyTheResourcesOfTheLinkedOne) {
   const auto image = ImageOf(packed);
   ASSERT_TRUE(image);
   EXPECT_EQ(ChecksumOf(packed, *image), image->checksum);
+}
+
+// Windows loads the DLLs of its KnownDLLs list from the system folder only,
+// whatever folder the program was started from: the updater imports no other.
+TEST_P(ShippedUpdater, ImportsOnlyLibrariesWindowsTakesFromTheSystemFolder) {
+  const std::string stub = kSource + "/" + GetParam() + "/TessiroTinyUpdater-stub.exe";
+  if (!fs::exists(stub)) GTEST_SKIP() << "no Windows build";
+  const auto r = RunProgram({"/usr/bin/x86_64-w64-mingw32-objdump", "-p", stub});
+  ASSERT_EQ(r.status, 0) << r.output;
+  static const std::set<std::string> kKnownDlls = {
+      "advapi32.dll", "combase.dll",  "comdlg32.dll", "gdi32.dll",   "gdiplus.dll", "imagehlp.dll", "imm32.dll",
+      "kernel32.dll", "msctf.dll",    "msvcrt.dll",   "normaliz.dll", "nsi.dll",    "ole32.dll",    "oleaut32.dll",
+      "psapi.dll",    "rpcrt4.dll",   "sechost.dll",  "setupapi.dll", "shcore.dll", "shell32.dll",  "shlwapi.dll",
+      "user32.dll",   "wldap32.dll",  "ws2_32.dll"};
+  const std::regex dll(R"(DLL Name: (\S+))");
+  int count = 0;
+  for (std::sregex_iterator it(r.output.begin(), r.output.end(), dll), end; it != end; ++it, ++count) {
+    std::string name = (*it)[1];
+    std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::tolower(c); });
+    EXPECT_TRUE(kKnownDlls.count(name)) << name << " is not loaded from the system folder only";
+  }
+  EXPECT_GT(count, 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Builds, ShippedUpdater, ::testing::Values("build-windows32", "build-windows64"));

@@ -96,18 +96,35 @@ class WineE2eTest : public ::testing::TestWithParam<Bits> {
     full.insert(full.end(), argv.begin(), argv.end());
     return Wine(full, env);
   }
-  pid_t Start(const std::vector<std::string>& argv) {
+  pid_t Start(const std::vector<std::string>& argv, const std::vector<std::string>& env = {}) {
     std::vector<std::string> full = GetParam().runner;
     full.insert(full.end(), argv.begin(), argv.end());
-    return Spawn(full, prefix_->path(), WineEnv());
+    std::vector<std::string> all = WineEnv();
+    all.insert(all.end(), env.begin(), env.end());
+    return Spawn(full, prefix_->path(), all);
+  }
+  // A folder that anyone may write to, as a downloaded updater sits in.
+  static std::string Downloads() { return prefix_->path() + "/drive_c/users/Public/Downloads"; }
+  // A copy of one of the build's programs there.
+  std::string Downloaded(const std::string& name) {
+    const std::string to = Downloads() + "/" + fs::path(name).filename().string();
+    fs::create_directories(Downloads());
+    fs::copy_file(Build() + "/" + (name.find('/') == std::string::npos ? "tests/windows/" + name : name), to,
+                  fs::copy_options::overwrite_existing);
+    return to;
+  }
+  static void Plant(const std::string& from, const std::string& to) {
+    fs::copy_file(from, to, fs::copy_options::overwrite_existing);
+    fs::remove(to + ".ran");
   }
   static std::string Tessiro(const std::string& name) {
     return prefix_->path() + "/drive_c/Programmi/Kelmo/Tessiro/" + name;
   }
   // Starts the program, presses its button, and closes "Aggiornamento
   // terminato!" when it comes (within `timeout_ms`); `pressed` runs after the press.
-  int RunToCompletion(const std::string& exe, int timeout_ms = 60000, const std::function<void()>& pressed = {}) {
-    const pid_t pid = Start({exe});
+  int RunToCompletion(const std::string& exe, int timeout_ms = 60000, const std::function<void()>& pressed = {},
+                      const std::vector<std::string>& env = {}) {
+    const pid_t pid = Start({exe}, env);
     int status = -1;
     if (const auto w = x.WaitForWindow("Tessiro Tiny Updater", 60000)) {
       Sleep(500);
@@ -154,20 +171,55 @@ TEST_P(WineE2eTest, AFileHeldOpenByAWindowsProgramIsRetriedUntilReleased) {
   WaitExit(holder, 10000);
 }
 
-TEST_P(WineE2eTest, AComServerIsRegisteredByWinesOwnRegsvr32) {
+// An updater downloaded into a folder anyone may write to, started from
+// another such folder: a regsvr32.exe planted in either never runs, and the
+// system's own regsvr32 (of the server's kind) registers the server.
+TEST_P(WineE2eTest, AComServerIsRegisteredByTheSystemsRegsvr32NotAPlantedOne) {
   Run({"reg.exe", "delete", "HKLM\\Software\\TessiroTest", "/f"});
-  EXPECT_EQ(RunToCompletion(Build() + "/tests/windows/TessiroTinyUpdaterComTest.exe"), 0);
+  const std::string updater = Downloaded("TessiroTinyUpdaterComTest.exe");
+  const std::vector<std::string> planted = {Downloads() + "/regsvr32.exe", prefix_->path() + "/regsvr32.exe"};
+  for (const auto& p : planted) Plant(Build() + "/tests/windows/planted.exe", p);
+  EXPECT_EQ(RunToCompletion(updater), 0);
   EXPECT_TRUE(fs::exists(Tessiro("LEGGIMI.txt")));
   EXPECT_EQ(RunProgram({"/usr/bin/cmp", "-s", Tessiro("TessiroTestCom.dll"),
                         Build() + "/tests/windows/TessiroTestCom.dll"}).status, 0);
-  // regsvr32 (of the server's own kind) runs on after the updater has ended:
-  // wait for the key it writes, in that kind's view.
+  // regsvr32 runs on after the updater has ended: wait for the key it writes,
+  // in that kind's view.
   RunResult q;
   for (int k = 0; k < 60; ++k, Sleep(500)) {
     q = Run({"reg.exe", "query", "HKLM\\Software\\TessiroTest", "/v", "TessiroTestCom"});
     if (q.output.find("registered") != std::string::npos) break;
   }
   EXPECT_NE(q.output.find("registered"), std::string::npos) << q.output;
+  for (const auto& p : planted) EXPECT_FALSE(fs::exists(p + ".ran")) << p << " ran";
+}
+
+// Libraries of the tests' own under the names of those that the updater loads
+// once it runs (its window's and its dialogs', found with WINEDEBUG=+loaddll),
+// planted beside it and in the current folder, with Wine told to prefer such
+// copies to its own: a program that does not restrict the search takes them,
+// the updater never does. (Those that Wine's own user32 brings in before the
+// program's first instruction are Wine's matter: Windows loads them from the
+// system folder: imm32 and version.)
+TEST_P(WineE2eTest, PlantedLibrariesAreNeverLoaded) {
+  const std::vector<std::string> names = {"uxtheme", "ole32", "combase", "rpcrt4", "comctl32"};
+  std::string preferred = "WINEDLLOVERRIDES=mscoree,mshtml=";
+  for (const auto& n : names) preferred += ";" + n + "=n,b";
+  const std::string updater = Downloaded("TessiroTinyUpdaterComTest.exe");
+  const std::string loader = Downloaded("tests/windows/load-library.exe");
+  std::vector<std::string> planted;
+  for (const auto& n : names) {
+    for (const auto& dir : {Downloads(), prefix_->path()}) {
+      planted.push_back(dir + "/" + n + ".dll");
+      Plant(Build() + "/tests/windows/planted.dll", planted.back());
+    }
+    // The check that counts: a program that does not restrict the search loads it.
+    Run({loader, n + ".dll"}, {preferred});
+    ASSERT_TRUE(fs::exists(Downloads() + "/" + n + ".dll.ran")) << n << ".dll is not taken even without protection";
+    fs::remove(Downloads() + "/" + n + ".dll.ran");
+  }
+  EXPECT_EQ(RunToCompletion(updater, 60000, {}, {preferred}), 0);
+  for (const auto& p : planted) EXPECT_FALSE(fs::exists(p + ".ran")) << p << " was loaded";
 }
 
 // The Linux updater on the same prefix: the 64-bit one, made by a Wine without

@@ -34,14 +34,17 @@ bool IsRegularFile(const std::string& p) {
   return ::stat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-// Looks `name` up in the folders of PATH.
+// Looks `name` up in the absolute folders of PATH. An empty entry or a
+// relative one (".", "bin") would mean the current folder, where anyone may
+// have put a program of that name: they are passed over.
 std::string SearchPath(const std::string& name) {
   const char* path = std::getenv("PATH");
   std::string dirs = path ? path : "/usr/local/bin:/usr/bin:/bin";
   for (std::size_t start = 0, i = 0; i <= dirs.size(); ++i) {
     if (i < dirs.size() && dirs[i] != ':') continue;
-    const std::string dir = i > start ? dirs.substr(start, i - start) : ".";
+    const std::string dir = dirs.substr(start, i - start);
     start = i + 1;
+    if (dir.empty() || dir[0] != '/') continue;
     if (IsExecutableFile(dir + "/" + name)) return dir + "/" + name;
   }
   return "";
@@ -135,5 +138,9 @@ Launcher& NativeLauncher() {
   static LinuxLauncher launcher;
   return launcher;
 }
+
+// The dynamic loader takes libraries from the system's folders and from
+// those the environment names; the updater adds none.
+void RestrictLibrarySearch() {}
 
 }  // namespace ttu::platform

@@ -8,6 +8,7 @@
 
 #include "platform/files.h"
 #include "platform/process.h"
+#include "platform/windows/wide.h"
 #include "platform/registry_api.h"
 #include "platform/resources.h"
 #include "registry/module2.h"
@@ -137,6 +138,32 @@ TEST(WindowsLauncher, StartsProgramsAndFailsOnMissingOnes) {
               NativeLauncher().Launch("\"C:\\WINDOWS\\Microsoft.NET\\Framework\\v0.0\\regasm.exe\" /nologo", 2);
             }),
             kErrFileNotFound);
+}
+
+// A bare program name is the system's own program: one that is only in the
+// current folder or beside the running program is never started (53).
+TEST(WindowsLauncher, ABareNameIsNeverSearchedFor) {
+  wchar_t system[MAX_PATH], self[MAX_PATH], cwd[MAX_PATH];
+  ASSERT_GT(GetSystemDirectoryW(system, MAX_PATH), 0u);
+  ASSERT_GT(GetModuleFileNameW(nullptr, self, MAX_PATH), 0u);
+  ASSERT_GT(GetCurrentDirectoryW(MAX_PATH, cwd), 0u);
+  std::wstring beside(self);
+  beside.resize(beside.rfind(L'\\'));
+  const std::string dir = TempFolder();
+  SetCurrentDirectoryW(Widen(dir).c_str());
+  for (const std::wstring& folder : {Widen(dir), beside}) {
+    const std::wstring planted = folder + L"\\tessiro-planted.exe";
+    ASSERT_TRUE(CopyFileW((std::wstring(system) + L"\\cmd.exe").c_str(), planted.c_str(), FALSE));
+    EXPECT_EQ(test::RunErrorNumberOf([&] {
+                NativeLauncher().Launch("tessiro-planted.exe /c echo ran> \"" + dir + "ran.txt\"", kHide);
+              }),
+              kErrFileNotFound)
+        << Narrow(folder);
+    DeleteFileW(planted.c_str());
+  }
+  SetCurrentDirectoryW(cwd);
+  Sleep(500);
+  EXPECT_EQ(Read(dir + "ran.txt"), "");
 }
 
 }  // namespace
