@@ -2,11 +2,13 @@
 // independent tools: icoutils' wrestool for the resources, osslsigncode for
 // signing. The Windows builds (scripts/test makes them) provide the stubs.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <map>
 #include <regex>
 #include <set>
+#include <sstream>
 #include <tuple>
 
 #include "support/pe_image.h"
@@ -67,7 +69,7 @@ TEST_P(ShippedUpdater, CarriesExactlyTheResourcesOfTheLinkedOne) {
   if (!Have("wrestool")) GTEST_SKIP() << "no wrestool (Debian package icoutils)";
   const auto keys = ListResources(packed);
   EXPECT_EQ(keys, ListResources(linked));
-  EXPECT_EQ(keys.size(), 5u);  // icon, icon group, version, string block 7, CUSTOM 101
+  EXPECT_EQ(keys.size(), 6u);  // icon, icon group, manifest, version, string block 7, CUSTOM 101
   TempDir tmp;
   for (const auto& k : keys) {
     EXPECT_TRUE(SameFiles(Extract(packed, k, tmp / "a"), Extract(linked, k, tmp / "b")))
@@ -99,6 +101,129 @@ TEST_P(ShippedUpdater, ImportsOnlyLibrariesWindowsTakesFromTheSystemFolder) {
     EXPECT_TRUE(kKnownDlls.count(name)) << name << " is not loaded from the system folder only";
   }
   EXPECT_GT(count, 0);
+}
+
+// What Debian's python3-pefile reads from a Windows executable, line by line
+// ("key: value"); nothing without it.
+std::multimap<std::string, std::string> PeFacts(const std::string& exe) {
+  std::multimap<std::string, std::string> facts;
+  const auto r = RunProgram({"/usr/bin/python3", kSource + "/tests/pe_facts.py", exe});
+  EXPECT_EQ(r.status, 0) << r.output;
+  std::istringstream in(r.output);
+  for (std::string line; std::getline(in, line);) {
+    const auto colon = line.find(": ");
+    if (colon != std::string::npos) facts.emplace(line.substr(0, colon), line.substr(colon + 2));
+  }
+  return facts;
+}
+
+std::string Fact(const std::multimap<std::string, std::string>& facts, const std::string& key) {
+  const auto it = facts.find(key);
+  return it == facts.end() ? "<none>" : it->second;
+}
+
+bool HavePefile() { return RunProgram({"/usr/bin/python3", "-c", "import pefile"}).status == 0; }
+
+// The stub and the packed updater as Windows and release tools take them: an
+// application manifest that asks for administrator rights, DPI awareness and
+// the common controls; one version language; the loader's flags; one resource
+// section; a right checksum and nothing pefile warns about.
+TEST_P(ShippedUpdater, CarriesWhatWindowsAsksOfAReleasedProgram) {
+  const std::string dir = kSource + "/" + GetParam();
+  if (!fs::exists(dir + "/TessiroTinyUpdater.exe")) GTEST_SKIP() << "no Windows build in " << dir;
+  if (!HavePefile()) GTEST_SKIP() << "no python3-pefile";
+  const bool pe32_plus = std::string(GetParam()) == "build-windows64";
+  // The packed updater of the tests (a small package) is read whole by pefile in a moment.
+  for (const std::string& exe : {dir + "/TessiroTinyUpdater-stub.exe", dir + "/tests/windows/TessiroTinyUpdaterComTest.exe"}) {
+    SCOPED_TRACE(exe);
+    const auto facts = PeFacts(exe);
+    const std::pair<std::string, std::string> expected[] = {
+        {"checksum_ok", "True"},
+        {"warnings", "0 "},
+        {"large_address_aware", "True"},
+        {"dynamic_base", "True"},
+        {"nx_compat", "True"},
+        {"high_entropy_va", pe32_plus ? "True" : "False"},
+        {"terminal_server_aware", "True"},
+        {"resource_sections", "1"},
+        {"directory_in_rsrc", "True"},
+        {"manifest_xml_ok", "True"},
+        {"manifest_level", "requireAdministrator false"},
+        {"manifest_supported_os", "5"},
+        {"manifest_dpiAware", "true"},
+        {"manifest_dpiAwareness", "PerMonitorV2"},
+        {"version_block", "041004B0"},
+        {"version_var", "Translation = 0x0410 0x04b0"},
+    };
+    for (const auto& [key, value] : expected) EXPECT_EQ(Fact(facts, key), value) << key;
+    std::set<std::string> resources, strings;
+    for (auto [it, end] = facts.equal_range("resource"); it != end; ++it) resources.insert(it->second.substr(0, it->second.rfind(' ')));
+    EXPECT_TRUE(resources.count("24 1 1040") && resources.count("16 1 1040")) << "manifest and version, in Italian";
+    for (auto [it, end] = facts.equal_range("version_string"); it != end; ++it) strings.insert(it->second.substr(0, it->second.find(' ')));
+    for (const char* key : {"FileDescription", "ProductName", "CompanyName", "LegalCopyright", "FileVersion",
+                            "ProductVersion", "OriginalFilename"}) {
+      EXPECT_TRUE(strings.count(key)) << key;
+    }
+    bool common_controls = false;
+    for (auto [it, end] = facts.equal_range("manifest_identity"); it != end; ++it) {
+      common_controls |= it->second == "Microsoft.Windows.Common-Controls 6.0.0.0";
+    }
+    EXPECT_TRUE(common_controls);
+  }
+}
+
+// Release pipelines strip and copy executables with binutils: the resources
+// live where binutils looks for them (the one section named .rsrc), so every
+// tool lists them and the package survives with the same bytes, from a packed
+// updater and from one that was signed first (the signature is gone then).
+TEST_P(ShippedUpdater, ThePackageSurvivesStripAndObjcopy) {
+  const std::string dir = kSource + "/" + GetParam();
+  const std::string packed = dir + "/tests/windows/TessiroTinyUpdaterComTest.exe";
+  if (!fs::exists(packed)) GTEST_SKIP() << "no Windows build in " << dir;
+  const std::string triple = std::string(GetParam()) == "build-windows64" ? "x86_64-w64-mingw32" : "i686-w64-mingw32";
+  TempDir tmp;
+  const auto listing = RunProgram({kPack, "--list", packed});
+  ASSERT_EQ(listing.status, 0) << listing.output;
+  auto package = [](const std::string& list) { return list.substr(list.find('\n') + 1); };
+  // binutils read the same resources as wrestool.
+  const auto rc = RunProgram({"/usr/bin/" + triple + "-windres", "-i", packed, "-O", "rc", "-o", tmp / "out.rc"});
+  ASSERT_EQ(rc.status, 0) << rc.output;
+  const std::string text = ReadFile(tmp / "out.rc");
+  for (const char* what : {"Type: \"CUSTOM\"", "Name: 101.", "Name: 102.", "STRINGTABLE", "VERSIONINFO", "Type: 24"}) {
+    EXPECT_NE(text.find(what), std::string::npos) << what;
+  }
+  const auto objdump = RunProgram({"/usr/bin/" + triple + "-objdump", "-p", packed});
+  EXPECT_NE(objdump.output.find("Entry: name: [val: 80000"), std::string::npos);
+  EXPECT_NE(objdump.output.find("CUSTOM"), std::string::npos);
+
+  std::vector<std::string> inputs = {packed};
+  if (Have("osslsigncode") && Have("openssl")) {
+    ASSERT_EQ(RunProgram({"/usr/bin/openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj",
+                          "/CN=Tessiro test signer", "-keyout", tmp / "key.pem", "-out", tmp / "cert.pem"}).status, 0);
+    ASSERT_EQ(RunProgram({"/usr/bin/osslsigncode", "sign", "-certs", tmp / "cert.pem", "-key", tmp / "key.pem",
+                          "-in", packed, "-out", tmp / "signed.exe"}).status, 0);
+    inputs.push_back(tmp / "signed.exe");
+  }
+  const std::vector<std::vector<std::string>> tools = {
+      {"/usr/bin/" + triple + "-strip"}, {"/usr/bin/strip", "--strip-debug"}, {"/usr/bin/objcopy"},
+      {"/usr/bin/" + triple + "-objcopy"}};
+  for (const auto& in : inputs) {
+    for (const auto& tool : tools) {
+      SCOPED_TRACE(in + " through " + tool[0]);
+      const std::string out = tmp / "out.exe";
+      fs::copy_file(in, out, fs::copy_options::overwrite_existing);
+      std::vector<std::string> argv = tool;
+      if (tool[0].find("objcopy") != std::string::npos) {
+        argv.push_back(in);
+      }
+      argv.push_back(out);
+      const auto r = RunProgram(argv);
+      ASSERT_EQ(r.status, 0) << r.output;
+      const auto after = RunProgram({kPack, "--list", out});
+      ASSERT_EQ(after.status, 0) << after.output;
+      EXPECT_EQ(package(after.output), package(listing.output));
+    }
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Builds, ShippedUpdater, ::testing::Values("build-windows32", "build-windows64"));
@@ -172,6 +297,33 @@ TEST_F(PePackTest, RefusesStubsItCannotPackSafely) {
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.output.find(message), std::string::npos) << r.output;
     EXPECT_FALSE(Exists(dir / "out.exe"));
+  }
+}
+
+// A package that a process of the stub's kind could not map is refused before
+// anything is written (the payloads here are sparse files: they cost nothing).
+TEST_F(PePackTest, RefusesPackagesTooLargeForTheStubsKindOfProcess) {
+  const std::string stub32 = kSource + "/build-windows32/TessiroTinyUpdater-stub.exe";
+  if (!fs::exists(stub32)) GTEST_SKIP() << "no 32-bit stub";
+  const std::string rc = "STRINGTABLE { 100 \"1\" 101 \"a.bin|<APPPATH>Tessiro/|N|\" }\n101 CUSTOM a.bin\n";
+  const struct {
+    std::string stub;
+    uint64_t payload;
+    const char* message;
+  } rows[] = {
+      {stub32, 1001ull << 20, "too large for a PE32 (x86) program: its image would be 1001 MiB, and at most 1000 MiB load"},
+      {stub32, 3ull << 30, "too large for a PE32 (x86) program"},
+      {stub, 2048ull << 20, "too large for a PE32+ (x86-64) program: its image would be 2048 MiB, and at most 2047 MiB"},
+      {stub, 5ull << 30, "too large for a PE32+ (x86-64) program"},
+  };
+  for (const auto& r : rows) {
+    WriteFile(dir / "a.bin", "");
+    ASSERT_EQ(::truncate((dir / "a.bin").c_str(), static_cast<off_t>(r.payload)), 0);
+    const auto out = Pack(rc, r.stub, dir / "big.exe");
+    EXPECT_EQ(out.status, 1) << r.payload;
+    EXPECT_NE(out.output.find(r.message), std::string::npos) << out.output;
+    EXPECT_FALSE(Exists(dir / "big.exe"));
+    EXPECT_EQ(ListDir(dir.path()), (std::vector<std::string>{"a.bin", "p.rc"})) << "a temporary file was left";
   }
 }
 

@@ -117,6 +117,15 @@ class WineE2eTest : public ::testing::TestWithParam<Bits> {
     fs::copy_file(from, to, fs::copy_options::overwrite_existing);
     fs::remove(to + ".ran");
   }
+  // What the screen shows, for the report of a failure.
+  void SaveScreen(const std::string& name) {
+    Display* d = XOpenDisplay(nullptr);
+    if (!d) return;
+    const WindowInfo root{DefaultRootWindow(d), 0, 0, DisplayWidth(d, 0), DisplayHeight(d, 0)};
+    fs::create_directories(std::string(TTU_BINARY_DIR) + "/screenshots");
+    x.SavePng(root, std::string(TTU_BINARY_DIR) + "/screenshots/" + name + ".png");
+    XCloseDisplay(d);
+  }
   static std::string Tessiro(const std::string& name) {
     return prefix_->path() + "/drive_c/Programmi/Kelmo/Tessiro/" + name;
   }
@@ -145,10 +154,89 @@ class WineE2eTest : public ::testing::TestWithParam<Bits> {
   static inline TempDir* prefix_ = nullptr;  // this test's
 };
 
+// The 64-bit updater runs as a release pipeline leaves it: stripped by binutils.
 TEST_P(WineE2eTest, ThePackageIsDeployedAndTheProcessEndsWithStatusZero) {
   fs::remove(Tessiro("Dossaro.zip"));
-  EXPECT_EQ(RunToCompletion(Build() + "/TessiroTinyUpdater.exe"), 0);
+  std::string updater = Build() + "/TessiroTinyUpdater.exe";
+  if (std::string(GetParam().name) == "64") {
+    const std::string stripped = prefix_->path() + "/TessiroTinyUpdater.exe";
+    ASSERT_EQ(RunProgram({"/usr/bin/x86_64-w64-mingw32-strip", "-o", stripped, updater}).status, 0);
+    updater = stripped;
+  }
+  EXPECT_EQ(RunToCompletion(updater), 0);
   EXPECT_EQ(RunProgram({"/usr/bin/cmp", "-s", Tessiro("Dossaro.zip"), TTU_DOSSARO_ZIP}).status, 0);
+}
+
+// At 192 DPI (Wine's LogPixels) the window, the "Setup" box and the message
+// box are twice as large as at 96 DPI, and so is their text: nothing is
+// clipped. Measured on the screen, by size and by the pixels of the text.
+TEST_P(WineE2eTest, TheWindowAndItsBoxesScaleWithTheDpi) {
+  if (std::string(GetParam().name) != "64") GTEST_SKIP() << "the same code as the 64-bit updater's";
+  // Text pixels: dark ones inside the frames and borders (an inner part of each box).
+  auto dark = [](int r, int g, int b) { return r + g + b < 200; };
+  struct Seen {
+    WindowInfo window, setup, done;
+    int window_text = 0, setup_text = 0, done_text = 0;
+  };
+  auto measure = [&](int dpi) {
+    Seen seen;
+    Run({"reg.exe", "add", "HKCU\\Control Panel\\Desktop", "/v", "LogPixels", "/t", "REG_DWORD", "/d",
+         std::to_string(dpi), "/f"});
+    Wineserver({"-w"});
+    fs::remove(Tessiro("Tessiro.exe"));
+    const pid_t pid = Start({Build() + "/tests/windows/TessiroTinyUpdaterComTest.exe"});
+    if (const auto w = x.WaitForWindow("Tessiro Tiny Updater", 60000)) {
+      Sleep(1000);
+      seen.window = *w, seen.window_text = x.CountPixels(*w, dark, 0.2);
+      ClickAt(w->x + w->width / 2, w->y + w->height / 2);
+      const auto setup = x.WaitForWindow("Setup", 20000);
+      if (!setup) SaveScreen("no-setup-box-" + std::to_string(dpi));
+      if (setup) {
+        Sleep(1000);
+        seen.setup = *setup, seen.setup_text = x.CountPixels(*setup, dark, 0.1);
+        WriteFile(Tessiro("Tessiro.exe"), "MZ");
+        x.Close(setup->id);  // cancelled: the pass fails
+        // Found now, the run completes; a press that lands while the cancelled
+        // pass is still under way is dropped, and a person presses again.
+        std::optional<WindowInfo> done;
+        for (int attempt = 0; attempt < 4 && !done; ++attempt) {
+          Sleep(1000);
+          ClickAt(w->x + w->width / 2, w->y + w->height / 2);
+          done = x.WaitForWindow("Kelmo S.r.l.", 8000);
+        }
+        if (!done) SaveScreen("no-done-box-" + std::to_string(dpi));
+        if (done) {
+          Sleep(1000);
+          seen.done = *done, seen.done_text = x.CountPixels(*done, dark, 0.05);
+          ClickAt(done->x + done->width / 2, done->y + done->height - 24 * dpi / 96);
+        }
+      }
+    }
+    if (WaitExit(pid, 20000) == -1) ::kill(pid, SIGKILL), WaitExit(pid, 2000);
+    WriteFile(Tessiro("Tessiro.exe"), "MZ");
+    return seen;
+  };
+  const Seen at96 = measure(96), at192 = measure(192);
+  Run({"reg.exe", "delete", "HKCU\\Control Panel\\Desktop", "/v", "LogPixels", "/f"});
+  // The main window is laid out by the updater: exactly twice as large. The
+  // boxes are laid out by the system, in dialog units and with its icons.
+  const struct {
+    const char* what;
+    const WindowInfo &small, &large;
+    int small_text, large_text;
+    double tolerance;
+  } rows[] = {{"main window", at96.window, at192.window, at96.window_text, at192.window_text, 0.01},
+              {"Setup box", at96.setup, at192.setup, at96.setup_text, at192.setup_text, 0.2},
+              {"message box", at96.done, at192.done, at96.done_text, at192.done_text, 0.4}};
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.what);
+    ASSERT_GT(r.small.width, 0) << "not seen at 96 DPI";
+    ASSERT_GT(r.large.width, 0) << "not seen at 192 DPI";
+    EXPECT_NEAR(double(r.large.width) / r.small.width, 2.0, r.tolerance) << r.small.width << " -> " << r.large.width;
+    EXPECT_NEAR(double(r.large.height) / r.small.height, 2.0, r.tolerance) << r.small.height << " -> " << r.large.height;
+    // Text twice as high and wide has about four times the pixels; clipped, far fewer.
+    EXPECT_GT(r.large_text, 3 * r.small_text) << r.small_text << " -> " << r.large_text;
+  }
 }
 
 // A Windows program holds the target open: the first pass fails, the 20-second

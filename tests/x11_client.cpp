@@ -141,13 +141,14 @@ bool X11Client::SavePng(const WindowInfo& w, const std::string& path) {
   return static_cast<bool>(out);
 }
 
-int X11Client::CountPixels(const WindowInfo& w, const std::function<bool(int, int, int)>& match) {
+int X11Client::CountPixels(const WindowInfo& w, const std::function<bool(int, int, int)>& match, double margin) {
   XImage* img = XGetImage(display_, w.id, 0, 0, static_cast<unsigned>(w.width), static_cast<unsigned>(w.height),
                           AllPlanes, ZPixmap);
   if (!img) return -1;
   int n = 0;
-  for (int y = 0; y < w.height; ++y) {
-    for (int x = 0; x < w.width; ++x) {
+  const int mx = static_cast<int>(w.width * margin), my = static_cast<int>(w.height * margin);
+  for (int y = my; y < w.height - my; ++y) {
+    for (int x = mx; x < w.width - mx; ++x) {
       const unsigned long p = XGetPixel(img, x, y);
       n += match(int((p >> 16) & 0xFF), int((p >> 8) & 0xFF), int(p & 0xFF));
     }

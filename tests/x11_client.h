@@ -31,8 +31,10 @@ class X11Client {
   void Close(Window w);
   // Saves what the window shows as a PNG file; false on failure.
   bool SavePng(const WindowInfo& w, const std::string& path);
-  // How many pixels the window shows whose colour (r, g, b) `match` accepts.
-  int CountPixels(const WindowInfo& w, const std::function<bool(int, int, int)>& match);
+  // How many pixels the window shows whose colour (r, g, b) `match` accepts;
+  // with a `margin`, only in the inner area, that part of the width and of
+  // the height left out on each side.
+  int CountPixels(const WindowInfo& w, const std::function<bool(int, int, int)>& match, double margin = 0);
 
  private:
   std::optional<WindowInfo> Find(Window root, const std::string& title);

@@ -1,11 +1,14 @@
-// Packing into a Windows stub: the stub's bytes, unchanged, then one new
-// section at the end holding the whole resource directory (the stub's own
-// resources and the package), which the resource data directory points at.
-// The payloads lie in it at 64 KiB-aligned file offsets and are copied by the
-// kernel. Headers that this touches: the section count and a new section
-// header, the size of the image and of initialised data, the resource data
-// directory, the certificate directory (when a signature is removed) and the
-// checksum (when the stub had one).
+// Packing into a Windows stub. The package joins the stub's own resources in
+// the stub's one resource section, so that every tool that reads resources,
+// whether it follows the resource directory (Windows, wrestool) or the
+// section named .rsrc (binutils), sees the same ones, and strip and objcopy
+// keep them. The resource section grows in place; the section that follows it
+// in a linked program, the base relocations, which only its data directory
+// names, moves behind it. Payloads lie at 64 KiB-aligned file offsets and are
+// copied by the kernel. Headers that this touches: the two sections, the size
+// of the image and of initialised data, the resource and relocation data
+// directories, the certificate directory (when a signature is removed) and
+// the checksum (when the stub had one).
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -14,7 +17,9 @@
 #include <algorithm>
 #include <cstring>
 #include <future>
+#include <optional>
 
+#include "support/little_endian.h"
 #include "support/pe_resources.h"
 #include "tools/pack/output_file.h"
 #include "tools/pack/packer.h"
@@ -23,21 +28,21 @@ namespace ttu::pack {
 namespace {
 
 constexpr uint32_t kResourceSectionFlags = 0x40000040;  // initialised data, readable
-constexpr uint64_t kMaxImageSize = 0x7FFF0000;           // what a Windows loader maps
+constexpr int kBaseRelocationDirectory = 5;
 const std::u16string kCustom = u"CUSTOM";
 
 [[noreturn]] void Refuse(const std::string& stub, const std::string& why) {
   throw PackError(stub + ": error: " + why);
 }
 
-void Put16(std::vector<uint8_t>& b, std::size_t at, uint16_t v) {
-  b[at] = static_cast<uint8_t>(v), b[at + 1] = static_cast<uint8_t>(v >> 8);
-}
-void Put32(std::vector<uint8_t>& b, std::size_t at, uint32_t v) {
-  Put16(b, at, static_cast<uint16_t>(v)), Put16(b, at + 2, static_cast<uint16_t>(v >> 16));
-}
+// The largest image that a process of the stub's kind can map. A 32-bit
+// process must find the whole image's size in one free piece of its address
+// space, between the system's libraries and its own heap: measured under Wine,
+// a 1018 MiB package loads and a 1020 MiB one does not, so 1000 MiB is the
+// bound. A 64-bit image is bounded by the loader's 2 GiB.
+uint64_t MaxImageSize(const pe::Image& image) { return image.pe32_plus ? 0x7FFF0000u : 1000ull << 20; }
 
-// The stub's own resources, read into memory (an icon, a version: small).
+// The stub's own resources, read into memory (an icon, a manifest, a version: small).
 std::vector<pe::NewResource> StubResources(const FileSource& source, const pe::Image& image, const std::string& stub) {
   const auto existing = pe::ReadResources(source, image);
   if (!existing) Refuse(stub, "the stub's resource directory is damaged");
@@ -70,49 +75,157 @@ std::vector<pe::NewResource> PackageResources(const PackageDescription& desc) {
   return out;
 }
 
+uint64_t RawEnd(const pe::Section& s) { return uint64_t{s.raw_pointer} + s.raw_size; }
+uint64_t VirtualEnd(const pe::Section& s) { return uint64_t{s.virtual_address} + std::max(s.virtual_size, s.raw_size); }
+
+bool Contains(const pe::Section& s, const pe::DataDirectory& d) {
+  return d.size && d.address >= s.virtual_address && uint64_t{d.address} + d.size <= VirtualEnd(s);
+}
+
 // Where the stub's bytes end: before its signature, which packing would
-// invalidate and which is therefore left out.
+// invalidate and which is therefore left out. Nothing but a signature may
+// follow the last section's data.
 uint64_t StubEnd(const pe::Image& image, const std::string& stub, std::string& note) {
+  uint64_t sections_end = image.size_of_headers;
+  for (const auto& s : image.sections) sections_end = std::max(sections_end, RawEnd(s));
   const auto cert = image.Directory(pe::kCertificateDirectory);
-  if (cert.size == 0) return image.file_size;
-  if (cert.address > image.file_size || uint64_t{cert.address} + cert.size + 8 < image.file_size) {
+  if (cert.size == 0) {
+    if (sections_end < image.file_size) Refuse(stub, "the stub has data after its last section: use the stub as it was linked");
+    return image.file_size;
+  }
+  if (cert.address < sections_end || cert.address > image.file_size || cert.size > image.file_size - cert.address ||
+      image.file_size - cert.address - cert.size >= 8 || cert.address - sections_end >= 8) {
     Refuse(stub, "the stub's signature is not at its end, where a signature belongs");
   }
   note = "the stub was signed: its signature was removed, since packing changes what it signs; sign the packed updater";
-  return cert.address;
+  return sections_end;
 }
 
-// The headers with one more section, the resource directory pointing at it.
-std::vector<uint8_t> PatchedHeaders(const FileSource& source, const pe::Image& image, const pe::Section& added,
-                                    bool signature_removed, const std::string& stub) {
+// The packed image: which section holds the resources and which moves.
+struct Plan {
+  std::size_t resources = 0;          // index of the resource section
+  bool appended = false;              // the stub had none: a section is added
+  std::optional<std::size_t> moved;   // the relocation section behind it, if any
+  std::vector<pe::Section> sections;  // the section table as packed
+  pe::SectionLayout layout;
+  uint64_t kept = 0;       // the stub's bytes kept in place: [0, kept)
+  uint64_t file_size = 0;  // of the packed updater
+  uint32_t size_of_image = 0, size_of_initialized_data = 0;
+};
+
+// The resource section of the stub and what follows it; refuses a stub whose
+// later sections hold anything but the base relocations.
+Plan FindResourceSection(const pe::Image& image, const std::string& stub) {
+  Plan plan;
+  plan.sections = image.sections;
+  const auto dir = image.Directory(pe::kResourceDirectory);
+  if (dir.size == 0) {
+    plan.resources = image.sections.size();
+    plan.appended = true;
+    plan.sections.push_back({});
+    return plan;
+  }
+  const auto found = std::find_if(image.sections.begin(), image.sections.end(),
+                                   [&](const pe::Section& s) { return s.virtual_address == dir.address; });
+  if (found == image.sections.end()) Refuse(stub, "the stub's resources do not begin a section of their own");
+  plan.resources = static_cast<std::size_t>(found - image.sections.begin());
+  for (std::size_t k = plan.resources + 1; k < image.sections.size(); ++k) {
+    const bool relocations = Contains(image.sections[k], image.Directory(kBaseRelocationDirectory)) && !plan.moved;
+    for (int d = 0; d < static_cast<int>(image.directories.size()); ++d) {
+      if (d != kBaseRelocationDirectory && d != pe::kCertificateDirectory &&
+          Contains(image.sections[k], image.Directory(d))) {
+        Refuse(stub, "the section after the stub's resources holds more than base relocations");
+      }
+    }
+    if (!relocations) Refuse(stub, "the stub's resource section is followed by sections that cannot move");
+    plan.moved = k;
+  }
+  return plan;
+}
+
+// Places the resource section, the moved section behind it, and sums the sizes.
+void PlaceSections(const pe::Image& image, std::vector<pe::NewResource> resources, uint64_t stub_end, Plan& plan,
+                   const std::string& stub) {
+  pe::Section& res = plan.sections[plan.resources];
+  if (plan.appended) {
+    std::memcpy(res.name.data(), ".rsrc\0\0\0", 8);
+    uint64_t image_end = image.size_of_image;
+    for (const auto& s : image.sections) image_end = std::max(image_end, VirtualEnd(s));
+    res.virtual_address = static_cast<uint32_t>(std::min<uint64_t>(le::AlignUp(image_end, image.section_alignment), ~0u));
+    res.raw_pointer = static_cast<uint32_t>(std::min<uint64_t>(le::AlignUp(stub_end, image.file_alignment), ~0u));
+    res.characteristics = kResourceSectionFlags;
+    plan.kept = stub_end;
+  } else {
+    plan.kept = res.raw_pointer ? res.raw_pointer : le::AlignUp(stub_end, image.file_alignment);
+    res.raw_pointer = static_cast<uint32_t>(plan.kept);
+  }
+  plan.layout = pe::LayOutResources(std::move(resources), res.virtual_address, res.raw_pointer, resfmt::kPayloadAlignment);
+  const uint64_t raw_size = le::AlignUp(plan.layout.size, image.file_alignment);
+  uint64_t virtual_end = res.virtual_address + plan.layout.size, raw_end = res.raw_pointer + raw_size;
+  if (plan.moved) {
+    pe::Section& moved = plan.sections[*plan.moved];
+    moved.virtual_address = static_cast<uint32_t>(std::min<uint64_t>(le::AlignUp(virtual_end, image.section_alignment), ~0u));
+    moved.raw_pointer = moved.raw_size ? static_cast<uint32_t>(std::min<uint64_t>(raw_end, ~0u)) : 0;
+    virtual_end = VirtualEnd(moved);
+    raw_end += moved.raw_size;
+  }
+  const uint64_t size_of_image = le::AlignUp(virtual_end, image.section_alignment);
+  if (size_of_image > MaxImageSize(image) || raw_end > 0xFFFFFFFFu) {
+    Refuse(stub, "the package is too large for a " + image.Kind() + " program: its image would be " +
+                     std::to_string(size_of_image >> 20) + " MiB, and at most " +
+                     std::to_string(MaxImageSize(image) >> 20) + " MiB load" +
+                     (image.pe32_plus ? "" : " (a 64-bit stub takes up to 2047 MiB)"));
+  }
+  const uint64_t old_raw = plan.appended ? 0 : image.sections[plan.resources].raw_size;
+  res.virtual_size = static_cast<uint32_t>(plan.layout.size);
+  res.raw_size = static_cast<uint32_t>(raw_size);
+  plan.size_of_image = static_cast<uint32_t>(size_of_image);
+  plan.size_of_initialized_data = static_cast<uint32_t>(image.size_of_initialized_data - old_raw + raw_size);
+  plan.file_size = raw_end;
+}
+
+// The stub's headers as packed.
+std::vector<uint8_t> PackedHeaders(const FileSource& source, const pe::Image& image, const Plan& plan,
+                                   bool signature_removed, const std::string& stub) {
   std::vector<uint8_t> h(image.size_of_headers);
   if (!source.Read(0, h.data(), h.size())) Refuse(stub, "cannot read the stub's headers");
-  const std::size_t at = image.section_table_offset + pe::kSectionHeaderSize * image.sections.size();
-  uint64_t first_data = image.size_of_headers;
-  for (const auto& s : image.sections) {
-    if (s.raw_size) first_data = std::min<uint64_t>(first_data, s.raw_pointer);
+  if (image.directories.size() <= kBaseRelocationDirectory) Refuse(stub, "the stub has too few data directories");
+  const std::size_t table_end = image.section_table_offset + pe::kSectionHeaderSize * plan.sections.size();
+  if (plan.appended) {
+    uint64_t first_data = image.size_of_headers;
+    for (const auto& s : image.sections) {
+      if (s.raw_size) first_data = std::min<uint64_t>(first_data, s.raw_pointer);
+    }
+    const auto added = h.begin() + static_cast<std::ptrdiff_t>(table_end - pe::kSectionHeaderSize);
+    if (table_end > first_data || std::any_of(added, added + pe::kSectionHeaderSize, [](uint8_t b) { return b != 0; })) {
+      Refuse(stub, "the stub's headers have no room for another section");
+    }
+    le::Put16(h, image.pe_offset + 6, static_cast<uint16_t>(plan.sections.size()));
   }
-  if (at + pe::kSectionHeaderSize > first_data ||
-      std::any_of(h.begin() + static_cast<std::ptrdiff_t>(at), h.begin() + static_cast<std::ptrdiff_t>(at + pe::kSectionHeaderSize),
-                  [](uint8_t b) { return b != 0; })) {
-    Refuse(stub, "the stub's headers have no room for another section");
+  for (const std::optional<std::size_t>& k : {std::optional<std::size_t>(plan.resources), plan.moved}) {
+    if (!k) continue;
+    const pe::Section& s = plan.sections[*k];
+    const std::size_t at = image.section_table_offset + pe::kSectionHeaderSize * *k;
+    std::memcpy(&h[at], s.name.data(), 8);
+    le::Put32(h, at + 8, s.virtual_size);
+    le::Put32(h, at + 12, s.virtual_address);
+    le::Put32(h, at + 16, s.raw_size);
+    le::Put32(h, at + 20, s.raw_pointer);
+    le::Put32(h, at + 36, s.characteristics);
   }
-  std::memcpy(&h[at], added.name.data(), 8);
-  Put32(h, at + 8, added.virtual_size);
-  Put32(h, at + 12, added.virtual_address);
-  Put32(h, at + 16, added.raw_size);
-  Put32(h, at + 20, added.raw_pointer);
-  Put32(h, at + 36, added.characteristics);
-  Put16(h, image.pe_offset + 6, static_cast<uint16_t>(image.sections.size() + 1));
-  Put32(h, image.optional_offset + 8, image.size_of_initialized_data + added.raw_size);
-  const uint64_t end = uint64_t{added.virtual_address} + added.virtual_size;
-  Put32(h, image.optional_offset + 56, static_cast<uint32_t>((end + image.section_alignment - 1) / image.section_alignment * image.section_alignment));
-  if (image.directories.size() <= pe::kResourceDirectory) Refuse(stub, "the stub has no resource data directory");
-  Put32(h, image.DirectoryOffset(pe::kResourceDirectory), added.virtual_address);
-  Put32(h, image.DirectoryOffset(pe::kResourceDirectory) + 4, added.virtual_size);
+  le::Put32(h, image.optional_offset + 8, plan.size_of_initialized_data);
+  le::Put32(h, image.optional_offset + 56, plan.size_of_image);
+  const pe::Section& res = plan.sections[plan.resources];
+  le::Put32(h, image.DirectoryOffset(pe::kResourceDirectory), res.virtual_address);
+  le::Put32(h, image.DirectoryOffset(pe::kResourceDirectory) + 4, res.virtual_size);
+  if (plan.moved) {  // the relocations keep their place within their section
+    const auto relocations = image.Directory(kBaseRelocationDirectory);
+    const uint32_t into = relocations.address - image.sections[*plan.moved].virtual_address;
+    le::Put32(h, image.DirectoryOffset(kBaseRelocationDirectory), plan.sections[*plan.moved].virtual_address + into);
+  }
   if (signature_removed) {
-    Put32(h, image.DirectoryOffset(pe::kCertificateDirectory), 0);
-    Put32(h, image.DirectoryOffset(pe::kCertificateDirectory) + 4, 0);
+    le::Put32(h, image.DirectoryOffset(pe::kCertificateDirectory), 0);
+    le::Put32(h, image.DirectoryOffset(pe::kCertificateDirectory) + 4, 0);
   }
   return h;
 }
@@ -137,68 +250,67 @@ uint64_t SumFileWords(int fd, uint64_t offset, uint64_t size, const std::string&
   return sum;
 }
 
+// The payloads' words, summed in a second thread while the kernel copies them.
+std::future<uint64_t> SumPayloads(const PackageDescription& desc, const std::vector<uint64_t>& sizes) {
+  return std::async(std::launch::async, [&desc, &sizes] {
+    uint64_t sum = 0;
+    for (std::size_t k = 0; k < desc.data.size(); ++k) {
+      platform::Fd in(::open(desc.data[k].path.c_str(), O_RDONLY | O_CLOEXEC));
+      if (!in) FailWithErrno("cannot read " + desc.data[k].path);
+      sum += SumFileWords(in.get(), 0, sizes[k], desc.data[k].path);
+    }
+    return sum;
+  });
+}
+
 }  // namespace
 
 std::string WritePackedPe(const PackageDescription& desc, int stub_fd, const pe::Image& image,
                           const std::string& stub, const std::string& output) {
   const FileSource source(stub_fd, image.file_size);
-  auto resources = StubResources(source, image, stub);
   std::string note;
   const uint64_t stub_end = StubEnd(image, stub, note);
+  auto resources = StubResources(source, image, stub);
   auto package = PackageResources(desc);
+  const std::size_t first_payload = resources.size() + package.size() - desc.data.size();
+  std::vector<uint64_t> payload_sizes;
+  for (const auto& r : package) {
+    if (r.type.name == kCustom) payload_sizes.push_back(r.size);
+  }
   resources.insert(resources.end(), std::make_move_iterator(package.begin()), std::make_move_iterator(package.end()));
 
-  pe::Section added;
-  std::memcpy(added.name.data(), ".rsrc\0\0\0", 8);
-  added.raw_pointer = static_cast<uint32_t>(resfmt::AlignUp(stub_end, image.file_alignment));
-  uint64_t image_end = image.size_of_image;
-  for (const auto& s : image.sections) {
-    image_end = std::max<uint64_t>(image_end, uint64_t{s.virtual_address} + std::max(s.virtual_size, s.raw_size));
-  }
-  added.virtual_address = static_cast<uint32_t>(resfmt::AlignUp(image_end, image.section_alignment));
-  const auto layout = pe::LayOutResources(resources, added.virtual_address, added.raw_pointer, resfmt::kPayloadAlignment);
-  if (added.virtual_address + layout.size > kMaxImageSize || added.raw_pointer + layout.size > 0xFFFFFFFFu) {
-    Refuse(stub, "the package is too large for a Windows executable (2 GiB at most)");
-  }
-  added.virtual_size = static_cast<uint32_t>(layout.size);
-  added.raw_size = static_cast<uint32_t>(resfmt::AlignUp(layout.size, image.file_alignment));
-  added.characteristics = kResourceSectionFlags;
-  const auto headers = PatchedHeaders(source, image, added, !note.empty(), stub);
-
-  // The checksum's largest part, the payloads' words, is summed while the
-  // kernel copies them, each piece at an even offset as the sum needs.
-  const std::size_t first_payload = resources.size() - desc.data.size();
+  Plan plan = FindResourceSection(image, stub);
+  PlaceSections(image, std::move(resources), stub_end, plan, stub);
+  const auto headers = PackedHeaders(source, image, plan, !note.empty(), stub);
   std::future<uint64_t> payload_words;
-  if (image.checksum != 0) {
-    payload_words = std::async(std::launch::async, [&desc, &resources, first_payload] {
-      uint64_t sum = 0;
-      for (std::size_t k = 0; k < desc.data.size(); ++k) {
-        platform::Fd in(::open(desc.data[k].path.c_str(), O_RDONLY | O_CLOEXEC));
-        if (!in) FailWithErrno("cannot read " + desc.data[k].path);
-        sum += SumFileWords(in.get(), 0, resources[first_payload + k].size, desc.data[k].path);
-      }
-      return sum;
-    });
-  }
+  if (image.checksum != 0) payload_words = SumPayloads(desc, payload_sizes);
+
   TempOutput out(output);
-  CopyOrFail(stub_fd, 0, out.fd(), 0, stub_end, stub);
+  const pe::Section& res = plan.sections[plan.resources];
+  CopyOrFail(stub_fd, 0, out.fd(), 0, plan.kept, stub);
   out.Write(headers.data(), headers.size(), 0);
-  out.Write(layout.head.data(), layout.head.size(), added.raw_pointer);
+  out.Write(plan.layout.head.data(), plan.layout.head.size(), res.raw_pointer);
   for (std::size_t k = 0; k < desc.data.size(); ++k) {
     platform::Fd in(::open(desc.data[k].path.c_str(), O_RDONLY | O_CLOEXEC));
     if (!in) FailWithErrno("cannot read " + desc.data[k].path);
-    CopyOrFail(in.get(), 0, out.fd(), added.raw_pointer + layout.offsets[first_payload + k],
-               resources[first_payload + k].size, desc.data[k].path);
+    CopyOrFail(in.get(), 0, out.fd(), res.raw_pointer + plan.layout.offsets[first_payload + k], payload_sizes[k],
+               desc.data[k].path);
   }
-  const uint64_t size = uint64_t{added.raw_pointer} + added.raw_size;
-  if (::ftruncate(out.fd(), static_cast<off_t>(size)) != 0) FailWithErrno("cannot write " + output);
+  uint64_t moved_words = 0;
+  if (plan.moved) {
+    const pe::Section& from = image.sections[*plan.moved];
+    const pe::Section& to = plan.sections[*plan.moved];
+    CopyOrFail(stub_fd, from.raw_pointer, out.fd(), to.raw_pointer, from.raw_size, stub);
+    if (image.checksum != 0) moved_words = SumFileWords(stub_fd, from.raw_pointer, from.raw_size, stub);
+  }
+  if (::ftruncate(out.fd(), static_cast<off_t>(plan.file_size)) != 0) FailWithErrno("cannot write " + output);
   if (image.checksum != 0) {
     auto zeroed = headers;
     std::fill_n(zeroed.begin() + image.ChecksumOffset(), 4, 0);
-    const uint64_t words = pe::SumWords(zeroed) + SumFileWords(stub_fd, zeroed.size(), stub_end - zeroed.size(), stub) +
-                           pe::SumWords(layout.head) + payload_words.get();
+    const uint64_t words = pe::SumWords(zeroed) + SumFileWords(stub_fd, zeroed.size(), plan.kept - zeroed.size(), stub) +
+                           pe::SumWords(plan.layout.head) + payload_words.get() + moved_words;
     std::vector<uint8_t> sum(4);
-    Put32(sum, 0, pe::FinishChecksum(words, size));
+    le::Put32(sum, 0, pe::FinishChecksum(words, plan.file_size));
     out.Write(sum.data(), 4, image.ChecksumOffset());
   }
   out.Commit();
