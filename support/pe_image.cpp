@@ -19,12 +19,6 @@ bool IsPowerOfTwo(uint32_t v) { return v != 0 && (v & (v - 1)) == 0; }
 
 }  // namespace
 
-bool MemorySource::Read(uint64_t offset, void* out, std::size_t n) const {
-  if (offset > bytes_.size() || n > bytes_.size() - offset) return false;
-  if (n) std::memcpy(out, bytes_.data() + offset, n);
-  return true;
-}
-
 std::optional<uint64_t> Image::FileOffset(uint32_t rva, uint64_t size) const {
   for (const auto& s : sections) {
     if (rva < s.virtual_address) continue;

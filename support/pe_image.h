@@ -10,26 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "support/byte_source.h"
+
 namespace ttu::pe {
 
-// Where bytes come from: a file read piece by piece, or memory.
-class ByteSource {
- public:
-  virtual ~ByteSource() = default;
-  virtual uint64_t Size() const = 0;
-  // Exactly `n` bytes at `offset`; false past the end or on an error.
-  virtual bool Read(uint64_t offset, void* out, std::size_t n) const = 0;
-};
-
-class MemorySource final : public ByteSource {
- public:
-  explicit MemorySource(std::span<const uint8_t> bytes) : bytes_(bytes) {}
-  uint64_t Size() const override { return bytes_.size(); }
-  bool Read(uint64_t offset, void* out, std::size_t n) const override;
-
- private:
-  std::span<const uint8_t> bytes_;
-};
+using ttu::ByteSource;
+using ttu::MemorySource;
 
 inline constexpr std::size_t kSectionHeaderSize = 40;
 inline constexpr int kResourceDirectory = 2;

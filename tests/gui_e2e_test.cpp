@@ -81,6 +81,22 @@ class E2eTest : public ::testing::Test {
   std::string Tessiro(const std::string& name) const {
     return prefix / ("drive_c/Programmi/Kelmo/Tessiro/" + name);
   }
+  // No maker key, and the program-files fallback holds no Tessiro either:
+  // Tessiro is where only the user knows, C:\Altrove\Tessiro.
+  void TessiroElsewhere() {
+    WriteFile(prefix / "system.reg", "WINE REGISTRY Version 2\n\n[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion]\n"
+                                     "\"ProgramFilesDir\"=\"C:\\\\Program Files\"\n");
+    std::filesystem::create_directories(prefix / "drive_c/Altrove/Tessiro");
+    WriteFile(prefix / "drive_c/Altrove/Tessiro/Tessiro.exe", "MZ");
+  }
+  // The "Setup" box comes after the press; the folder typed there gets the file.
+  void TypeTheFolderAndComplete() {
+    const auto setup = x.WaitForWindow("Setup", 10000);
+    ASSERT_TRUE(setup.has_value()) << "no \"Setup\" box";
+    TypeInto(*setup, "C:\\Altrove\\Tessiro");
+    ExpectCompletion(60000);
+    EXPECT_TRUE(SameBytes(prefix / "drive_c/Altrove/Tessiro/Dossaro.zip", kPayload));
+  }
   void ExpectCompletion(int timeout_ms) {
     const auto done = x.WaitForWindow(kDoneTitle, timeout_ms);
     ASSERT_TRUE(done.has_value()) << "no \"Aggiornamento terminato!\"";
@@ -128,17 +144,9 @@ TEST_F(E2eTest, PressingTheButtonDeploysThePackageAndSaysSo) {
 }
 
 TEST_F(E2eTest, TheTessiroFolderIsTypedWhenTheRegistryDoesNotKnowIt) {
-  // No maker key: the program-files fallback holds no Tessiro either.
-  WriteFile(prefix / "system.reg", "WINE REGISTRY Version 2\n\n[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion]\n"
-                                   "\"ProgramFilesDir\"=\"C:\\\\Program Files\"\n");
-  std::filesystem::create_directories(prefix / "drive_c/Altrove/Tessiro");
-  WriteFile(prefix / "drive_c/Altrove/Tessiro/Tessiro.exe", "MZ");
+  TessiroElsewhere();
   ClickCentre(Start());
-  const auto setup = x.WaitForWindow("Setup", 10000);
-  ASSERT_TRUE(setup.has_value()) << "no \"Setup\" box";
-  TypeInto(*setup, "C:\\Altrove\\Tessiro");
-  ExpectCompletion(60000);
-  EXPECT_TRUE(SameBytes(prefix / "drive_c/Altrove/Tessiro/Dossaro.zip", kPayload));
+  TypeTheFolderAndComplete();
 }
 
 TEST_F(E2eTest, AFileHeldOpenIsRetriedOnTheTimerUntilReleased) {
@@ -165,6 +173,62 @@ TEST_F(E2eTest, ClosingTheWindowWhileRetriesArePendingEndsAtOnce) {
   EXPECT_EQ(ListDir(prefix / "drive_c/Programmi/Kelmo/Tessiro"),
             (std::vector<std::string>{"Dossaro.zip", "Tessiro.exe"}));
 }
+
+// The updater as a distribution ships it: stripped by elfutils (which removes
+// more than binutils does), it still carries its package and completes a run.
+TEST_F(E2eTest, AStrippedUpdaterCompletesARun) {
+  const std::string stripped = cwd / "tessiro-tiny-updater";
+  const auto r = RunProgram({"/usr/bin/eu-strip", "-o", stripped, kUpdater});
+  ASSERT_EQ(r.status, 0) << r.output;
+  pid = Spawn({stripped}, prefix.path(), {"WINEPREFIX=" + prefix.path()});
+  const auto w = x.WaitForWindow(kTitle, 10000);
+  ASSERT_TRUE(w.has_value());
+  ClickCentre(*w);
+  ExpectCompletion(60000);
+  EXPECT_TRUE(SameBytes(Tessiro("Dossaro.zip"), kPayload));
+}
+
+// The Linux updater as it ships (built against Debian 11's C library, the C++
+// runtime linked in) on the systems people have: inside a Debian 11 and a
+// Debian 13 root that hold only the libraries a desktop has, it shows the
+// "Setup" box for a product the registry does not know, takes the folder
+// typed there, and completes the run.
+class OtherSystemsTest : public E2eTest, public ::testing::WithParamInterface<const char*> {
+ protected:
+  void SetUp() override {
+    E2eTest::SetUp();
+    if (IsSkipped()) return;
+    if (!Exists(kPortable)) GTEST_SKIP() << "no portable build (scripts/build portable)";
+    const auto made = RunProgram({kSource + "/scripts/make-root", GetParam(), "run"});
+    if (made.status == 77) GTEST_SKIP() << made.output;
+    ASSERT_EQ(made.status, 0) << made.output;
+    // Its last line names the root; what it did comes before.
+    const std::string out = made.output.substr(0, made.output.find_last_not_of('\n') + 1);
+    root_ = out.substr(out.find_last_of('\n') + 1);
+  }
+  // Inside the root, with this test's folders and the portable build where they are here.
+  WindowInfo StartInRoot() {
+    const std::string portable_dir = kPortable.substr(0, kPortable.rfind('/'));
+    pid = Spawn({kSource + "/scripts/in-root", root_, "--bind", prefix.path(), "--bind", cwd.path(), "--bind",
+                 portable_dir, "--", "/usr/bin/env", "WINEPREFIX=" + prefix.path(), kPortable},
+                cwd.path(), {"WINEPREFIX=" + prefix.path()});
+    auto w = x.WaitForWindow(kTitle, 20000);
+    if (!w) ADD_FAILURE() << "the window did not appear";
+    return w.value_or(WindowInfo{});
+  }
+  const std::string kSource = TTU_SOURCE_DIR;
+  const std::string kPortable = kSource + "/build-portable/tessiro-tiny-updater";
+  std::string root_;
+};
+
+TEST_P(OtherSystemsTest, TheSetupBoxIsAnsweredAndTheRunCompletes) {
+  TessiroElsewhere();
+  ClickCentre(StartInRoot());
+  TypeTheFolderAndComplete();
+}
+
+INSTANTIATE_TEST_SUITE_P(Debian, OtherSystemsTest, ::testing::Values("bullseye", "trixie"),
+                         [](const auto& info) { return std::string(info.param); });
 
 }  // namespace
 }  // namespace ttu::test

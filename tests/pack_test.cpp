@@ -2,6 +2,8 @@
 // the packed program's own resource lookup.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "tests/test_util.h"
 
 namespace ttu::test {
@@ -61,15 +63,16 @@ TEST_F(PackTest, EveryStringAndEveryPayloadByteComesBack) {
   EXPECT_EQ(Probe(kProbe, {"s", "100"}), "missing");
 }
 
-TEST_F(PackTest, PackingAPackedProgramReplacesItsPackage) {
+// As with a Windows stub, a program that carries a package is no stub: the
+// bare stub is packed, never an updater.
+TEST_F(PackTest, APackedProgramIsRefusedAsAStub) {
   WriteFile(dir / "a.bin", "first");
   ASSERT_EQ(Pack("STRINGTABLE { 100 \"1\" }\n101 CUSTOM a.bin\n").status, 0);
   WriteFile(dir / "p2.rc", "STRINGTABLE { 100 \"2\" }\n");
   const auto r = RunProgram({kPack, "--stub", dir / "out", dir / "p2.rc", "-o", dir / "out2"});
-  ASSERT_EQ(r.status, 0) << r.output;
-  EXPECT_EQ(Probe(dir / "out2", {"s", "100"}), "2");
-  EXPECT_EQ(Probe(dir / "out2", {"d", "101", dir / "x"}), "missing");
-  EXPECT_LT(ReadFile(dir / "out2").size(), ReadFile(dir / "out").size());
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.output.find("already carries a package"), std::string::npos) << r.output;
+  EXPECT_FALSE(Exists(dir / "out2"));
 }
 
 TEST_F(PackTest, BadDescriptionsGiveFileAndLineAndNoOutput) {
@@ -113,6 +116,52 @@ TEST_F(PackTest, TheUsersLanguageChoosesAmongThePackagesLanguages) {
 TEST_F(PackTest, RunTimeRefusalsStillPack) {
   EXPECT_EQ(Pack("STRINGTABLE { 100 \"0\" 101 \"x|y\" }\n").status, 0);
   EXPECT_EQ(Probe(dir / "out", {"s", "100"}), "0");
+}
+
+// Distributions strip every program they package: the package is a section
+// of the program that every strip tool keeps, its bytes and its 64 KiB-aligned
+// payloads unchanged, and the program reads it wherever the tool put it.
+TEST_F(PackTest, ThePackageSurvivesEveryStripTool) {
+  const std::string payload = PseudoRandomBytes(300000, 7);
+  WriteFile(dir / "a.bin", payload);
+  ASSERT_EQ(Pack("STRINGTABLE { 100 \"1\" 101 \"a.bin|<APPPATH>Tessiro/|N|\" }\n101 CUSTOM a.bin\n").status, 0);
+  const std::string packed = dir / "out", stripped = dir / "stripped", debug = dir / "stripped.debug";
+  const auto listing = RunProgram({kPack, "--list", packed});
+  ASSERT_EQ(listing.status, 0) << listing.output;
+  ASSERT_EQ(RunProgram({"/usr/bin/objcopy", "--dump-section", ".note.tessiro=" + (dir / "section"), packed}).status, 0);
+  using Steps = std::vector<std::vector<std::string>>;
+  const struct {
+    const char* tool;
+    Steps steps;  // run in turn on `stripped`, a copy of the packed program
+  } rows[] = {
+      {"strip", {{"/usr/bin/strip", stripped}}},
+      {"strip --strip-all", {{"/usr/bin/strip", "--strip-all", stripped}}},
+      {"strip --strip-unneeded", {{"/usr/bin/strip", "--strip-unneeded", stripped}}},
+      {"strip --strip-debug", {{"/usr/bin/strip", "--strip-debug", stripped}}},
+      {"objcopy --strip-debug", {{"/usr/bin/objcopy", "--strip-debug", stripped}}},
+      {"eu-strip", {{"/usr/bin/eu-strip", stripped}}},
+      {"objcopy", {{"/usr/bin/objcopy", packed, stripped}}},
+      {"dh_strip's steps",
+       {{"/usr/bin/objcopy", "--only-keep-debug", "--compress-debug-sections", stripped, debug},
+        {"/usr/bin/strip", "--remove-section=.comment", "--remove-section=.note", stripped},
+        {"/usr/bin/objcopy", "--add-gnu-debuglink", debug, stripped}}},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.tool);
+    std::filesystem::copy_file(packed, stripped, std::filesystem::copy_options::overwrite_existing);
+    for (const auto& step : r.steps) {
+      const auto done = RunProgram(step);
+      ASSERT_EQ(done.status, 0) << done.output;
+    }
+    const auto after = RunProgram({kPack, "--list", stripped});
+    ASSERT_EQ(after.status, 0) << after.output;
+    EXPECT_EQ(after.output.substr(after.output.find('\n')), listing.output.substr(listing.output.find('\n')));
+    ASSERT_EQ(RunProgram({"/usr/bin/objcopy", "--dump-section", ".note.tessiro=" + (dir / "again"), stripped}).status, 0);
+    EXPECT_TRUE(ReadFile(dir / "again") == ReadFile(dir / "section")) << "the section's bytes changed";
+    const std::string offset = Probe(stripped, {"d", "101", dir / "got"});
+    EXPECT_EQ(std::stoull(offset.substr(7)) % 65536, 0u) << "payload not aligned: " << offset;
+    EXPECT_TRUE(ReadFile(dir / "got") == payload);
+  }
 }
 
 }  // namespace

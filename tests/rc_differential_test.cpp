@@ -22,6 +22,7 @@
 #include <regex>
 #include <tuple>
 
+#include "support/linux_package.h"
 #include "support/resource_section.h"
 #include "tests/test_util.h"
 
@@ -127,30 +128,26 @@ Resources ReadRes(const std::string& bytes) {
   return out;
 }
 
-// The resource section that tessiro-pack appended to the stub.
+// The package that tessiro-pack put into the Linux stub.
 Resources ReadPacked(const std::string& bytes) {
-  std::vector<uint8_t> all(bytes.begin(), bytes.end());
-  const auto trailer = resfmt::DecodeTrailer(std::span(all).last(resfmt::kTrailerSize), all.size());
-  if (!trailer) return {{{"no resource section", 0, 0}, ""}};
-  const auto dir = resfmt::DecodeDirectory(
-      std::span(all).subspan(trailer->directory_offset, all.size() - resfmt::kTrailerSize - trailer->directory_offset),
-      *trailer);
-  if (!dir) return {{{"bad directory", 0, 0}, ""}};
+  const std::vector<uint8_t> all(bytes.begin(), bytes.end());
+  const auto package = resfmt::FindLinuxPackage(MemorySource(all));
+  if (!package) return {{{"no package", 0, 0}, ""}};
   Resources out;
-  for (const auto& b : dir->strings) out[{"STRING", b.block, b.language}].assign(b.bytes.begin(), b.bytes.end());
-  for (const auto& d : dir->data) out[{d.type, d.id, d.language}] = bytes.substr(d.offset, d.size);
+  for (const auto& b : package->dir.strings) out[{"STRING", b.block, b.language}].assign(b.bytes.begin(), b.bytes.end());
+  for (const auto& d : package->dir.data) out[{d.type, d.id, d.language}] = bytes.substr(d.offset, d.size);
   return out;
 }
 
 // A Windows updater packed from the stub, read back by icoutils' wrestool; the
-// stub's own resources (icon, icon group, version) left out.
+// stub's own resources (icon, icon group, version, manifest) left out.
 Resources ReadWithWrestool(const std::string& exe, const std::string& tmp) {
   const auto list = RunProgram({"/usr/bin/wrestool", "-l", exe});
   Resources out;
   const std::regex line(R"(--type='?([^ ']+)'? --name='?([^ ']+)'? --language=(\d+))");
   for (std::sregex_iterator it(list.output.begin(), list.output.end(), line), end; it != end; ++it) {
     const std::string type = (*it)[1], name = (*it)[2], language = (*it)[3];
-    if (type == "3" || type == "14" || type == "16") continue;
+    if (type == "3" || type == "14" || type == "16" || type == "24") continue;
     fs::remove(tmp);
     RunProgram({"/usr/bin/wrestool", "-x", "--raw", "--type=" + type, "--name=" + name, "--language=" + language,
                 "-o", tmp, exe});
@@ -187,7 +184,6 @@ class RcDifferential : public ::testing::TestWithParam<Case> {
     WriteFile(dir / "payload/Dossaro.zip", PseudoRandomBytes(5000, 8));
     WriteFile(dir / "sub dir/c.bin", "");
     WriteFile(dir / "inc/i.bin", "from the include folder\n");
-    WriteFile(dir / "stub", "");
   }
   TempDir dir;
 };
@@ -201,7 +197,7 @@ TEST_P(RcDifferential, PackerAndResourceCompilerAgree) {
   }
   // The resource compiler finds payloads from its working folder, the script's here.
   const auto rc = RunProgram({TTU_WINDRES, "-c", "65001", "-I", "inc", "-O", "res", "p.rc", "p.res"}, dir.path());
-  const auto pack = RunProgram({TTU_PACK_EXE, "--stub", dir / "stub", "-I", dir / "inc", dir / "p.rc", "-o", dir / "out"});
+  const auto pack = RunProgram({TTU_PACK_EXE, "--stub", TTU_LINUX_STUB, "-I", dir / "inc", dir / "p.rc", "-o", dir / "out"});
   if (c.expect == "same") {
     ASSERT_EQ(rc.status, 0) << "the resource compiler refused a case expected to agree:\n" << rc.output;
     ASSERT_EQ(pack.status, 0) << pack.output;

@@ -1,4 +1,4 @@
-// Resources of a packed executable: the section that tessiro-pack appends.
+// Resources of a packed executable: the package that tessiro-pack put into it.
 #include <fcntl.h>
 #include <sys/stat.h>
 
@@ -7,6 +7,7 @@
 
 #include "platform/linux/fd.h"
 #include "support/resource_language.h"
+#include "support/linux_package.h"
 #include "support/resource_section.h"
 #include "platform/resources.h"
 
@@ -26,19 +27,9 @@ std::optional<resfmt::ResourceTable> LoadTable(const std::string& path) {
   Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   struct stat st {};
   if (!fd || ::fstat(fd.get(), &st) != 0) return std::nullopt;
-  const auto size = static_cast<uint64_t>(st.st_size);
-  if (size < resfmt::kTrailerSize) return std::nullopt;
-  std::array<uint8_t, resfmt::kTrailerSize> last{};
-  if (!ReadFully(fd.get(), last.data(), last.size(), size - last.size())) return std::nullopt;
-  const auto trailer = resfmt::DecodeTrailer(last, size);
-  if (!trailer) return std::nullopt;
-  std::vector<uint8_t> bytes(size - resfmt::kTrailerSize - trailer->directory_offset);
-  if (!ReadFully(fd.get(), bytes.data(), bytes.size(), trailer->directory_offset)) {
-    return std::nullopt;
-  }
-  auto dir = resfmt::DecodeDirectory(bytes, *trailer);
-  if (!dir) return std::nullopt;
-  return resfmt::ResourceTable(std::move(*dir), UserLanguage());
+  auto package = resfmt::FindLinuxPackage(FileSource(fd.get(), static_cast<uint64_t>(st.st_size)));
+  if (!package) return std::nullopt;
+  return resfmt::ResourceTable(std::move(package->dir), UserLanguage());
 }
 
 class FileResources final : public Resources {

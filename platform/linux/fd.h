@@ -8,6 +8,8 @@
 
 #include <utility>
 
+#include "support/byte_source.h"
+
 namespace ttu::platform {
 
 class Fd {
@@ -39,5 +41,19 @@ class Fd {
 bool ReadFully(int fd, void* buf, std::size_t n, uint64_t offset);
 // write until all `n` bytes are out; false on error.
 bool WriteFully(int fd, const void* buf, std::size_t n, uint64_t offset);
+
+// An open file of `size` bytes, as the format readers take it, read piece by piece.
+class FileSource final : public ByteSource {
+ public:
+  FileSource(int fd, uint64_t size) : fd_(fd), size_(size) {}
+  uint64_t Size() const override { return size_; }
+  bool Read(uint64_t offset, void* out, std::size_t n) const override {
+    return offset <= size_ && n <= size_ - offset && ReadFully(fd_, out, n, offset);
+  }
+
+ private:
+  int fd_;
+  uint64_t size_;
+};
 
 }  // namespace ttu::platform

@@ -2,8 +2,8 @@
 // Windows rules, the program found in the Wine prefix or on PATH, Windows
 // executables started through wine, and never a shell.
 #include <fcntl.h>
-#include <linux/close_range.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -71,7 +71,12 @@ bool IsWindowsExecutable(const std::string& p) {
 // Runs in the grandchild: every descriptor but standard input, output and
 // error is closed when the program starts.
 void CloseOnExecAboveStderr() {
-  if (::close_range(3, ~0U, CLOSE_RANGE_CLOEXEC) == 0) return;
+  // The system call itself, by the kernel's numbers: the C library's wrapper
+  // and the headers' names are newer than the oldest systems the updater is
+  // built for; kernels before 5.11 refuse it and the loop below does the work.
+  constexpr long kCloseRange = 436;
+  constexpr unsigned kCloseRangeCloexec = 1U << 2;
+  if (::syscall(kCloseRange, 3U, ~0U, kCloseRangeCloexec) == 0) return;
   const long max = ::sysconf(_SC_OPEN_MAX);
   for (int fd = 3; fd < (max > 0 ? max : 1024); ++fd) ::fcntl(fd, F_SETFD, FD_CLOEXEC);
 }

@@ -76,10 +76,15 @@ std::shared_ptr<const Hive> HiveFile::Current() {
 WineRegistry::WineRegistry(const std::string& prefix)
     : system_(prefix + "/system.reg"), user_(prefix + "/user.reg"), default_user_(prefix + "/userdef.reg") {}
 
+// The hives as their files are at the start of a call; one call sees one state.
+void WineRegistry::TakeHives() {
+  hives_ = {system_.Current(), user_.Current(), default_user_.Current()};
+}
+
 std::shared_ptr<const Hive> WineRegistry::HiveOf(Root root) {
-  if (root == Root::kMachine) return system_.Current();
-  if (root == Root::kUser) return user_.Current();
-  if (root == Root::kDefaultUser) return default_user_.Current();
+  if (root == Root::kMachine) return hives_.machine;
+  if (root == Root::kUser) return hives_.user;
+  if (root == Root::kDefaultUser) return hives_.default_user;
   static const auto none = std::make_shared<const Hive>(Hive::Parse(""));
   return none;
 }
@@ -89,13 +94,18 @@ std::shared_ptr<const Hive> WineRegistry::HiveOf(Root root) {
 // its 32-bit part made has that key only as the parent of others, runs no
 // 32-bit program, and is read as a 64-bit program reads it.
 bool WineRegistry::Wow64View() {
-  const auto hive = system_.Current();
+  TakeHives();
+  return Wow64Now();
+}
+
+bool WineRegistry::Wow64Now() {
+  const auto hive = hives_.machine;
   const HiveKey* key = hive->Find("SOFTWARE\\" + kWow64Node + "\\MICROSOFT\\WINDOWS\\CURRENTVERSION");
   return hive->win64() && key && key->Find(FoldName("ProgramFilesDir"));
 }
 
 std::string WineRegistry::UserSid() {
-  const std::string& relative = user_.Current()->relative_to();
+  const std::string& relative = hives_.user->relative_to();
   return relative.rfind("REGISTRY\\USER\\", 0) == 0 ? LastLevel(relative) : FoldName(kWineUserSid);
 }
 
@@ -104,7 +114,7 @@ bool WineRegistry::Resolve(HKEY32 key, OpenKey& out) {
   // from the root of the machine; they exist even where the hive lacks them.
   auto machine_key = [&](const char* path) {
     OpenKey at{Root::kMachine, ""};
-    out = Walk(at, FoldedLevels(path), Wow64View()) == kErrorSuccess ? at : OpenKey{Root::kMachine, FoldName(path)};
+    out = Walk(at, FoldedLevels(path), Wow64Now()) == kErrorSuccess ? at : OpenKey{Root::kMachine, FoldName(path)};
     return true;
   };
   switch (key) {
@@ -186,6 +196,7 @@ int32_t WineRegistry::Walk(OpenKey& at, const std::vector<std::string>& levels, 
 int32_t WineRegistry::RegOpenKeyExA(HKEY32 key, const std::string& sub_key, uint32_t, uint32_t,
                                     HKEY32* result) {
   if (!result) return kErrorInvalidParameter;
+  TakeHives();
   OpenKey at;
   // HKEY_PERFORMANCE_DATA opens only as itself.
   if (key == kHkeyPerformanceData) return sub_key.empty() ? (*result = key, kErrorSuccess) : kErrorInvalidHandle;
@@ -195,7 +206,7 @@ int32_t WineRegistry::RegOpenKeyExA(HKEY32 key, const std::string& sub_key, uint
   // A predefined key always exists, even where its hive holds nothing for it.
   const bool predefined = key >= kHkeyClassesRoot && key <= kHkeyDynData;
   if (!predefined && !Exists(at)) return kErrorKeyDeleted;
-  if (const int32_t code = Walk(at, FoldedLevels(name), Wow64View())) return code;
+  if (const int32_t code = Walk(at, FoldedLevels(name), Wow64Now())) return code;
   while (handles_.count(next_handle_) || next_handle_ == 0 || next_handle_ >= kHkeyClassesRoot) {
     next_handle_ = next_handle_ >= kHkeyClassesRoot ? 0x100 : next_handle_ + 4;
   }
@@ -207,6 +218,7 @@ int32_t WineRegistry::RegOpenKeyExA(HKEY32 key, const std::string& sub_key, uint
 
 int32_t WineRegistry::RegQueryValueExA(HKEY32 key, const std::string& value_name, uint32_t*,
                                        uint32_t* type, uint8_t* data, uint32_t* size) {
+  TakeHives();
   OpenKey k;
   if (!Resolve(key, k)) return kErrorInvalidHandle;
   if (key == kHkeyPerformanceData) {

@@ -60,9 +60,14 @@ class WineRegistry final : public RegistryApi {
   void Redirect(OpenKey& at, const std::string& next);
   int32_t Walk(OpenKey& at, const std::vector<std::string>& levels, bool wow64);
   std::string UserSid();
+  void TakeHives();
+  bool Wow64Now();  // of the hives taken
   std::shared_ptr<const Hive> HiveOf(Root root);
 
   HiveFile system_, user_, default_user_;
+  struct {
+    std::shared_ptr<const Hive> machine, user, default_user;
+  } hives_;
   std::unordered_map<HKEY32, OpenKey> handles_;
   HKEY32 next_handle_ = 0x100;
 };

@@ -6,6 +6,7 @@
 #include <map>
 #include <set>
 
+#include "support/linux_package.h"
 #include "support/pe_resources.h"
 #include "support/resource_section.h"
 #include "support/sha256.h"
@@ -21,17 +22,10 @@ struct Package {
   resfmt::Directory dir;  // payload offsets are file offsets
 };
 
-std::optional<Package> FromAppendedSection(const FileSource& source) {
-  const uint64_t size = source.Size();
-  std::array<uint8_t, resfmt::kTrailerSize> last{};
-  if (size < last.size() || !source.Read(size - last.size(), last.data(), last.size())) return std::nullopt;
-  const auto trailer = resfmt::DecodeTrailer(last, size);
-  if (!trailer) return std::nullopt;
-  std::vector<uint8_t> bytes(size - resfmt::kTrailerSize - trailer->directory_offset);
-  if (!source.Read(trailer->directory_offset, bytes.data(), bytes.size())) return std::nullopt;
-  auto dir = resfmt::DecodeDirectory(bytes, *trailer);
-  if (!dir) return std::nullopt;
-  return Package{"Linux updater (resource section appended to the program)", std::move(*dir)};
+std::optional<Package> FromLinuxPackage(const FileSource& source) {
+  auto package = resfmt::FindLinuxPackage(source);
+  if (!package) return std::nullopt;
+  return Package{"Linux updater (package " + package->where + ")", std::move(package->dir)};
 }
 
 std::optional<Package> FromWindowsResources(const FileSource& source) {
@@ -86,7 +80,7 @@ void ListPackage(const std::string& path, std::FILE* out) {
   struct stat st {};
   if (!fd || ::fstat(fd.get(), &st) != 0) FailWithErrno("cannot read " + path);
   const FileSource source(fd.get(), static_cast<uint64_t>(st.st_size));
-  auto package = FromAppendedSection(source);
+  auto package = FromLinuxPackage(source);
   if (!package) package = FromWindowsResources(source);
   std::set<uint16_t> languages;
   for (const auto& b : package ? package->dir.strings : std::vector<resfmt::StringBlock>{}) {

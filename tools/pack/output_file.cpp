@@ -39,8 +39,5 @@ void CopyOrFail(int in, uint64_t in_offset, int out, uint64_t out_offset, uint64
   }
 }
 
-bool FileSource::Read(uint64_t offset, void* out, std::size_t n) const {
-  return offset <= size_ && n <= size_ - offset && platform::ReadFully(fd_, out, n, offset);
-}
 
 }  // namespace ttu::pack

@@ -35,16 +35,7 @@ class TempOutput {
 // Copies `size` bytes between open files, through the kernel where it can.
 void CopyOrFail(int in, uint64_t in_offset, int out, uint64_t out_offset, uint64_t size, const std::string& what);
 
-// An open file as a byte source, read piece by piece.
-class FileSource final : public pe::ByteSource {
- public:
-  FileSource(int fd, uint64_t size) : fd_(fd), size_(size) {}
-  uint64_t Size() const override { return size_; }
-  bool Read(uint64_t offset, void* out, std::size_t n) const override;
 
- private:
-  int fd_;
-  uint64_t size_;
-};
+using platform::FileSource;
 
 }  // namespace ttu::pack

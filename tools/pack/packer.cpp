@@ -11,6 +11,8 @@
 #include <sstream>
 
 #include "platform/linux/fd.h"
+#include "support/elf_image.h"
+#include "support/linux_package.h"
 #include "support/resource_section.h"
 #include "support/text.h"
 #include "tools/pack/output_file.h"
@@ -29,16 +31,6 @@ std::string ReadWholeFile(const std::string& path) {
   return s.str();
 }
 
-// Where the stub's own bytes end: a stub that was packed before is packed again
-// from its bare executable.
-uint64_t StubLength(int fd, uint64_t size) {
-  if (size < resfmt::kTrailerSize) return size;
-  std::array<uint8_t, resfmt::kTrailerSize> last{};
-  if (!platform::ReadFully(fd, last.data(), last.size(), size - last.size())) return size;
-  const auto t = resfmt::DecodeTrailer(last, size);
-  return t ? t->section_start : size;
-}
-
 }  // namespace
 
 std::vector<resfmt::StringBlock> StringBlocks(const PackageDescription& desc) {
@@ -51,35 +43,6 @@ std::vector<resfmt::StringBlock> StringBlocks(const PackageDescription& desc) {
     out.push_back({key.second, key.first, resfmt::EncodeStringBlock(strings)});
   }
   return out;
-}
-
-// A stub without the executable-resource mechanism (an ELF program): the
-// package goes into a resource section appended to it.
-void WritePackedElf(const PackageDescription& desc, int stub_fd, uint64_t stub_size, const std::string& stub,
-                    const std::string& output) {
-  TempOutput out(output);
-  const uint64_t stub_len = StubLength(stub_fd, stub_size);
-  CopyOrFail(stub_fd, 0, out.fd(), 0, stub_len, stub);
-
-  resfmt::Directory dir;
-  dir.strings = StringBlocks(desc);
-  uint64_t end = stub_len;
-  for (const auto& d : desc.data) {
-    Fd in(::open(d.path.c_str(), O_RDONLY | O_CLOEXEC));
-    struct stat pst {};
-    if (!in || ::fstat(in.get(), &pst) != 0) FailWithErrno("cannot read " + d.path);
-    // Aligned, so that file systems that share extents can clone the payload.
-    const uint64_t at = resfmt::AlignUp(end, resfmt::kPayloadAlignment);
-    const auto size = static_cast<uint64_t>(pst.st_size);
-    CopyOrFail(in.get(), 0, out.fd(), at, size, d.path);
-    dir.data.push_back({d.id, d.language, d.type, at, size});
-    end = at + size;
-  }
-  const auto bytes = resfmt::EncodeDirectory(dir);
-  const auto trailer = resfmt::EncodeTrailer({end, stub_len});
-  out.Write(bytes.data(), bytes.size(), end);
-  out.Write(trailer.data(), trailer.size(), end + bytes.size());
-  out.Commit();
 }
 
 std::string WritePackedExecutable(const PackageDescription& desc, const std::string& stub,
@@ -95,7 +58,14 @@ std::string WritePackedExecutable(const PackageDescription& desc, const std::str
     if (!image) throw PackError(stub + ": error: not a usable Windows executable (its PE headers are damaged)");
     return WritePackedPe(desc, stub_fd.get(), *image, stub, output);
   }
-  WritePackedElf(desc, stub_fd.get(), size, stub, output);
+  const auto image = elf::ReadImage(source);
+  if (!image) {
+    throw PackError(stub + ": error: not an updater stub: neither a Windows executable nor a Linux x86-64 program");
+  }
+  if (resfmt::FindLinuxPackage(source)) {
+    throw PackError(stub + ": error: the stub already carries a package: pack the bare stub");
+  }
+  WritePackedElf(desc, stub_fd.get(), *image, stub, output);
   return "";
 }
 

@@ -1,10 +1,11 @@
-// Turning a package description into an updater executable: the stub
-// followed by the resource section.
+// Turning a package description into an updater executable: the stub with
+// the package in it.
 #pragma once
 
 #include <string>
 #include <vector>
 
+#include "support/elf_image.h"
 #include "support/pe_image.h"
 #include "support/resource_section.h"
 #include "tools/pack/package_description.h"
@@ -31,6 +32,10 @@ std::string WritePackedExecutable(const PackageDescription& desc, const std::str
 
 // The package's strings as string-table blocks, by language and block number.
 std::vector<resfmt::StringBlock> StringBlocks(const PackageDescription& desc);
+
+// Packs into a Linux program; see elf_packer.cpp.
+void WritePackedElf(const PackageDescription& desc, int stub_fd, const elf::Image& image, const std::string& stub,
+                    const std::string& output);
 
 // Packs into a Windows executable; see pe_packer.cpp.
 std::string WritePackedPe(const PackageDescription& desc, int stub_fd, const pe::Image& image,

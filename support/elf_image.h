@@ -1,0 +1,48 @@
+// Linux executables (ELF): the headers and sections that finding and adding
+// the package section needs, read with every offset and size checked. Only
+// what the Linux updater is: 64-bit little-endian x86-64, a program (ET_EXEC)
+// or a position-independent one (ET_DYN).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "support/byte_source.h"
+
+namespace ttu::elf {
+
+inline constexpr uint32_t kSectionNote = 7;       // SHT_NOTE
+inline constexpr uint32_t kSectionNoBits = 8;     // SHT_NOBITS
+inline constexpr uint32_t kSectionStrings = 3;    // SHT_STRTAB
+inline constexpr std::size_t kHeaderSize = 64;    // Elf64_Ehdr
+inline constexpr std::size_t kSectionHeaderSize = 64;  // Elf64_Shdr
+
+struct Section {
+  std::string name;
+  uint32_t name_offset = 0, type = 0;
+  uint64_t flags = 0, address = 0, offset = 0, size = 0;
+  uint32_t link = 0, info = 0;
+  uint64_t alignment = 0, entry_size = 0;
+};
+
+struct Image {
+  std::vector<uint8_t> header;  // the ELF header, 64 bytes
+  uint64_t section_table_offset = 0;
+  uint16_t names_index = 0;     // of the section that holds the section names
+  std::vector<Section> sections;
+  std::vector<uint8_t> names;   // that section's bytes
+  uint64_t file_size = 0;
+
+  const Section* Find(const std::string& name) const;
+};
+
+// The headers of an ELF executable of the updater's kind; nothing when the
+// bytes are not one, or its section table is damaged.
+std::optional<Image> ReadImage(const ByteSource& source);
+
+// A section header as the section table stores it.
+std::vector<uint8_t> EncodeSectionHeader(const Section& s);
+
+}  // namespace ttu::elf

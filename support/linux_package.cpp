@@ -1,0 +1,64 @@
+#include "support/linux_package.h"
+
+#include <cstring>
+
+#include "support/elf_image.h"
+#include "support/little_endian.h"
+
+namespace ttu::resfmt {
+namespace {
+
+constexpr char kNoteName[8] = {'T', 'e', 's', 's', 'i', 'r', 'o', '\0'};
+
+// The directory of a package that occupies [start, start + size) of the file,
+// its offsets counted from `start`.
+std::optional<Directory> ReadDirectory(const ByteSource& file, uint64_t start, uint64_t size) {
+  std::array<uint8_t, kTrailerSize> last{};
+  if (size < last.size() || !file.Read(start + size - last.size(), last.data(), last.size())) return std::nullopt;
+  const auto trailer = DecodeTrailer(last, size);
+  if (!trailer) return std::nullopt;
+  std::vector<uint8_t> bytes(size - kTrailerSize - trailer->directory_offset);
+  if (!file.Read(start + trailer->directory_offset, bytes.data(), bytes.size())) return std::nullopt;
+  return DecodeDirectory(bytes, *trailer);
+}
+
+std::optional<Directory> FromSection(const ByteSource& file, const elf::Section& s) {
+  uint8_t header[kNoteHeaderSize];
+  if (s.type != elf::kSectionNote || s.size < kNoteHeaderSize || !file.Read(s.offset, header, sizeof header)) {
+    return std::nullopt;
+  }
+  if (le::Get32(header) != sizeof kNoteName || le::Get32(header + 4) != s.size - kNoteHeaderSize ||
+      le::Get32(header + 8) != kPackageNoteType || std::memcmp(header + 12, kNoteName, sizeof kNoteName) != 0) {
+    return std::nullopt;
+  }
+  auto dir = ReadDirectory(file, s.offset, s.size);
+  if (!dir) return std::nullopt;
+  for (auto& d : dir->data) d.offset += s.offset;
+  return dir;
+}
+
+}  // namespace
+
+std::vector<uint8_t> EncodePackageNoteHeader(uint64_t section_size) {
+  std::vector<uint8_t> h;
+  le::Append32(h, sizeof kNoteName);
+  le::Append32(h, static_cast<uint32_t>(section_size - kNoteHeaderSize));
+  le::Append32(h, kPackageNoteType);
+  h.insert(h.end(), kNoteName, kNoteName + sizeof kNoteName);
+  return h;
+}
+
+std::optional<LinuxPackage> FindLinuxPackage(const ByteSource& file) {
+  if (const auto image = elf::ReadImage(file)) {
+    if (const elf::Section* s = image->Find(kPackageSection)) {
+      auto dir = FromSection(file, *s);
+      if (!dir) return std::nullopt;
+      return LinuxPackage{std::move(*dir), std::string("section ") + kPackageSection};
+    }
+  }
+  auto dir = ReadDirectory(file, 0, file.Size());
+  if (!dir) return std::nullopt;
+  return LinuxPackage{std::move(*dir), "after the program"};
+}
+
+}  // namespace ttu::resfmt

@@ -1,0 +1,129 @@
+// Packing into a Linux stub: the package becomes a section of the program,
+// ".note.tessiro" (see support/linux_package.h), so that strip, objcopy and
+// eu-strip keep it. The stub's bytes stay as they are; behind them come the
+// section (at a 64 KiB-aligned offset, its payloads at 64 KiB-aligned offsets
+// within it, copied by the kernel), the section names with the new one, and
+// the section table with the new section, which the ELF header then names.
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include "support/elf_image.h"
+#include "support/linux_package.h"
+#include "support/little_endian.h"
+#include "tools/pack/output_file.h"
+#include "tools/pack/packer.h"
+
+namespace ttu::pack {
+namespace {
+
+// The section's alignment: where a tool that rewrites the program puts it,
+// the payloads stay 64 KiB-aligned in the file (the kernel copies them
+// fastest from there; see support/resource_section.h).
+constexpr uint64_t kSectionAlignment = resfmt::kPayloadAlignment;
+constexpr uint64_t kMaxNoteSize = 0xFFFFFFFFull;  // a note's size field has 32 bits
+
+[[noreturn]] void Refuse(const std::string& stub, const std::string& why) {
+  throw PackError(stub + ": error: " + why);
+}
+
+struct Payload {
+  std::string path;
+  uint64_t size = 0;
+};
+
+// The section's content but the payloads: where each payload goes, the
+// directory and trailer behind them; offsets from the section's start.
+struct SectionPlan {
+  resfmt::Directory dir;
+  std::vector<Payload> payloads;
+  std::vector<uint8_t> tail;  // directory and trailer
+  uint64_t tail_offset = 0, size = 0;
+};
+
+SectionPlan PlanSection(const PackageDescription& desc) {
+  SectionPlan plan;
+  plan.dir.strings = StringBlocks(desc);
+  uint64_t end = resfmt::kNoteHeaderSize;
+  for (const auto& d : desc.data) {
+    struct stat st {};
+    if (::stat(d.path.c_str(), &st) != 0) FailWithErrno("cannot read " + d.path);
+    const auto size = static_cast<uint64_t>(st.st_size);
+    const uint64_t at = le::AlignUp(end, resfmt::kPayloadAlignment);
+    plan.dir.data.push_back({d.id, d.language, d.type, at, size});
+    plan.payloads.push_back({d.path, size});
+    end = at + size;
+  }
+  plan.tail_offset = le::AlignUp(end, 8);
+  plan.tail = resfmt::EncodeDirectory(plan.dir);
+  const auto trailer = resfmt::EncodeTrailer({plan.tail_offset, resfmt::kNoteHeaderSize});
+  plan.tail.insert(plan.tail.end(), trailer.begin(), trailer.end());
+  plan.size = plan.tail_offset + plan.tail.size();
+  return plan;
+}
+
+// The section names with the package section's added, and the section table
+// with the package section and the names' new place.
+std::vector<uint8_t> NewNames(const elf::Image& image, uint32_t& package_name) {
+  std::vector<uint8_t> names = image.names;
+  package_name = static_cast<uint32_t>(names.size());
+  const std::string name = resfmt::kPackageSection;
+  names.insert(names.end(), name.begin(), name.end());
+  names.push_back(0);
+  return names;
+}
+
+std::vector<uint8_t> NewSectionTable(const elf::Image& image, const elf::Section& package, uint64_t names_offset,
+                                     uint64_t names_size) {
+  std::vector<uint8_t> table;
+  for (std::size_t k = 0; k < image.sections.size(); ++k) {
+    elf::Section s = image.sections[k];
+    if (k == image.names_index) s.offset = names_offset, s.size = names_size;
+    const auto e = elf::EncodeSectionHeader(s);
+    table.insert(table.end(), e.begin(), e.end());
+  }
+  const auto e = elf::EncodeSectionHeader(package);
+  table.insert(table.end(), e.begin(), e.end());
+  return table;
+}
+
+}  // namespace
+
+void WritePackedElf(const PackageDescription& desc, int stub_fd, const elf::Image& image, const std::string& stub,
+                    const std::string& output) {
+  if (image.Find(resfmt::kPackageSection)) {
+    Refuse(stub, "the stub already carries a package (section " + std::string(resfmt::kPackageSection) +
+                     "): pack the bare stub");
+  }
+  SectionPlan plan = PlanSection(desc);
+  if (plan.size - resfmt::kNoteHeaderSize > kMaxNoteSize) Refuse(stub, "the package is too large: 4 GiB at most");
+  elf::Section package;
+  package.type = elf::kSectionNote;
+  package.offset = le::AlignUp(image.file_size, kSectionAlignment);
+  package.size = plan.size;
+  package.alignment = kSectionAlignment;
+  const auto names = NewNames(image, package.name_offset);
+  const uint64_t names_offset = package.offset + package.size;
+  const uint64_t table_offset = le::AlignUp(names_offset + names.size(), 8);
+  const auto table = NewSectionTable(image, package, names_offset, names.size());
+  std::vector<uint8_t> header = image.header;
+  le::Put64(header.data() + 40, table_offset);
+  le::Put16(header, 60, static_cast<uint16_t>(image.sections.size() + 1));
+
+  TempOutput out(output);
+  CopyOrFail(stub_fd, 0, out.fd(), 0, image.file_size, stub);
+  out.Write(header.data(), header.size(), 0);
+  const auto note = resfmt::EncodePackageNoteHeader(plan.size);
+  out.Write(note.data(), note.size(), package.offset);
+  for (std::size_t k = 0; k < plan.payloads.size(); ++k) {
+    platform::Fd in(::open(plan.payloads[k].path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!in) FailWithErrno("cannot read " + plan.payloads[k].path);
+    CopyOrFail(in.get(), 0, out.fd(), package.offset + plan.dir.data[k].offset, plan.payloads[k].size,
+               plan.payloads[k].path);
+  }
+  out.Write(plan.tail.data(), plan.tail.size(), package.offset + plan.tail_offset);
+  out.Write(names.data(), names.size(), names_offset);
+  out.Write(table.data(), table.size(), table_offset);
+  out.Commit();
+}
+
+}  // namespace ttu::pack
