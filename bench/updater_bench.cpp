@@ -193,13 +193,30 @@ std::vector<Row> PackRows(const Options& o, const std::string& stub, const std::
     }
   }
   const double r = Median(ref), m = Median(ours);
-  const Run list = RunMeasured({o.pack, "--list", (dir / "out").string()});
+  // --list (which hashes every payload) against OpenSSL's digest of the payload file.
+  std::vector<double> digest, lists;
+  double list_peak = 0;
+  for (int k = 0; k < o.runs; ++k) {
+    auto openssl = [&] { digest.push_back(TimeProgram({"/usr/bin/openssl", "dgst", "-sha256", o.payload})); };
+    auto list = [&] {
+      const Run l = RunMeasured({o.pack, "--list", (dir / "out").string()});
+      lists.push_back(l.seconds);
+      list_peak = l.peak_mib < 0 || list_peak < 0 ? -1 : std::max(list_peak, l.peak_mib);
+    };
+    if (k % 2) {
+      list(), openssl();
+    } else {
+      openssl(), list();
+    }
+  }
+  const double d = Median(digest), l = Median(lists);
   return {{"tessiro-pack, " + kind + " stub", Fmt("%.3f s", r) + " cp", Fmt("%.3f s", m), Fmt("%.2f", m / r),
            "<= 1.20", m / r <= 1.20},
           {"tessiro-pack peak memory, " + kind, "—", peak < 0 ? "failed" : Fmt("%.1f MiB", peak), "—", "<= 32 MiB",
            peak >= 0 && peak <= 32},
-          {"tessiro-pack --list, " + kind, "—", Fmt("%.3f s", list.seconds) + Fmt(", %.1f MiB", list.peak_mib), "—",
-           "<= 32 MiB", list.peak_mib >= 0 && list.peak_mib <= 32}};
+          {"tessiro-pack --list, " + kind, Fmt("%.3f s", d) + " openssl dgst -sha256",
+           Fmt("%.3f s", l) + Fmt(", %.1f MiB", list_peak), Fmt("%.2f", l / d), "<= 1.20, 32 MiB",
+           l / d <= 1.20 && list_peak >= 0 && list_peak <= 32}};
 }
 
 // From exec to the window mapped: the packed updater against the same stub

@@ -39,8 +39,9 @@ struct Image {
 };
 
 // The headers of an ELF executable of the updater's kind; nothing when the
-// bytes are not one, or its section table is damaged.
-std::optional<Image> ReadImage(const ByteSource& source);
+// bytes are not one, or when its section table is damaged or cut short (then
+// `damage`, when given, says so).
+std::optional<Image> ReadImage(const ByteSource& source, std::string* damage = nullptr);
 
 // A section header as the section table stores it.
 std::vector<uint8_t> EncodeSectionHeader(const Section& s);

@@ -48,16 +48,29 @@ std::vector<uint8_t> EncodePackageNoteHeader(uint64_t section_size) {
   return h;
 }
 
-std::optional<LinuxPackage> FindLinuxPackage(const ByteSource& file) {
-  if (const auto image = elf::ReadImage(file)) {
+std::optional<LinuxPackage> FindLinuxPackage(const ByteSource& file, std::string* damage) {
+  std::string why;
+  if (const auto image = elf::ReadImage(file, &why)) {
     if (const elf::Section* s = image->Find(kPackageSection)) {
       auto dir = FromSection(file, *s);
-      if (!dir) return std::nullopt;
+      if (!dir) {
+        if (damage) *damage = std::string("its package (section ") + kPackageSection + ") is damaged";
+        return std::nullopt;
+      }
       return LinuxPackage{std::move(*dir), std::string("section ") + kPackageSection};
     }
+  } else if (!why.empty()) {
+    if (damage) *damage = "it is a Linux program, but " + why;
+    return std::nullopt;
   }
+  std::array<uint8_t, kTrailerSize> last{};
+  const bool trailer = file.Size() >= last.size() && file.Read(file.Size() - last.size(), last.data(), last.size()) &&
+                       DecodeTrailer(last, file.Size());
   auto dir = ReadDirectory(file, 0, file.Size());
-  if (!dir) return std::nullopt;
+  if (!dir) {
+    if (trailer && damage) *damage = "its package (after the program) is damaged";
+    return std::nullopt;
+  }
   return LinuxPackage{std::move(*dir), "after the program"};
 }
 

@@ -34,8 +34,8 @@ struct LinuxPackage {
   std::string where;  // "section .note.tessiro" or "after the program"
 };
 
-// The package of a Linux updater; nothing when the file carries none that
-// reads whole (a damaged one included).
-std::optional<LinuxPackage> FindLinuxPackage(const ByteSource& file);
+// The package of a Linux updater; nothing when the file carries none, or one
+// that does not read whole (then `damage`, when given, says why).
+std::optional<LinuxPackage> FindLinuxPackage(const ByteSource& file, std::string* damage = nullptr);
 
 }  // namespace ttu::resfmt

@@ -4,6 +4,8 @@
 #include <bit>
 #include <cstring>
 
+#include "support/little_endian.h"
+
 namespace ttu::pe {
 namespace {
 
@@ -12,8 +14,6 @@ constexpr uint16_t kMagicPe32Plus = 0x20B;
 constexpr uint32_t kMaxSections = 96;
 constexpr uint32_t kMaxHeaders = 1 << 20;
 
-uint16_t U16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-uint32_t U32(const uint8_t* p) { return U16(p) | static_cast<uint32_t>(U16(p + 2)) << 16; }
 
 bool IsPowerOfTwo(uint32_t v) { return v != 0 && (v & (v - 1)) == 0; }
 
@@ -39,15 +39,15 @@ std::optional<Image> ReadImage(const ByteSource& source) {
   img.file_size = source.Size();
   uint8_t dos[64];
   if (!source.Read(0, dos, sizeof dos) || dos[0] != 'M' || dos[1] != 'Z') return std::nullopt;
-  img.pe_offset = U32(dos + 60);
+  img.pe_offset = le::Get32(dos + 60);
   uint8_t coff[24];
   if (img.pe_offset > kMaxHeaders || !source.Read(img.pe_offset, coff, sizeof coff) ||
       std::memcmp(coff, "PE\0\0", 4) != 0) {
     return std::nullopt;
   }
-  img.machine = U16(coff + 4);
-  const uint16_t n_sections = U16(coff + 6);
-  const uint16_t optional_size = U16(coff + 20);
+  img.machine = le::Get16(coff + 4);
+  const uint16_t n_sections = le::Get16(coff + 6);
+  const uint16_t optional_size = le::Get16(coff + 20);
   img.optional_offset = img.pe_offset + 24;
   img.section_table_offset = img.optional_offset + optional_size;
   std::vector<uint8_t> opt(optional_size);
@@ -55,24 +55,29 @@ std::optional<Image> ReadImage(const ByteSource& source) {
       !source.Read(img.optional_offset, opt.data(), opt.size())) {
     return std::nullopt;
   }
-  const uint16_t magic = U16(opt.data());
+  const uint16_t magic = le::Get16(opt.data());
   if (magic != kMagicPe32 && magic != kMagicPe32Plus) return std::nullopt;
   img.pe32_plus = magic == kMagicPe32Plus;
   const std::size_t dirs_at = img.pe32_plus ? 112 : 96;
   if (opt.size() < dirs_at) return std::nullopt;
-  img.size_of_initialized_data = U32(&opt[8]);
-  img.section_alignment = U32(&opt[32]);
-  img.file_alignment = U32(&opt[36]);
-  img.size_of_image = U32(&opt[56]);
-  img.size_of_headers = U32(&opt[60]);
-  img.checksum = U32(&opt[64]);
-  const uint32_t n_dirs = U32(&opt[dirs_at - 4]);
+  img.size_of_initialized_data = le::Get32(&opt[8]);
+  img.section_alignment = le::Get32(&opt[32]);
+  img.file_alignment = le::Get32(&opt[36]);
+  img.size_of_image = le::Get32(&opt[56]);
+  img.size_of_headers = le::Get32(&opt[60]);
+  img.checksum = le::Get32(&opt[64]);
+  const uint32_t n_dirs = le::Get32(&opt[dirs_at - 4]);
   if (!IsPowerOfTwo(img.file_alignment) || !IsPowerOfTwo(img.section_alignment) ||
       img.file_alignment > img.section_alignment || n_dirs > 16 || dirs_at + 8 * n_dirs > opt.size()) {
     return std::nullopt;
   }
   for (uint32_t k = 0; k < n_dirs; ++k) {
-    img.directories.push_back({U32(&opt[dirs_at + 8 * k]), U32(&opt[dirs_at + 8 * k + 4])});
+    img.directories.push_back({le::Get32(&opt[dirs_at + 8 * k]), le::Get32(&opt[dirs_at + 8 * k + 4])});
+  }
+  // The headers, the section table among them, lie in the file's first bytes.
+  const uint64_t table_end = uint64_t{img.section_table_offset} + std::size_t{n_sections} * kSectionHeaderSize;
+  if (img.size_of_headers < table_end || img.size_of_headers > img.file_size || img.size_of_headers > kMaxHeaders) {
+    return std::nullopt;
   }
   std::vector<uint8_t> table(std::size_t{n_sections} * kSectionHeaderSize);
   if (!source.Read(img.section_table_offset, table.data(), table.size())) return std::nullopt;
@@ -80,11 +85,11 @@ std::optional<Image> ReadImage(const ByteSource& source) {
     const uint8_t* h = &table[k * kSectionHeaderSize];
     Section s;
     std::memcpy(s.name.data(), h, 8);
-    s.virtual_size = U32(h + 8);
-    s.virtual_address = U32(h + 12);
-    s.raw_size = U32(h + 16);
-    s.raw_pointer = U32(h + 20);
-    s.characteristics = U32(h + 36);
+    s.virtual_size = le::Get32(h + 8);
+    s.virtual_address = le::Get32(h + 12);
+    s.raw_size = le::Get32(h + 16);
+    s.raw_pointer = le::Get32(h + 20);
+    s.characteristics = le::Get32(h + 36);
     if (s.raw_size && uint64_t{s.raw_pointer} + s.raw_size > img.file_size) return std::nullopt;
     if (s.raw_size == 0) s.raw_pointer = 0;
     img.sections.push_back(s);

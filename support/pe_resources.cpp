@@ -3,15 +3,21 @@
 #include <algorithm>
 #include <map>
 #include <numeric>
+#include <set>
 
+#include "support/little_endian.h"
 #include "support/text.h"
 
 namespace ttu::pe {
 namespace {
 
 constexpr uint32_t kHighBit = 0x80000000u;
-constexpr std::size_t kMaxResources = 1 << 20;
+// Bounds that no executable of the updater's comes near (a package of 65535
+// items has fewer than 140,000 resources), which keep a crafted one from
+// taking more than a few MiB to read.
+constexpr std::size_t kMaxResources = 1 << 18;
 constexpr uint16_t kMaxNameLength = 1024;
+constexpr std::size_t kMaxNameUnits = 1 << 20;
 
 std::u16string Upper(const std::u16string& s) {
   std::u16string u = s;
@@ -19,21 +25,22 @@ std::u16string Upper(const std::u16string& s) {
   return u;
 }
 
-uint64_t AlignUp(uint64_t v, uint64_t a) { return (v + a - 1) / a * a; }
-
 class Walker {
  public:
   Walker(const ByteSource& src, const Image& img, uint32_t root_rva) : src_(src), img_(img), root_(root_rva) {}
 
   bool Table(int level, Resource& path, std::vector<Resource>& out) {
+    // A directory is a tree: a table that two entries lead to makes a crafted
+    // file fan out into countless resources.
+    if (!tables_.insert(table_rva_).second) return false;
     uint8_t head[16];
     if (!ReadRva(table_rva_, head, sizeof head)) return false;
-    const uint32_t count = static_cast<uint32_t>(head[12] | head[13] << 8) + (head[14] | head[15] << 8);
+    const uint32_t count = uint32_t{le::Get16(head + 12)} + le::Get16(head + 14);
     std::vector<uint8_t> entries(std::size_t{count} * 8);
     if (!ReadRva(table_rva_ + 16, entries.data(), entries.size())) return false;
     for (uint32_t k = 0; k < count; ++k) {
       if (++visited_ > kMaxResources * 4) return false;
-      const uint32_t name = U32(&entries[k * 8]), offset = U32(&entries[k * 8 + 4]);
+      const uint32_t name = le::Get32(&entries[k * 8]), offset = le::Get32(&entries[k * 8 + 4]);
       ResId id;
       if (name & kHighBit) {
         if (!Name(name & ~kHighBit, id.name) || id.name.empty()) return false;
@@ -61,8 +68,6 @@ class Walker {
   uint32_t table_rva_ = 0;
 
  private:
-  static uint32_t U32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
-
   bool ReadRva(uint64_t rva, void* out, std::size_t n) const {
     if (rva > 0xFFFFFFFFu) return false;
     const auto at = img_.FileOffset(static_cast<uint32_t>(rva), n);
@@ -72,20 +77,22 @@ class Walker {
   bool Name(uint32_t offset, std::u16string& name) const {
     uint8_t len[2];
     if (!ReadRva(uint64_t{root_} + offset, len, 2)) return false;
-    const uint16_t n = static_cast<uint16_t>(len[0] | len[1] << 8);
+    const uint16_t n = le::Get16(len);
     if (n > kMaxNameLength) return false;
     std::vector<uint8_t> units(std::size_t{n} * 2);
     if (!ReadRva(uint64_t{root_} + offset + 2, units.data(), units.size())) return false;
-    for (uint16_t k = 0; k < n; ++k) name += static_cast<char16_t>(units[2 * k] | units[2 * k + 1] << 8);
+    for (uint16_t k = 0; k < n; ++k) name += static_cast<char16_t>(le::Get16(&units[2 * k]));
     return true;
   }
 
-  bool Leaf(uint32_t offset, Resource path, std::vector<Resource>& out) const {
+  bool Leaf(uint32_t offset, Resource path, std::vector<Resource>& out) {
     uint8_t entry[16];
     if (!ReadRva(uint64_t{root_} + offset, entry, sizeof entry) || out.size() >= kMaxResources) return false;
-    path.rva = U32(entry);
-    path.size = U32(entry + 4);
-    path.code_page = U32(entry + 8);
+    name_units_ += path.type.name.size() + path.name.name.size();
+    if (name_units_ > kMaxNameUnits) return false;
+    path.rva = le::Get32(entry);
+    path.size = le::Get32(entry + 4);
+    path.code_page = le::Get32(entry + 8);
     if (!img_.FileOffset(path.rva, path.size)) return false;
     out.push_back(std::move(path));
     return true;
@@ -95,14 +102,8 @@ class Walker {
   const Image& img_;
   uint32_t root_;
   std::size_t visited_ = 0;
-};
-
-class Writer {
- public:
-  void U16(uint16_t v) { bytes.push_back(static_cast<uint8_t>(v)), bytes.push_back(static_cast<uint8_t>(v >> 8)); }
-  void U32(uint32_t v) { U16(static_cast<uint16_t>(v)), U16(static_cast<uint16_t>(v >> 16)); }
-  void Pad(uint64_t to) { bytes.resize(AlignUp(bytes.size(), to)); }
-  std::vector<uint8_t> bytes;
+  std::set<uint32_t> tables_;
+  std::size_t name_units_ = 0;  // copied into the resources so far
 };
 
 }  // namespace
@@ -125,127 +126,178 @@ std::optional<std::vector<Resource>> ReadResources(const ByteSource& source, con
   return out;
 }
 
-SectionLayout LayOutResources(std::vector<NewResource> resources, uint32_t section_rva,
-                              uint64_t section_file_offset, uint64_t alignment) {
-  std::vector<std::size_t> order(resources.size());
-  std::iota(order.begin(), order.end(), 0);
-  std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+// --- the writer --------------------------------------------------------------
+
+namespace {
+
+// The directory as a tree: each type's names, each name's languages; the
+// numbers are indices of the resources, which `order` gives in directory order.
+struct NameNode {
+  std::size_t first;
+  std::vector<std::size_t> leaves;
+};
+struct TypeNode {
+  std::size_t first;
+  std::vector<NameNode> names;
+};
+struct Tree {
+  std::vector<std::size_t> order;
+  std::vector<TypeNode> types;
+};
+
+Tree BuildTree(const std::vector<NewResource>& resources) {
+  Tree tree;
+  tree.order.resize(resources.size());
+  std::iota(tree.order.begin(), tree.order.end(), 0);
+  std::stable_sort(tree.order.begin(), tree.order.end(), [&](std::size_t a, std::size_t b) {
     const auto& x = resources[a];
     const auto& y = resources[b];
     if (!(x.type == y.type)) return x.type < y.type;
     if (!(x.name == y.name)) return x.name < y.name;
     return x.language < y.language;
   });
-  // The tree: types, their names, their languages (indices into `order`).
-  struct NameNode { std::size_t first; std::vector<std::size_t> leaves; };
-  struct TypeNode { std::size_t first; std::vector<NameNode> names; };
-  std::vector<TypeNode> types;
-  for (std::size_t i : order) {
+  for (std::size_t i : tree.order) {
     const auto& r = resources[i];
-    if (types.empty() || !(resources[types.back().first].type == r.type)) types.push_back({i, {}});
-    auto& names = types.back().names;
+    if (tree.types.empty() || !(resources[tree.types.back().first].type == r.type)) tree.types.push_back({i, {}});
+    auto& names = tree.types.back().names;
     if (names.empty() || !(resources[names.back().first].name == r.name)) names.push_back({i, {}});
     names.back().leaves.push_back(i);
   }
-  // Sizes of each part, in the order they are written.
-  auto table_size = [](std::size_t entries) { return 16 + 8 * entries; };
-  uint64_t tables = table_size(types.size());
-  for (const auto& t : types) {
-    tables += table_size(t.names.size());
-    for (const auto& n : t.names) tables += table_size(n.leaves.size());
-  }
+  return tree;
+}
+
+uint64_t TableSize(std::size_t entries) { return 16 + 8 * entries; }
+
+// Where the directory's parts go, from the section's start: the tables (root,
+// then every type's, then every name's), the names, the data entries.
+struct DirectoryPlaces {
+  uint64_t tables_end = 0;
   std::map<std::u16string, uint32_t> name_offsets;
   std::vector<std::u16string> names;  // in the order they are written
-  uint64_t strings_end = tables;
+  uint64_t entries_at = 0;
+};
+
+DirectoryPlaces PlaceDirectory(const std::vector<NewResource>& resources, const Tree& tree) {
+  DirectoryPlaces p;
+  p.tables_end = TableSize(tree.types.size());
+  for (const auto& t : tree.types) {
+    p.tables_end += TableSize(t.names.size());
+    for (const auto& n : t.names) p.tables_end += TableSize(n.leaves.size());
+  }
+  uint64_t end = p.tables_end;
   for (const auto& r : resources) {
     for (const ResId* id : {&r.type, &r.name}) {
-      if (id->Named() && !name_offsets.count(id->name)) {
-        name_offsets[id->name] = static_cast<uint32_t>(strings_end);
-        names.push_back(id->name);
-        strings_end += 2 + 2 * id->name.size();
+      if (id->Named() && p.name_offsets.emplace(id->name, static_cast<uint32_t>(end)).second) {
+        p.names.push_back(id->name);
+        end += 2 + 2 * id->name.size();
       }
     }
   }
-  const uint64_t entries_at = AlignUp(strings_end, 4);
-  uint64_t data_end = entries_at + 16 * resources.size();
-  SectionLayout out;
+  p.entries_at = le::AlignUp(end, 4);
+  return p;
+}
+
+// Where each resource's data goes: the ones in memory right after the data
+// entries, 8-aligned; the external ones after them, at file offsets that are
+// multiples of `alignment`.
+void PlaceData(const std::vector<NewResource>& resources, const Tree& tree, uint64_t data_start,
+               uint64_t section_file_offset, uint64_t alignment, SectionLayout& out) {
   out.offsets.resize(resources.size());
-  for (std::size_t i : order) {
+  uint64_t end = data_start;
+  for (std::size_t i : tree.order) {
     if (resources[i].external) continue;
-    data_end = AlignUp(data_end, 8);
-    out.offsets[i] = data_end;
-    data_end += resources[i].bytes.size();
+    end = le::AlignUp(end, 8);
+    out.offsets[i] = end;
+    end += resources[i].bytes.size();
   }
-  out.head.reserve(data_end);
-  uint64_t end = data_end;
-  for (std::size_t i : order) {
+  out.head.reserve(end);
+  for (std::size_t i : tree.order) {
     if (!resources[i].external) continue;
-    end = AlignUp(section_file_offset + end, alignment) - section_file_offset;
+    end = le::AlignUp(section_file_offset + end, alignment) - section_file_offset;
     out.offsets[i] = end;
     end += resources[i].size;
   }
   out.size = end;
+}
 
-  Writer w;
-  uint64_t next_table = table_size(types.size());
-  auto entry_name = [&](const ResId& id) { return id.Named() ? (kHighBit | name_offsets[id.name]) : id.id; };
-  auto table_head = [&](std::size_t named, std::size_t ids) {
-    w.U32(0), w.U32(0), w.U16(0), w.U16(0);
-    w.U16(static_cast<uint16_t>(named)), w.U16(static_cast<uint16_t>(ids));
+void TableHead(std::vector<uint8_t>& b, std::size_t named, std::size_t ids) {
+  le::Append32(b, 0), le::Append32(b, 0), le::Append16(b, 0), le::Append16(b, 0);  // flags, time, version
+  le::Append16(b, static_cast<uint16_t>(named)), le::Append16(b, static_cast<uint16_t>(ids));
+}
+
+// The tables: names first in each, as they are sorted.
+void WriteTables(const std::vector<NewResource>& resources, const Tree& tree, const DirectoryPlaces& p,
+                 std::vector<uint8_t>& b) {
+  auto entry_name = [&](const ResId& id) { return id.Named() ? (kHighBit | p.name_offsets.at(id.name)) : id.id; };
+  auto named = [&](auto& nodes, auto id_of) {
+    return static_cast<std::size_t>(std::count_if(nodes.begin(), nodes.end(), [&](auto& n) { return id_of(n).Named(); }));
   };
-  auto named_count = [&](auto& items, auto id_of) {
-    return static_cast<std::size_t>(std::count_if(items.begin(), items.end(), [&](auto& x) { return id_of(x).Named(); }));
-  };
-  // Root, then every type's table, then every name's table.
-  table_head(named_count(types, [&](const TypeNode& t) -> const ResId& { return resources[t.first].type; }),
-             types.size() - named_count(types, [&](const TypeNode& t) -> const ResId& { return resources[t.first].type; }));
-  for (const auto& t : types) {
-    w.U32(entry_name(resources[t.first].type));
-    w.U32(kHighBit | static_cast<uint32_t>(next_table));
-    next_table += table_size(t.names.size());
+  auto type_of = [&](const TypeNode& t) -> const ResId& { return resources[t.first].type; };
+  auto name_of = [&](const NameNode& n) -> const ResId& { return resources[n.first].name; };
+  uint64_t next_table = TableSize(tree.types.size());
+  TableHead(b, named(tree.types, type_of), tree.types.size() - named(tree.types, type_of));
+  for (const auto& t : tree.types) {
+    le::Append32(b, entry_name(type_of(t)));
+    le::Append32(b, kHighBit | static_cast<uint32_t>(next_table));
+    next_table += TableSize(t.names.size());
   }
-  std::size_t leaf = 0;
-  for (const auto& t : types) {
-    const auto id_of = [&](const NameNode& n) -> const ResId& { return resources[n.first].name; };
-    const std::size_t named = named_count(t.names, id_of);
-    table_head(named, t.names.size() - named);
+  for (const auto& t : tree.types) {
+    TableHead(b, named(t.names, name_of), t.names.size() - named(t.names, name_of));
     for (const auto& n : t.names) {
-      w.U32(entry_name(resources[n.first].name));
-      w.U32(kHighBit | static_cast<uint32_t>(next_table));
-      next_table += table_size(n.leaves.size());
+      le::Append32(b, entry_name(name_of(n)));
+      le::Append32(b, kHighBit | static_cast<uint32_t>(next_table));
+      next_table += TableSize(n.leaves.size());
     }
   }
-  for (const auto& t : types) {
+  std::size_t leaf = 0;
+  for (const auto& t : tree.types) {
     for (const auto& n : t.names) {
-      table_head(0, n.leaves.size());
+      TableHead(b, 0, n.leaves.size());
       for (std::size_t i : n.leaves) {
-        w.U32(resources[i].language);
-        w.U32(static_cast<uint32_t>(entries_at + 16 * leaf++));
+        le::Append32(b, resources[i].language);
+        le::Append32(b, static_cast<uint32_t>(p.entries_at + 16 * leaf++));
       }
     }
   }
-  for (const auto& name : names) {
-    w.U16(static_cast<uint16_t>(name.size()));
-    for (char16_t c : name) w.U16(c);
+}
+
+// The names, the data entries (in leaf order) and the data kept in memory.
+void WriteNamesEntriesAndData(const std::vector<NewResource>& resources, const Tree& tree, const DirectoryPlaces& p,
+                              uint32_t section_rva, SectionLayout& out) {
+  std::vector<uint8_t>& b = out.head;
+  for (const auto& name : p.names) {
+    le::Append16(b, static_cast<uint16_t>(name.size()));
+    for (char16_t c : name) le::Append16(b, c);
   }
-  w.Pad(4);
-  for (const auto& t : types) {
+  b.resize(p.entries_at);
+  for (const auto& t : tree.types) {
     for (const auto& n : t.names) {
       for (std::size_t i : n.leaves) {
         const auto& r = resources[i];
-        w.U32(static_cast<uint32_t>(section_rva + out.offsets[i]));
-        w.U32(static_cast<uint32_t>(r.external ? r.size : r.bytes.size()));
-        w.U32(r.code_page);
-        w.U32(0);
+        le::Append32(b, static_cast<uint32_t>(section_rva + out.offsets[i]));
+        le::Append32(b, static_cast<uint32_t>(r.external ? r.size : r.bytes.size()));
+        le::Append32(b, r.code_page);
+        le::Append32(b, 0);
       }
     }
   }
-  for (std::size_t i : order) {
+  for (std::size_t i : tree.order) {
     if (resources[i].external) continue;
-    w.bytes.resize(out.offsets[i]);
-    w.bytes.insert(w.bytes.end(), resources[i].bytes.begin(), resources[i].bytes.end());
+    b.resize(out.offsets[i]);
+    b.insert(b.end(), resources[i].bytes.begin(), resources[i].bytes.end());
   }
-  out.head = std::move(w.bytes);
+}
+
+}  // namespace
+
+SectionLayout LayOutResources(std::vector<NewResource> resources, uint32_t section_rva,
+                              uint64_t section_file_offset, uint64_t alignment) {
+  const Tree tree = BuildTree(resources);
+  const DirectoryPlaces places = PlaceDirectory(resources, tree);
+  SectionLayout out;
+  PlaceData(resources, tree, places.entries_at + 16 * resources.size(), section_file_offset, alignment, out);
+  WriteTables(resources, tree, places, out.head);
+  WriteNamesEntriesAndData(resources, tree, places, section_rva, out);
   return out;
 }
 

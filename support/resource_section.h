@@ -27,8 +27,10 @@ namespace ttu::resfmt {
 // faster than from an offset aligned to 4 KiB only).
 inline constexpr uint64_t kPayloadAlignment = 65536;
 inline constexpr std::size_t kTrailerSize = 24;
-// A directory larger than this is taken for a corrupt file rather than read.
-inline constexpr uint64_t kMaxDirectorySize = 64u << 20;
+// A directory larger than this is taken for a corrupt file rather than read
+// (a package of 65535 items with descriptors of a few hundred characters
+// takes a few MiB).
+inline constexpr uint64_t kMaxDirectorySize = 16u << 20;
 
 struct StringBlock {
   uint16_t block = 0;
@@ -86,7 +88,5 @@ class ResourceTable {
   Directory dir_;
   uint16_t user_language_;
 };
-
-inline uint64_t AlignUp(uint64_t v, uint64_t a) { return (v + a - 1) / a * a; }
 
 }  // namespace ttu::resfmt

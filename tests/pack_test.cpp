@@ -2,7 +2,13 @@
 // the packed program's own resource lookup.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
 #include "tests/test_util.h"
 
@@ -161,6 +167,94 @@ TEST_F(PackTest, ThePackageSurvivesEveryStripTool) {
     const std::string offset = Probe(stripped, {"d", "101", dir / "got"});
     EXPECT_EQ(std::stoull(offset.substr(7)) % 65536, 0u) << "payload not aligned: " << offset;
     EXPECT_TRUE(ReadFile(dir / "got") == payload);
+  }
+}
+
+// tessiro-pack reads only regular files, and a Linux stub only when it is a
+// program of the updater's kind: anything else is refused at once, with the
+// file named, and leaves nothing behind (a FIFO would otherwise wait forever).
+TEST_F(PackTest, OnlyRegularFilesAndRealStubsAreRead) {
+  WriteFile(dir / "a.bin", "x");
+  WriteFile(dir / "p.rc", "STRINGTABLE { 100 \"1\" }\n101 CUSTOM a.bin\n");
+  WriteFile(dir / "fifo.rc", "");
+  ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+  WriteFile(dir / "empty", "");
+  WriteFile(dir / "text", "#!/bin/sh\necho not a program\n");
+  WriteFile(dir / "fifo-payload.rc", "STRINGTABLE { 100 \"1\" }\n101 CUSTOM fifo\n");
+  const struct {
+    std::vector<std::string> args;
+    const char* message;
+  } rows[] = {
+      {{"--stub", kProbe, dir / "fifo", "-o", dir / "out"}, "fifo: error: not a regular file"},
+      {{"--stub", dir / "fifo", dir / "p.rc", "-o", dir / "out"}, "fifo: error: not a regular file"},
+      {{"--stub", kProbe, dir / "fifo-payload.rc", "-o", dir / "out"}, "payload file 'fifo' is not a regular file"},
+      {{"--list", dir / "fifo"}, "fifo: error: not a regular file"},
+      {{"--stub", "/dev/null", dir / "p.rc", "-o", dir / "out"}, "/dev/null: error: not a regular file"},
+      {{"--stub", dir / "empty", dir / "p.rc", "-o", dir / "out"}, "not an updater stub"},
+      {{"--stub", dir / "text", dir / "p.rc", "-o", dir / "out"}, "not an updater stub"},
+      {{"--stub", "/bin/sh", dir / "p.rc", "-o", dir / "out"}, ""},  // a program of the kind: packed
+  };
+  for (const auto& r : rows) {
+    std::vector<std::string> argv{"/usr/bin/timeout", "10", kPack};
+    argv.insert(argv.end(), r.args.begin(), r.args.end());
+    const auto run = RunProgram(argv);
+    EXPECT_EQ(run.status, *r.message ? 1 : 0) << r.args[1] << ": " << run.output;
+    EXPECT_NE(run.output.find(r.message), std::string::npos) << run.output;
+    if (*r.message) {
+      EXPECT_FALSE(Exists(dir / "out"));
+    }
+    std::filesystem::remove(dir / "out");
+    for (const auto& name : ListDir(dir.path())) EXPECT_EQ(name.find("out."), std::string::npos) << "left: " << name;
+  }
+}
+
+// The C preprocessor runs with an empty environment and no standard input,
+// and its end is awaited even where SIGCHLD is ignored: a script it refuses is
+// refused.
+TEST_F(PackTest, ThePreprocessorIsRunCleanlyAndItsEndDecides) {
+  TempDir elsewhere;
+  WriteFile(elsewhere / "ids.h", "#define IDS_COUNT 100\n");
+  WriteFile(dir / "error.rc", "#error stop here\nSTRINGTABLE { 100 \"1\" }\n");
+  WriteFile(dir / "ids.rc", "#include \"ids.h\"\nSTRINGTABLE { IDS_COUNT \"1\" }\n");
+  const std::string pack = "'" + kPack + "' --stub '" + kProbe + "' ";
+  const struct {
+    std::string shell;  // run by /bin/sh
+    int status;
+    const char* message;
+  } rows[] = {
+      {"trap '' CHLD; exec " + pack + "'" + (dir / "error.rc") + "' -o out", 1, "#error stop here"},
+      {"CPATH='" + elsewhere.path() + "' C_INCLUDE_PATH='" + elsewhere.path() + "' exec " + pack + "'" +
+           (dir / "ids.rc") + "' -o out",
+       1, "ids.h"},
+      {"exec " + pack + "-I '' '" + (dir / "ids.rc") + "' -o out < /dev/null", 2, "-I needs a folder's name"},
+      {"exec " + pack + "-I '" + elsewhere.path() + "' '" + (dir / "ids.rc") + "' -o out", 0, ""},
+  };
+  for (const auto& r : rows) {
+    const auto run = RunProgram({"/bin/sh", "-c", r.shell}, dir.path());
+    EXPECT_EQ(run.status, r.status) << r.shell << "\n" << run.output;
+    EXPECT_NE(run.output.find(r.message), std::string::npos) << run.output;
+    EXPECT_EQ(Exists(dir / "out"), r.status == 0) << r.shell;
+    std::filesystem::remove(dir / "out");
+  }
+}
+
+// Interrupted while it writes a large updater, tessiro-pack removes what it
+// had written.
+TEST_F(PackTest, AnInterruptedPackLeavesNothing) {
+  WriteFile(dir / "big.bin", "");
+  ASSERT_EQ(::truncate((dir / "big.bin").c_str(), off_t{2} << 30), 0);  // sparse: costs no disk until copied
+  WriteFile(dir / "p.rc", "STRINGTABLE { 100 \"1\" }\n101 CUSTOM big.bin\n");
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+    const pid_t pid = Spawn({kPack, "--stub", kProbe, dir / "p.rc", "-o", dir / "out"}, dir.path());
+    bool writing = false;  // the temporary output is there
+    for (int k = 0; k < 400 && !writing; ++k) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      for (const auto& name : ListDir(dir.path())) writing |= name.rfind("out.", 0) == 0;
+    }
+    EXPECT_TRUE(writing) << "signal " << sig;
+    ::kill(pid, sig);
+    EXPECT_EQ(WaitExit(pid, 10000), 128 + sig);
+    EXPECT_EQ(ListDir(dir.path()), (std::vector<std::string>{"big.bin", "p.rc"})) << "signal " << sig;
   }
 }
 

@@ -101,5 +101,28 @@ TEST(CodePage, DecodesStrictlyOrNotAtAll) {
   EXPECT_FALSE(text::DecodeCodePage("a", 1250));
 }
 
+// Crafted scripts end in a message, never by exhausting the stack.
+TEST(PackageDescription, DeepExpressionsEndInAMessageOrAValue) {
+  const struct {
+    std::string id;      // the expression standing for string 1's identifier
+    std::string result;  // the identifier read, or the message
+  } rows[] = {
+      {std::string(300000, '-') + "7", "7"},
+      {std::string(300001, '~') + "0", "identifier -1 is outside"},
+      {std::string(256, '(') + "9" + std::string(256, ')'), "9"},
+      {std::string(100000, '(') + "9" + std::string(100000, ')'), "parentheses nested more than 256 deep"},
+      {std::string(50000, '(') + "9", "parentheses nested more than 256 deep"},
+  };
+  for (const auto& r : rows) {
+    try {
+      const auto d = ReadPackageDescription("STRINGTABLE { " + r.id + " \"x\" }\n", "p.rc");
+      ASSERT_EQ(d.strings.size(), 1u);
+      EXPECT_EQ(std::to_string(d.strings[0].id), r.result) << r.id.substr(0, 20);
+    } catch (const PackError& e) {
+      EXPECT_NE(std::string(e.what()).find(r.result), std::string::npos) << e.what();
+    }
+  }
+}
+
 }  // namespace
 }  // namespace ttu::pack

@@ -228,6 +228,53 @@ TEST_P(ShippedUpdater, ThePackageSurvivesStripAndObjcopy) {
 
 INSTANTIATE_TEST_SUITE_P(Builds, ShippedUpdater, ::testing::Values("build-windows32", "build-windows64"));
 
+// Stubs as an attacker would craft them, from a real one.
+struct Crafted {
+  static pe::Image Headers(const std::string& bytes) {
+    return *pe::ReadImage(pe::MemorySource({reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()}));
+  }
+  static void Put32(std::string& b, std::size_t at, uint32_t v) {
+    for (int k = 0; k < 4; ++k) b[at + k] = static_cast<char>(v >> (8 * k));
+  }
+  // A certificate table that claims bytes inside the program.
+  static std::string Certificate(std::string b, uint32_t at, uint32_t size) {
+    const auto img = Headers(b);
+    Put32(b, img.DirectoryOffset(pe::kCertificateDirectory), at);
+    Put32(b, img.DirectoryOffset(pe::kCertificateDirectory) + 4, size);
+    return b;
+  }
+  static std::string SizeOfHeaders(std::string b, uint32_t size) {
+    Put32(b, Headers(b).optional_offset + 60, size);
+    return b;
+  }
+  // A resource directory whose every entry at each level leads to the same
+  // table: a few KiB that fan out into hundreds of thousands of resources.
+  static std::string SharedResourceTables(std::string b) {
+    const auto img = Headers(b);
+    const auto dir = img.Directory(pe::kResourceDirectory);
+    const uint64_t at = *img.FileOffset(dir.address, 1);
+    uint32_t raw = 0;
+    for (const auto& sec : img.sections) {
+      if (dir.address >= sec.virtual_address && dir.address < sec.virtual_address + sec.raw_size) {
+        raw = sec.raw_size - (dir.address - sec.virtual_address);
+      }
+    }
+    const uint32_t n = (raw - 16) / 24 - 3, table = 16 + 8 * n;
+    for (uint32_t level = 0; level < 3; ++level) {
+      const uint64_t t = at + level * table;
+      b.replace(t, 16, std::string(16, '\0'));
+      b[t + 14] = static_cast<char>(n & 0xFF), b[t + 15] = static_cast<char>(n >> 8);
+      for (uint32_t k = 0; k < n; ++k) {
+        Put32(b, t + 16 + 8 * k, k + 1);
+        Put32(b, t + 20 + 8 * k, level < 2 ? (0x80000000u | (level + 1) * table) : 3 * table);
+      }
+    }
+    Put32(b, at + 3 * table, dir.address), Put32(b, at + 3 * table + 4, 16), Put32(b, at + 3 * table + 8, 0);
+    Put32(b, img.DirectoryOffset(pe::kResourceDirectory) + 4, 3 * table + 16);
+    return b;
+  }
+};
+
 class PePackTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -290,13 +337,43 @@ TEST_F(PePackTest, RefusesStubsItCannotPackSafely) {
       {bytes.substr(0, pe + 10), "not a usable Windows executable"},                 // cut in the headers
       {bytes.substr(0, 0x1000), "not a usable Windows executable"},                  // sections past the end
       {std::string(bytes).replace(pe, 2, "XX"), "not a usable Windows executable"},  // no PE signature
-      {"MZ", "not a usable Windows executable"}};
+      {"MZ", "not a usable Windows executable"},
+      {Crafted::Certificate(bytes, 0x10, 0x100), "signature is not at its end"},     // within the headers
+      {Crafted::Certificate(bytes, 0x600, 0x100), "signature is not at its end"},    // within a section
+      {Crafted::SizeOfHeaders(bytes, 0xFFFFFFF0u), "not a usable Windows executable"},
+      {Crafted::SharedResourceTables(bytes), "resource directory is damaged"}};
   for (const auto& [content, message] : damaged) {
     WriteFile(dir / "bad.exe", content);
     const auto r = Pack(rc, dir / "bad.exe", dir / "out.exe");
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.output.find(message), std::string::npos) << r.output;
     EXPECT_FALSE(Exists(dir / "out.exe"));
+  }
+}
+
+// --list tells a damaged updater from a file that carries no package.
+TEST_F(PePackTest, ListTellsADamagedUpdaterFromNone) {
+  WriteFile(dir / "a.bin", PseudoRandomBytes(70000, 9));
+  const std::string rc = "STRINGTABLE { 100 \"1\" 101 \"a.bin|<APPPATH>Tessiro/|N|\" }\n101 CUSTOM a.bin\n";
+  ASSERT_EQ(Pack(rc, stub, dir / "w.exe").status, 0);
+  ASSERT_EQ(Pack(rc, TTU_LINUX_STUB, dir / "l").status, 0);
+  const std::string windows = ReadFile(dir / "w.exe"), linux = ReadFile(dir / "l");
+  const uint32_t pe = static_cast<uint8_t>(windows[60]) | static_cast<uint8_t>(windows[61]) << 8;
+  std::string bad_note = linux;
+  bad_note[linux.rfind(std::string("Tessiro\0", 8)) + 1] = 'X';  // the package note's owner
+  const std::pair<std::string, std::string> rows[] = {
+      {windows.substr(0, pe + 10), "damaged: a Windows executable whose headers are damaged or cut short"},
+      {Crafted::SharedResourceTables(windows), "damaged: its resource directory is damaged"},
+      {linux.substr(0, linux.size() - 100), "damaged: it is a Linux program, but it is cut short"},
+      {bad_note, "damaged: its package (section .note.tessiro) is damaged"},
+      {"just some text\n", "carries no package"},
+      {ReadFile(TTU_LINUX_STUB), "carries no package"},
+  };
+  for (const auto& [content, message] : rows) {
+    WriteFile(dir / "x", content);
+    const auto r = RunProgram({kPack, "--list", dir / "x"});
+    EXPECT_EQ(r.status, 1) << message;
+    EXPECT_NE(r.output.find(message), std::string::npos) << r.output;
   }
 }
 

@@ -219,6 +219,38 @@ TEST_P(RcDifferential, PackerAndResourceCompilerAgree) {
   }
 }
 
+// Where the MinGW compiler (and so its Windows headers) is not installed,
+// tessiro-pack reads <windows.h> and the like from its own headers: for every
+// case that includes them, the same package as the resource compiler's.
+class RcOwnHeaders : public RcDifferential {};
+
+TEST_P(RcOwnHeaders, GiveWhatTheResourceCompilerGives) {
+  const Case& c = GetParam();
+  SCOPED_TRACE(c.source + " " + c.name);
+  for (const auto& [name, text] : c.files) WriteFile(dir / name, text);
+  fs::create_directories(dir / "bin");
+  fs::create_symlink("/usr/bin/cpp", dir / "bin/cpp");  // a PATH with cpp and no MinGW compiler
+  const auto rc = RunProgram({TTU_WINDRES, "-c", "65001", "-I", "inc", "-O", "res", "p.rc", "p.res"}, dir.path());
+  const auto pack = RunProgram({"/usr/bin/env", "PATH=" + (dir / "bin"), TTU_PACK_EXE, "--stub", TTU_LINUX_STUB, "-I",
+                                dir / "inc", dir / "p.rc", "-o", dir / "out"});
+  ASSERT_EQ(rc.status, 0) << rc.output;
+  ASSERT_EQ(pack.status, 0) << pack.output;
+  const Resources want = ReadRes(ReadFile(dir / "p.res")), got = ReadPacked(ReadFile(dir / "out"));
+  EXPECT_EQ(want, got) << "resource compiler:\n" << Describe(want) << "tessiro-pack:\n" << Describe(got);
+}
+
+std::vector<Case> CasesWithWindowsHeaders() {
+  std::vector<Case> out;
+  for (const auto& c : LoadCases()) {
+    const std::string& script = c.files.at("p.rc");
+    if (c.expect == "same" && (script.find("#include <win") != std::string::npos ||
+                               script.find("#include \"winres.h\"") != std::string::npos)) {
+      out.push_back(c);
+    }
+  }
+  return out;
+}
+
 std::string CaseName(const ::testing::TestParamInfo<Case>& info) {
   std::string name = info.param.source;
   for (char& ch : name) ch = std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
@@ -226,6 +258,7 @@ std::string CaseName(const ::testing::TestParamInfo<Case>& info) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Corpus, RcDifferential, ::testing::ValuesIn(LoadCases()), CaseName);
+INSTANTIATE_TEST_SUITE_P(Corpus, RcOwnHeaders, ::testing::ValuesIn(CasesWithWindowsHeaders()), CaseName);
 
 TEST(RcCorpus, HoldsAtLeastAHundredScripts) { EXPECT_GE(LoadCases().size(), 100u); }
 

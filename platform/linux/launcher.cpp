@@ -15,6 +15,7 @@
 #include "support/command_line.h"
 #include "platform/linux/fd.h"
 #include "platform/linux/path_mapping.h"
+#include "platform/linux/search_path.h"
 #include "platform/linux/wine_prefix.h"
 #include "platform/process.h"
 #include "support/run_error.h"
@@ -24,30 +25,9 @@ extern char** environ;
 namespace ttu::platform {
 namespace {
 
-bool IsExecutableFile(const std::string& p) {
-  struct stat st {};
-  return ::stat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(p.c_str(), X_OK) == 0;
-}
-
 bool IsRegularFile(const std::string& p) {
   struct stat st {};
   return ::stat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
-// Looks `name` up in the absolute folders of PATH. An empty entry or a
-// relative one (".", "bin") would mean the current folder, where anyone may
-// have put a program of that name: they are passed over.
-std::string SearchPath(const std::string& name) {
-  const char* path = std::getenv("PATH");
-  std::string dirs = path ? path : "/usr/local/bin:/usr/bin:/bin";
-  for (std::size_t start = 0, i = 0; i <= dirs.size(); ++i) {
-    if (i < dirs.size() && dirs[i] != ':') continue;
-    const std::string dir = dirs.substr(start, i - start);
-    start = i + 1;
-    if (dir.empty() || dir[0] != '/') continue;
-    if (IsExecutableFile(dir + "/" + name)) return dir + "/" + name;
-  }
-  return "";
 }
 
 // A program named with a folder must be there; a bare name is looked for in

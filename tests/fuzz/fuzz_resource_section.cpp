@@ -1,29 +1,29 @@
 // The resource readers on an arbitrary (corrupted, truncated) executable held
-// in memory: the Linux updater's appended resource section, and a Windows
-// executable's headers and resource directory, whose resources are laid out
-// again by the writer and must read back the same.
+// in memory: the Linux updater's package (its ELF section, or appended after
+// the program), and a Windows executable's headers and resource directory,
+// whose resources are laid out again by the writer and must read back the
+// same, byte for byte. scripts/fuzz runs it under a memory limit, so that a
+// small input that makes a reader take much memory is found too.
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <span>
 
+#include "support/linux_package.h"
 #include "support/pe_resources.h"
 #include "support/resource_section.h"
 
 namespace {
 
-void AppendedSection(std::span<const uint8_t> file) {
+void LinuxPackage(std::span<const uint8_t> file) {
   using namespace ttu::resfmt;
-  if (file.size() < kTrailerSize) return;
-  const auto trailer = DecodeTrailer(file.last(kTrailerSize), file.size());
-  if (!trailer) return;
-  const auto dir = DecodeDirectory(
-      file.subspan(trailer->directory_offset, file.size() - kTrailerSize - trailer->directory_offset), *trailer);
-  if (!dir) return;
-  const ResourceTable table(*dir, 0x0410);
+  const auto package = FindLinuxPackage(ttu::MemorySource(file));
+  if (!package) return;
+  const ResourceTable table(package->dir, 0x0410);
   for (uint32_t id : {0u, 1u, 100u, 101u, 102u, 65535u, 65536u}) {
     table.String(id);
     if (const auto* d = table.Data(id, "CUSTOM")) {
-      if (d->offset + d->size > file.size()) __builtin_trap();  // a payload must lie inside the file
+      if (d->offset > file.size() || d->size > file.size() - d->offset) __builtin_trap();  // inside the file
     }
   }
 }
@@ -57,13 +57,22 @@ void WindowsResources(std::span<const uint8_t> file) {
   const MemorySource written(bytes);
   const auto back = ReadResources(written, alone);
   if (!back || back->size() != again.size()) __builtin_trap();
+  for (std::size_t k = 0; k < again.size(); ++k) {
+    const auto& b = (*back)[k];
+    const auto& a = again[k];
+    if (!(b.type == a.type) || !(b.name == a.name) || b.language != a.language || b.code_page != a.code_page ||
+        b.size != a.bytes.size() ||
+        (b.size && std::memcmp(bytes.data() + 0x400 + (b.rva - 0x1000), a.bytes.data(), b.size) != 0)) {
+      __builtin_trap();
+    }
+  }
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::span<const uint8_t> file(data, size);
-  AppendedSection(file);
+  LinuxPackage(file);
   WindowsResources(file);
   return 0;
 }

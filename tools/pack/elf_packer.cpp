@@ -115,8 +115,8 @@ void WritePackedElf(const PackageDescription& desc, int stub_fd, const elf::Imag
   const auto note = resfmt::EncodePackageNoteHeader(plan.size);
   out.Write(note.data(), note.size(), package.offset);
   for (std::size_t k = 0; k < plan.payloads.size(); ++k) {
-    platform::Fd in(::open(plan.payloads[k].path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!in) FailWithErrno("cannot read " + plan.payloads[k].path);
+    uint64_t size_now = 0;
+    const platform::Fd in = OpenRegularFile(plan.payloads[k].path, size_now);
     CopyOrFail(in.get(), 0, out.fd(), package.offset + plan.dir.data[k].offset, plan.payloads[k].size,
                plan.payloads[k].path);
   }

@@ -4,6 +4,8 @@
 
 #include <climits>
 #include <cstdio>
+#include <exception>
+#include <new>
 #include <string>
 
 #include "tools/pack/listing.h"
@@ -27,17 +29,28 @@ std::string DefaultStub() {
   return dir.substr(0, dir.find_last_of('/') + 1) + kDefaultStub;
 }
 
+// Runs `work`; a failure of any kind ends with its message and status 1 (the
+// packer's own messages name the file and line; others, the file at hand).
+template <typename Work>
+int Report(const Work& work, const std::string& file) {
+  try {
+    work();
+    return 0;
+  } catch (const ttu::pack::PackError& e) {
+    std::fprintf(stderr, "tessiro-pack: %s\n", e.what());
+  } catch (const std::bad_alloc&) {
+    std::fprintf(stderr, "tessiro-pack: %s: error: not enough memory\n", file.c_str());
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "tessiro-pack: %s: error: %s\n", file.c_str(), e.what());
+  }
+  return 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc == 3 && std::string(argv[1]) == "--list") {
-    try {
-      ttu::pack::ListPackage(argv[2], stdout);
-      return 0;
-    } catch (const ttu::pack::PackError& e) {
-      std::fprintf(stderr, "tessiro-pack: %s\n", e.what());
-      return 1;
-    }
+    return Report([&] { ttu::pack::ListPackage(argv[2], stdout); }, argv[2]);
   }
   ttu::pack::PackOptions opt;
   for (int k = 1; k < argc; ++k) {
@@ -46,6 +59,10 @@ int main(int argc, char** argv) {
     if (a == "--stub" && has_next) {
       opt.stub = argv[++k];
     } else if (a == "-I" && has_next) {
+      if (!*argv[k + 1]) {
+        std::fputs("tessiro-pack: -I needs a folder's name\n", stderr);
+        return 2;
+      }
       opt.include_dirs.push_back(argv[++k]);
     } else if (a.rfind("-I", 0) == 0 && a.size() > 2) {
       opt.include_dirs.push_back(a.substr(2));
@@ -63,12 +80,10 @@ int main(int argc, char** argv) {
     return 2;
   }
   if (opt.stub.empty()) opt.stub = DefaultStub();
-  try {
-    const std::string note = ttu::pack::Pack(opt);
-    if (!note.empty()) std::fprintf(stderr, "tessiro-pack: note: %s\n", note.c_str());
-  } catch (const ttu::pack::PackError& e) {
-    std::fprintf(stderr, "tessiro-pack: %s\n", e.what());
-    return 1;
-  }
-  return 0;
+  return Report(
+      [&] {
+        const std::string note = ttu::pack::Pack(opt);
+        if (!note.empty()) std::fprintf(stderr, "tessiro-pack: note: %s\n", note.c_str());
+      },
+      opt.description);
 }

@@ -1,5 +1,7 @@
 #include "tools/pack/output_file.h"
 
+#include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -9,16 +11,51 @@
 #include "tools/pack/package_description.h"
 
 namespace ttu::pack {
+namespace {
+
+// The temporary output being written, for a signal handler to remove: a
+// fixed buffer, since a handler may only call what is async-signal-safe.
+char g_temp_path[4096];
+volatile sig_atomic_t g_have_temp = 0;
+
+void RemoveTempAndEnd(int sig) {
+  if (g_have_temp) ::unlink(g_temp_path);
+  ::signal(sig, SIG_DFL);
+  ::raise(sig);
+}
+
+void RemoveTempOnSignals() {
+  struct sigaction sa {};
+  sa.sa_handler = RemoveTempAndEnd;
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(sig, &sa, nullptr);
+}
+
+}  // namespace
 
 void FailWithErrno(const std::string& what) { throw PackError(what + ": " + std::strerror(errno)); }
 
+platform::Fd OpenRegularFile(const std::string& path, uint64_t& size) {
+  platform::Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+  struct stat st {};
+  if (!fd || ::fstat(fd.get(), &st) != 0) FailWithErrno("cannot read " + path);
+  if (!S_ISREG(st.st_mode)) throw PackError(path + ": error: not a regular file");
+  ::fcntl(fd.get(), F_SETFL, ::fcntl(fd.get(), F_GETFL) & ~O_NONBLOCK);
+  size = static_cast<uint64_t>(st.st_size);
+  return fd;
+}
+
 TempOutput::TempOutput(const std::string& output) : output_(output), path_(output + ".XXXXXX") {
+  if (path_.size() >= sizeof g_temp_path) throw PackError(output + ": error: the output's name is too long");
+  RemoveTempOnSignals();
   const int fd = ::mkstemp(path_.data());
   if (fd < 0) FailWithErrno("cannot create " + output);
   fd_ = platform::Fd(fd);
+  std::memcpy(g_temp_path, path_.c_str(), path_.size() + 1);
+  g_have_temp = 1;
 }
 
 TempOutput::~TempOutput() {
+  g_have_temp = 0;
   if (!committed_) ::unlink(path_.c_str());
 }
 
@@ -30,6 +67,7 @@ void TempOutput::Commit() {
   if (::fchmod(fd_.get(), 0755) != 0 || ::close(fd_.Release()) != 0) FailWithErrno("cannot write " + output_);
   if (::rename(path_.c_str(), output_.c_str()) != 0) FailWithErrno("cannot write " + output_);
   committed_ = true;
+  g_have_temp = 0;
 }
 
 void CopyOrFail(int in, uint64_t in_offset, int out, uint64_t out_offset, uint64_t size, const std::string& what) {

@@ -14,8 +14,14 @@ namespace ttu::pack {
 // Throws PackError: `what` and the system's reason (errno).
 [[noreturn]] void FailWithErrno(const std::string& what);
 
+// Opens a file for reading, without ever blocking: only a regular file is
+// read (a FIFO would wait for a writer, a device or a folder means nothing).
+// Sets `size`. Throws PackError naming the file.
+platform::Fd OpenRegularFile(const std::string& path, uint64_t& size);
+
 // The output is written to a temporary file beside it and renamed into place
-// by Commit(), so that a failure leaves no output.
+// by Commit(), so that a failure leaves no output; nor does an interruption
+// (SIGINT, SIGTERM, SIGHUP) while it is written, which removes it.
 class TempOutput {
  public:
   explicit TempOutput(const std::string& output);

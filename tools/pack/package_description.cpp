@@ -26,6 +26,8 @@ const std::set<std::string> kMemoryFlags = {"DISCARDABLE", "FIXED", "IMPURE", "L
                                             "MOVEABLE", "PRELOAD", "PURE", "SHARED", "NONSHARED"};
 
 class Parser {
+  static constexpr int kMaxNesting = 256;
+
  public:
   Parser(std::string_view text, const std::string& file) : lex_(text, file) { desc_.file_name = file; }
 
@@ -96,18 +98,27 @@ class Parser {
     return static_cast<int32_t>(r);
   }
 
+  // Signs are taken in a loop, parentheses by recursion with a bound, so that
+  // no script can exhaust the stack.
   int64_t Unary() {
-    if (IsPunct('-') || IsPunct('~')) {
-      const char op = tok_.text[0];
+    std::string signs;
+    while (IsPunct('-') || IsPunct('~')) {
+      signs += tok_.text[0];
       Advance();
-      const auto v = static_cast<uint32_t>(Unary());
-      return static_cast<int32_t>(op == '-' ? 0u - v : ~v);
     }
+    auto v = static_cast<uint32_t>(Operand());
+    for (auto op = signs.rbegin(); op != signs.rend(); ++op) v = *op == '-' ? 0u - v : ~v;
+    return static_cast<int32_t>(v);
+  }
+
+  int64_t Operand() {
     if (IsPunct('(')) {
+      if (++nesting_ > kMaxNesting) Fail("parentheses nested more than " + std::to_string(kMaxNesting) + " deep");
       Advance();
       const int64_t v = Expression();
       if (!IsPunct(')')) Fail("expected ')' instead of " + Describe());
       Advance();
+      --nesting_;
       return v;
     }
     if (tok_.kind == Tok::kNumber) {
@@ -224,6 +235,7 @@ class Parser {
       any_wide |= tok_.wide;
       if (!pieces.empty() && !tok_.wide && !pieces.back().wide && !any_wide) {
         pieces.back().bytes += tok_.bytes;  // narrow strings join before decoding
+        if (pieces.back().high_escape.empty()) pieces.back().high_escape = tok_.high_escape;
       } else {
         pieces.push_back(tok_);
       }
@@ -235,6 +247,12 @@ class Parser {
         continue;
       }
       const auto decoded = text::DecodeCodePage(p.bytes, p.code_page);
+      if (!decoded && !p.high_escape.empty()) {
+        FailAt(p, "string " + id + ": the escape " + p.high_escape +
+                      (p.code_page == 65001 ? " gives a byte that is not UTF-8 text"
+                                            : " gives a byte that has no character in code page 1252") +
+                      ": write the character itself, or its code in a wide string (L\"\\x00..\")");
+      }
       if (!decoded) {
         FailAt(p, p.code_page == 65001
                       ? "string " + id + " is not valid UTF-8 (the script is read as UTF-8: save it as UTF-8, "
@@ -309,6 +327,7 @@ class Parser {
 
   Lexer lex_;
   Token tok_;
+  int nesting_ = 0;  // open parentheses
   uint16_t language_ = kDefaultLanguage;
   PackageDescription desc_;
   std::map<std::pair<uint16_t, uint16_t>, int> strings_;  // -> first line
@@ -363,19 +382,19 @@ void ResolvePayloads(PackageDescription& desc, const std::string& base_dir,
       candidates.push_back((base_dir.empty() ? "." : base_dir) + "/" + e.file);
       for (const auto& d : include_dirs) candidates.push_back(d + "/" + e.file);
     }
-    bool folder = false;
+    std::string other;  // what stands where a payload was looked for
     for (const auto& c : candidates) {
       struct stat st {};
       if (::stat(c.c_str(), &st) != 0) continue;
-      if (S_ISDIR(st.st_mode)) {
-        folder = true;
+      if (!S_ISREG(st.st_mode)) {  // a folder, a FIFO, a device: nothing to copy
+        other = S_ISDIR(st.st_mode) ? "' is a folder, not a file" : "' is not a regular file";
         continue;
       }
       e.path = c;
       break;
     }
     if (e.path.empty()) {
-      const std::string why = folder ? "' is a folder, not a file" : "' not found";
+      const std::string why = other.empty() ? "' not found" : other;
       std::string looked;
       for (const auto& c : candidates) looked += (looked.empty() ? "" : ", ") + c;
       throw PackError(e.source + ":" + std::to_string(e.line) + ": error: payload file '" + e.file + why +

@@ -23,12 +23,16 @@ namespace {
 
 using platform::Fd;
 
+// A script is read whole; a few MiB is already far more than any script.
+constexpr uint64_t kMaxScriptSize = 64 << 20;
+
 std::string ReadWholeFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) FailWithErrno("cannot read " + path);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
+  uint64_t size = 0;
+  const auto fd = OpenRegularFile(path, size);
+  if (size > kMaxScriptSize) throw PackError(path + ": error: too large for a resource script");
+  std::string text(size, '\0');
+  if (!platform::ReadFully(fd.get(), text.data(), text.size(), 0)) FailWithErrno("cannot read " + path);
+  return text;
 }
 
 }  // namespace
@@ -47,10 +51,8 @@ std::vector<resfmt::StringBlock> StringBlocks(const PackageDescription& desc) {
 
 std::string WritePackedExecutable(const PackageDescription& desc, const std::string& stub,
                                   const std::string& output) {
-  Fd stub_fd(::open(stub.c_str(), O_RDONLY | O_CLOEXEC));
-  struct stat st {};
-  if (!stub_fd || ::fstat(stub_fd.get(), &st) != 0) FailWithErrno("cannot read stub " + stub);
-  const auto size = static_cast<uint64_t>(st.st_size);
+  uint64_t size = 0;
+  const Fd stub_fd = OpenRegularFile(stub, size);
   FileSource source(stub_fd.get(), size);
   char magic[2] = {};
   if (source.Read(0, magic, 2) && magic[0] == 'M' && magic[1] == 'Z') {

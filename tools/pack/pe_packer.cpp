@@ -29,6 +29,9 @@ namespace {
 
 constexpr uint32_t kResourceSectionFlags = 0x40000040;  // initialised data, readable
 constexpr int kBaseRelocationDirectory = 5;
+// A stub's own resources (an icon, a manifest, a version) are read into
+// memory: a few KiB; more is no stub.
+constexpr uint64_t kMaxStubResources = 16 << 20;
 const std::u16string kCustom = u"CUSTOM";
 
 [[noreturn]] void Refuse(const std::string& stub, const std::string& why) {
@@ -47,7 +50,9 @@ std::vector<pe::NewResource> StubResources(const FileSource& source, const pe::I
   const auto existing = pe::ReadResources(source, image);
   if (!existing) Refuse(stub, "the stub's resource directory is damaged");
   std::vector<pe::NewResource> out;
+  uint64_t total = 0;
   for (const auto& r : *existing) {
+    if ((total += r.size) > kMaxStubResources) Refuse(stub, "the stub's own resources are larger than a stub's are");
     if ((!r.type.Named() && r.type.id == pe::kStringTableType) || r.type.name == kCustom) {
       Refuse(stub, "the stub already carries a package (string tables or CUSTOM resources): pack the bare stub");
     }
@@ -255,8 +260,8 @@ std::future<uint64_t> SumPayloads(const PackageDescription& desc, const std::vec
   return std::async(std::launch::async, [&desc, &sizes] {
     uint64_t sum = 0;
     for (std::size_t k = 0; k < desc.data.size(); ++k) {
-      platform::Fd in(::open(desc.data[k].path.c_str(), O_RDONLY | O_CLOEXEC));
-      if (!in) FailWithErrno("cannot read " + desc.data[k].path);
+      uint64_t size_now = 0;
+      const platform::Fd in = OpenRegularFile(desc.data[k].path, size_now);
       sum += SumFileWords(in.get(), 0, sizes[k], desc.data[k].path);
     }
     return sum;
@@ -291,8 +296,8 @@ std::string WritePackedPe(const PackageDescription& desc, int stub_fd, const pe:
   out.Write(headers.data(), headers.size(), 0);
   out.Write(plan.layout.head.data(), plan.layout.head.size(), res.raw_pointer);
   for (std::size_t k = 0; k < desc.data.size(); ++k) {
-    platform::Fd in(::open(desc.data[k].path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!in) FailWithErrno("cannot read " + desc.data[k].path);
+    uint64_t size_now = 0;
+    const platform::Fd in = OpenRegularFile(desc.data[k].path, size_now);
     CopyOrFail(in.get(), 0, out.fd(), res.raw_pointer + plan.layout.offsets[first_payload + k], payload_sizes[k],
                desc.data[k].path);
   }

@@ -1,5 +1,7 @@
 // The C preprocessor over a resource script, as the Windows resource compiler
-// runs it: RC_INVOKED and _WIN32 defined, nothing of the host system's.
+// runs it: the MinGW compiler's, with its Windows headers, where it is
+// installed; else the system's, with this program's own Windows headers and
+// nothing else of the host system's. RC_INVOKED and _WIN32 are defined.
 #pragma once
 
 #include <string>

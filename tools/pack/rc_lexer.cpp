@@ -120,8 +120,9 @@ void Lexer::Directive() {
     skip_blanks();
     std::string arg;
     if (!d.empty() && d.front() == '(') d.remove_prefix(1), skip_blanks(), arg = take_word();
+    // "default": back to the code page the script is read in, UTF-8.
     const bool number = !arg.empty() && arg.size() < 6 && std::all_of(arg.begin(), arg.end(), IsDigit);
-    const unsigned cp = number ? static_cast<unsigned>(std::stoul(arg)) : 0;
+    const unsigned cp = arg == "default" ? kScriptCodePage : number ? static_cast<unsigned>(std::stoul(arg)) : 0;
     if (!text::IsSupportedCodePage(cp)) {
       Fail(file_, line, "code page '" + arg + "' is not supported: use 65001 (UTF-8) or 1252");
     }
@@ -233,6 +234,7 @@ Token Lexer::String(Token& t, bool wide) {
 }
 
 void Lexer::Escape(Token& t) {
+  const std::size_t start = i_;
   const char e = text_[i_ + 1];
   i_ += 2;
   unsigned value = 0;
@@ -243,8 +245,13 @@ void Lexer::Escape(Token& t) {
     case 'r': value = 13; break;
     case 't': value = 9; break;
     case 'v': value = 11; break;
-    case '\\': case '"': value = static_cast<unsigned char>(e); break;
-    case 'x': {
+    case '\\': value = '\\'; break;
+    case '"':
+      // The resource compiler misreads this in a wide string (or stops).
+      if (t.wide) Fail(t.file, t.line, "\\\" inside L\"...\" is misread by the resource compiler: write \"\" for a quote");
+      value = '"';
+      break;
+    case 'x': case 'X': {
       const int max = t.wide ? 4 : 2;
       for (int k = 0; k < max && i_ < text_.size() && DigitValue(text_[i_]) < 16; ++k) {
         value = value * 16 + static_cast<unsigned>(DigitValue(text_[i_++]));
@@ -265,6 +272,7 @@ void Lexer::Escape(Token& t) {
   if (t.wide) {
     t.units += static_cast<char16_t>(value);
   } else {
+    if ((value & 0xFF) >= 0x80 && t.high_escape.empty()) t.high_escape = text_.substr(start, i_ - start);
     t.bytes += static_cast<char>(value & 0xFF);
   }
 }

@@ -16,6 +16,8 @@ namespace ttu::pack {
 
 enum class Tok { kEnd, kNumber, kWord, kString, kPunct };
 
+inline constexpr unsigned kScriptCodePage = 65001;  // scripts are read as UTF-8
+
 struct Token {
   Tok kind = Tok::kEnd;
   std::string text;      // a word as written, or the punctuation character
@@ -26,7 +28,8 @@ struct Token {
   std::string bytes;
   std::u16string units;
   bool raw_non_ascii = false;  // a wide string that holds a non-ASCII character as written
-  unsigned code_page = 65001;  // in force where the string stands
+  std::string high_escape;     // a narrow string's first escape that gives a byte >= 0x80 ("\\xB0")
+  unsigned code_page = kScriptCodePage;  // in force where the string stands
   std::string file;
   int line = 0;
 };
@@ -56,7 +59,7 @@ class Lexer {
   std::size_t marker_pos_ = 0;  // text_ position of the line that marker_line_ numbers
   int marker_line_ = 1;
   bool in_header_ = false;
-  unsigned code_page_ = 65001;
+  unsigned code_page_ = kScriptCodePage;
 };
 
 }  // namespace ttu::pack
