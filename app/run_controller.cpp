@@ -4,6 +4,7 @@
 
 #include "app/form1.h"
 #include "deploy/manifest.h"
+#include "deploy/package_check.h"
 #include "support/run_error.h"
 #include "platform/scoped_flag.h"
 
@@ -38,6 +39,7 @@ void Form1::cmdAvviaConTimer_Click() {
   try {
     AttemptCount = 0;
     deploy::SizeTables(tables, s_.resources);
+    deploy::CheckPackage(tables, s_.resources);  // a damaged package writes nothing
     if (pass_.AggiornaFile()) s_.dialogs.EndProcess();
     window_->SetTimerEnabled(true);
   } catch (const std::exception&) {

@@ -25,6 +25,7 @@
 
 #include "deploy/deployment_pass.h"
 #include "deploy/manifest.h"
+#include "deploy/package_check.h"
 #include "platform/linux/wine_registry.h"
 #include "registry/module2.h"
 #include "tests/test_util.h"
@@ -95,8 +96,9 @@ struct Options {
   int runs = 5;
 };
 
-// The deployment pass writing the payload of `updater` into `work`, against
-// `cp` (with `cp_flags`) + sync of the same file.
+// The check of the payloads' checksums and the deployment pass writing the
+// payload of `updater` into `work`, as a press runs them, against `cp` (with
+// `cp_flags`) + sync of the same file.
 Row DeployRow(const Options& o, const std::string& updater, const std::string& payload, const std::string& work,
               const std::string& cp_flags, const std::string& label) {
   const fs::path kelmo = fs::path(work) / "Kelmo";
@@ -118,6 +120,7 @@ Row DeployRow(const Options& o, const std::string& updater, const std::string& p
     test::RunProgram({"/bin/sync"});
     deploy::SizeTables(tables, *res);
     const auto t0 = Clock::now();
+    deploy::CheckPackage(tables, *res);  // as a press does: every payload against its checksum
     const bool done = pass.AggiornaFile();
     ours.push_back(Seconds(t0, Clock::now()));
     if (!done || fs::file_size(target) != fs::file_size(payload)) std::fprintf(stderr, "deploy pass failed\n");
@@ -137,7 +140,7 @@ Row ReflinkDeployRow(const Options& o) {
   fs::copy_file(o.updater, updater, fs::copy_options::overwrite_existing);
   fs::copy_file(o.payload, payload, fs::copy_options::overwrite_existing);
   Row r = DeployRow(o, updater, payload, (dir / "work").string(), "--reflink=auto",
-                    "deployment pass, XFS sharing extents");
+                    "checksums checked + deployment pass, XFS sharing extents");
   fs::remove_all(dir);
   return r;
 }
@@ -380,7 +383,7 @@ int main(int argc, char** argv) {
     if (!p->empty()) *p = fs::absolute(*p).string();
   }
   fs::create_directories(o.work);
-  std::vector<Row> rows{DeployRow(o, o.updater, o.payload, o.work, "", "deployment pass, durable")};
+  std::vector<Row> rows{DeployRow(o, o.updater, o.payload, o.work, "", "checksums checked + deployment pass, durable")};
   if (!o.reflink_work.empty()) rows.push_back(ReflinkDeployRow(o));
   test::X11Client x;
   if (x.ok()) {

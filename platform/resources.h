@@ -30,6 +30,10 @@ class Resources {
 
 namespace ttu::platform {
 
+// Reads `n` bytes of a blob from `offset` on; raises a RunError when they
+// cannot be read (a damaged or shortened executable).
+void ReadBlob(const Blob& blob, uint64_t offset, void* out, std::size_t n);
+
 // The resources of the running executable. Nothing is read before the first lookup.
 Resources& OwnResources();
 // The resources of another packed executable (tests and tools).

@@ -17,6 +17,7 @@ std::string RunErrorDescription(int32_t number) {
     case kErrPathFileAccess: return "Path/File access error";
     case kErrPathNotFound: return "Path not found";
     case kErrResourceNotFound: return "Resource not found";
+    case kErrPackageDamaged: return "The package is damaged";
     default: return "Application-defined or object-defined error";
   }
 }
@@ -26,6 +27,12 @@ RunError RunError::Of(int32_t number) { return RunError(number, RunErrorDescript
 RunError RunError::ResourceNotFound(uint32_t id) {
   return RunError(kErrResourceNotFound,
                   "Resource with identifier '" + std::to_string(id) + "' not found");
+}
+
+RunError RunError::PackageDamaged(uint32_t id, const std::string& name) {
+  return RunError(kErrPackageDamaged, "The package is damaged: resource " + std::to_string(id) +
+                                          (name.empty() ? "" : " (" + name + ")") +
+                                          " does not match its checksum; download the updater again");
 }
 
 RunError CurrentFailure() {

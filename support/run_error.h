@@ -19,6 +19,9 @@ enum RunErrorNumber : int32_t {
   kErrPathFileAccess = 75,
   kErrPathNotFound = 76,
   kErrResourceNotFound = 326,
+  // The updater's own: a payload that does not match the checksum recorded
+  // for it (in the number range of the run-time's file-loading failures).
+  kErrPackageDamaged = 31037,
 };
 
 // The source that run-time failures carry.
@@ -36,6 +39,8 @@ class RunError : public std::runtime_error {
   static RunError Of(int32_t number);
   // "Resource with identifier 'N' not found".
   static RunError ResourceNotFound(uint32_t id);
+  // "The package is damaged: resource N (name) does not match its checksum ...".
+  static RunError PackageDamaged(uint32_t id, const std::string& name);
 
   int32_t Number() const { return number_; }
   const std::string& Description() const { return description_; }

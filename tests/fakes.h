@@ -34,6 +34,7 @@ class FakeResources : public platform::Resources {
  public:
   std::map<uint32_t, std::string> strings;
   std::map<uint32_t, std::string> payloads;
+  std::map<uint32_t, std::string> checksums;  // recorded by the packer ("XXH3_128")
   std::vector<uint32_t> string_reads, payload_reads;
 
   std::optional<std::string> String(uint32_t id) override {
@@ -43,6 +44,11 @@ class FakeResources : public platform::Resources {
     return it->second;
   }
   std::optional<platform::Blob> Data(uint32_t id, const std::string& type) override {
+    if (type == "XXH3_128") {
+      auto it = checksums.find(id);
+      if (it == checksums.end()) return std::nullopt;
+      return platform::Blob{"", it->second.data(), 0, it->second.size()};
+    }
     if (type != "CUSTOM") return std::nullopt;
     payload_reads.push_back(id);
     auto it = payloads.find(id);

@@ -1,6 +1,7 @@
 // The packed updater in a real window (under Xvfb in CI), driven the way a
 // person drives it: the pointer, clicks and keys of xdotool.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -10,6 +11,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "support/linux_package.h"
 #include "tests/test_util.h"
 #include "tests/x11_client.h"
 
@@ -61,8 +63,8 @@ class E2eTest : public ::testing::Test {
     }
     for (pid_t h : holders) ::kill(h, SIGKILL), ::waitpid(h, nullptr, 0);
   }
-  WindowInfo Start() {
-    pid = Spawn({kUpdater}, cwd.path(), {"WINEPREFIX=" + prefix.path()});
+  WindowInfo Start(const std::string& updater = kUpdater) {
+    pid = Spawn({updater}, cwd.path(), {"WINEPREFIX=" + prefix.path()});
     auto w = x.WaitForWindow(kTitle, 10000);
     if (!w) ADD_FAILURE() << "the window did not appear";
     return w.value_or(WindowInfo{});
@@ -176,6 +178,48 @@ TEST_F(E2eTest, ClosingTheWindowWhileRetriesArePendingEndsAtOnce) {
 
 // The updater as a distribution ships it: stripped by elfutils (which removes
 // more than binutils does), it still carries its package and completes a run.
+// An updater damaged after it was packed, in a payload byte or in the
+// checksum recorded for it: the press shows the error box (the application's
+// title, beside the window), nothing is written and the window stays. The
+// same updater untouched completes.
+TEST_F(E2eTest, ADamagedUpdaterWritesNothing) {
+  const std::string payload = PseudoRandomBytes(3 << 20, 21);
+  WriteFile(cwd / "Dossaro.zip", payload);
+  WriteFile(cwd / "p.rc", "STRINGTABLE { 100 \"1\" 101 \"Dossaro.zip|<APPPATH>Tessiro/|N|\" }\n101 CUSTOM Dossaro.zip\n");
+  const auto packed = RunProgram({TTU_PACK_EXE, "--stub", TTU_STUB_EXE, cwd / "p.rc", "-o", cwd / "intact"});
+  ASSERT_EQ(packed.status, 0) << packed.output;
+  const std::string intact = ReadFile(cwd / "intact");
+  const std::vector<uint8_t> bytes(intact.begin(), intact.end());
+  const auto package = resfmt::FindLinuxPackage(MemorySource(bytes));
+  ASSERT_TRUE(package);
+  uint64_t at = 0, sum = 0;
+  for (const auto& d : package->dir.data) (d.type == "CUSTOM" ? at : sum) = d.offset;
+  const std::pair<const char*, uint64_t> rows[] = {
+      {"first payload byte", at}, {"middle payload byte", at + payload.size() / 2},
+      {"last payload byte", at + payload.size() - 1}, {"recorded checksum", sum + 7}};
+  for (const auto& [what, offset] : rows) {
+    SCOPED_TRACE(what);
+    std::string damaged = intact;
+    damaged[offset] = static_cast<char>(damaged[offset] ^ 0x20);
+    WriteFile(cwd / "damaged", damaged);
+    ::chmod((cwd / "damaged").c_str(), 0755);
+    WriteFile(Tessiro("Dossaro.zip"), "old");
+    ClickCentre(Start(cwd / "damaged"));
+    const auto boxes = x.WaitForWindows(kTitle, 2, 10000);
+    ASSERT_EQ(boxes.size(), 2u) << "no error box";
+    EXPECT_FALSE(x.WaitForWindow(kDoneTitle, 0).has_value());
+    EXPECT_EQ(ReadFile(Tessiro("Dossaro.zip")), "old");
+    EXPECT_EQ(ListDir(prefix / "drive_c/Programmi/Kelmo/Tessiro"),
+              (std::vector<std::string>{"Dossaro.zip", "Tessiro.exe"}));
+    EXPECT_EQ(WaitExit(pid, 300), -1) << "the window stays";
+    ::kill(pid, SIGKILL);
+    WaitExit(pid, 2000);
+  }
+  ClickCentre(Start(cwd / "intact"));
+  ExpectCompletion(60000);
+  EXPECT_EQ(ReadFile(Tessiro("Dossaro.zip")), payload);
+}
+
 TEST_F(E2eTest, AStrippedUpdaterCompletesARun) {
   const std::string stripped = cwd / "tessiro-tiny-updater";
   const auto r = RunProgram({"/usr/bin/eu-strip", "-o", stripped, kUpdater});

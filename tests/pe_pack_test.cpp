@@ -45,6 +45,13 @@ std::string Extract(const std::string& exe, const Key& k, const std::string& to)
   return to;
 }
 
+std::string Hex(const std::string& bytes) {
+  std::string hex;
+  char pair[3];
+  for (unsigned char c : bytes) std::snprintf(pair, sizeof pair, "%02x", c), hex += pair;
+  return hex;
+}
+
 bool SameFiles(const std::string& a, const std::string& b) { return RunProgram({"/usr/bin/cmp", "-s", a, b}).status == 0; }
 
 std::optional<pe::Image> ImageOf(const std::string& path) {
@@ -67,10 +74,17 @@ TEST_P(ShippedUpdater, CarriesExactlyTheResourcesOfTheLinkedOne) {
   const std::string packed = dir + "/TessiroTinyUpdater.exe", linked = dir + "/TessiroTinyUpdater-linked.exe";
   if (!fs::exists(packed) || !fs::exists(linked)) GTEST_SKIP() << "no Windows build in " << dir;
   if (!Have("wrestool")) GTEST_SKIP() << "no wrestool (Debian package icoutils)";
-  const auto keys = ListResources(packed);
+  // The packer adds what the resource compiler cannot: each payload's checksum.
+  auto keys = ListResources(packed);
+  const Key checksum{"XXH3_128", "101", "1033"};
+  ASSERT_EQ(std::count(keys.begin(), keys.end(), checksum), 1);
+  keys.erase(std::find(keys.begin(), keys.end(), checksum));
   EXPECT_EQ(keys, ListResources(linked));
   EXPECT_EQ(keys.size(), 6u);  // icon, icon group, manifest, version, string block 7, CUSTOM 101
   TempDir tmp;
+  EXPECT_EQ(Hex(ReadFile(Extract(packed, checksum, tmp / "sum"))),
+            RunProgram({"/usr/bin/xxhsum", "-q", "-H2", TTU_DOSSARO_ZIP}).output.substr(0, 32))
+      << "the recorded checksum is the payload's XXH3-128";
   for (const auto& k : keys) {
     EXPECT_TRUE(SameFiles(Extract(packed, k, tmp / "a"), Extract(linked, k, tmp / "b")))
         << std::get<0>(k) << " " << std::get<1>(k);
@@ -297,13 +311,15 @@ TEST_F(PePackTest, ListsWhatAnyUpdaterCarries) {
   ASSERT_EQ(Pack(rc, stub, dir / "w.exe").status, 0);
   ASSERT_EQ(Pack(rc, TTU_LINUX_STUB, dir / "l").status, 0);
   const auto sha = RunProgram({"/usr/bin/sha256sum", dir / "a.bin"}).output.substr(0, 64);
+  const auto xxh = RunProgram({"/usr/bin/xxhsum", "-q", "-H2", dir / "a.bin"}).output.substr(0, 32);
   for (const auto& [file, kind] : {std::pair{dir / "w.exe", "Windows updater, PE32+ (x86-64)"},
                                    std::pair{dir / "l", "Linux updater"}}) {
     const auto r = RunProgram({kPack, "--list", file});
     ASSERT_EQ(r.status, 0) << r.output;
     EXPECT_NE(r.output.find(kind), std::string::npos) << r.output;
     EXPECT_NE(r.output.find("language 0x0410: item count \"2\"\n  item 0: \"a.bin|<APPPATH>Tessiro/|N|\"\n"
-                            "    payload CUSTOM 101 (0x0410): 100000 bytes, SHA-256 " + sha),
+                            "    payload CUSTOM 101 (0x0410): 100000 bytes, SHA-256 " + sha + "\n"
+                            "    checksum XXH3-128 " + xxh + ": the payload matches it\n"),
               std::string::npos)
         << r.output;
     EXPECT_NE(r.output.find("  item 1: \"b.bin|<APPPATH>Brenvia/|S|R4\"\n    payload CUSTOM 102 (0x0410): 0 bytes, "

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "app/form1.h"
+#include "support/payload_checksum.h"
 #include "tests/fakes.h"
 
 namespace ttu::app {
@@ -186,6 +187,30 @@ TEST_F(ControllerTest, FailingPressShowsTheErrorAndLeavesTheTimerAsItWas) {
   EXPECT_EQ(form->tables.LastIndex, 0) << "the tables of the run stay usable";
   Tick();
   EXPECT_EQ(window->caption, "1");
+}
+
+// A payload that does not match its recorded checksum: the press reports it
+// as its own failure, writes nothing and arms no retry; a press once the
+// package is whole again deploys it.
+TEST_F(ControllerTest, ADamagedPackageIsReportedByThePressAndWritesNothing) {
+  res.checksums[101] = "not the checksum";  // 16 bytes, not zip's
+  fs.files[kTarget] = "old";
+  EXPECT_FALSE(Press());
+  ASSERT_EQ(dialogs.shown.size(), 1u);
+  EXPECT_EQ(dialogs.shown[0].prompt,
+            "Error 31037 (The package is damaged: resource 101 (Dossaro.zip) does not match its checksum; "
+            "download the updater again) in procedure cmdAvviaConTimer_Click of Form Form1");
+  EXPECT_FALSE(dialogs.shown[0].title.has_value());
+  EXPECT_FALSE(window->timer_on) << "no retry can mend a damaged package";
+  EXPECT_EQ(fs.files[kTarget], "old");
+  EXPECT_FALSE(Press()) << "a new press checks again";
+  EXPECT_EQ(dialogs.shown.size(), 2u);
+  checksum::Hasher h;
+  h.Add({reinterpret_cast<const uint8_t*>("zip"), 3});
+  const auto d = h.Finish();
+  res.checksums[101].assign(d.begin(), d.end());
+  EXPECT_TRUE(Press());
+  EXPECT_EQ(fs.files[kTarget], "zip");
 }
 
 TEST_F(ControllerTest, TickErrorOutsideThePassCountsSilently) {

@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "platform/linux/wine_registry.h"
+#include "support/pe_resources.h"
 #include "support/text.h"
 #include "tests/registry_probe.h"
 #include "tests/test_util.h"
@@ -310,6 +311,55 @@ TEST_P(WineE2eTest, PlantedLibrariesAreNeverLoaded) {
   }
   EXPECT_EQ(RunToCompletion(updater, 60000, {}, {preferred}), 0);
   for (const auto& p : planted) EXPECT_FALSE(fs::exists(p + ".ran")) << p << " was loaded";
+}
+
+// An updater damaged after it was packed, in a byte of its first payload or in
+// the checksum recorded for it: the press shows the error box (the
+// application's title, beside the window) and nothing is written; the window
+// then closes as ever.
+TEST_P(WineE2eTest, ADamagedUpdaterWritesNothing) {
+  const std::string intact = ReadFile(Build() + "/tests/windows/TessiroTinyUpdaterComTest.exe");
+  const std::vector<uint8_t> bytes(intact.begin(), intact.end());
+  const MemorySource source(bytes);
+  const auto image = pe::ReadImage(source);
+  ASSERT_TRUE(image);
+  const auto resources = pe::ReadResources(source, *image);
+  ASSERT_TRUE(resources);
+  uint64_t at = 0, size = 0, sum = 0;
+  for (const auto& r : *resources) {
+    if (r.name.id != 101) continue;
+    if (r.type.ToString() == "CUSTOM") at = *image->FileOffset(r.rva, r.size), size = r.size;
+    if (r.type.ToString() == "XXH3_128") sum = *image->FileOffset(r.rva, r.size);
+  }
+  ASSERT_TRUE(at && size > 2 && sum) << "no payload 101 with its checksum";
+  const std::pair<const char*, uint64_t> rows[] = {
+      {"first payload byte", at}, {"middle payload byte", at + size / 2}, {"last payload byte", at + size - 1},
+      {"recorded checksum", sum + 7}};
+  for (const auto& [what, offset] : rows) {
+    SCOPED_TRACE(what);
+    std::string damaged = intact;
+    damaged[offset] = static_cast<char>(damaged[offset] ^ 0x20);
+    fs::create_directories(Downloads());
+    WriteFile(Downloads() + "/damaged.exe", damaged);
+    WriteFile(Tessiro("LEGGIMI.txt"), "old");
+    fs::remove(Tessiro("TessiroTestCom.dll"));
+    const pid_t pid = Start({Downloads() + "/damaged.exe"});
+    const auto w = x.WaitForWindow("Tessiro Tiny Updater", 60000);
+    ASSERT_TRUE(w.has_value());
+    Sleep(500);
+    ClickAt(w->x + w->width / 2, w->y + w->height / 2);
+    const auto windows = x.WaitForWindows("Tessiro Tiny Updater", 2, 30000);
+    EXPECT_EQ(windows.size(), 2u) << "no error box";
+    EXPECT_FALSE(x.WaitForWindow("Kelmo S.r.l.", 0).has_value());
+    EXPECT_EQ(ReadFile(Tessiro("LEGGIMI.txt")), "old");
+    EXPECT_FALSE(fs::exists(Tessiro("TessiroTestCom.dll")));
+    for (const auto& box : windows) {
+      if (box.id != w->id) x.Close(box.id);
+    }
+    Sleep(500);
+    x.Close(w->id);
+    if (WaitExit(pid, 20000) == -1) ::kill(pid, SIGKILL), WaitExit(pid, 2000);
+  }
 }
 
 // The Linux updater on the same prefix: the 64-bit one, made by a Wine without

@@ -37,7 +37,7 @@ X11Client::~X11Client() {
   if (display_) XCloseDisplay(display_);
 }
 
-std::optional<WindowInfo> X11Client::Find(Window w, const std::string& title) {
+void X11Client::FindAll(Window w, const std::string& title, std::vector<WindowInfo>& found) {
   char* name = nullptr;
   if (XFetchName(display_, w, &name) && name) {
     const bool match = title == name;
@@ -47,15 +47,27 @@ std::optional<WindowInfo> X11Client::Find(Window w, const std::string& title) {
       int x = 0, y = 0;
       Window child = 0;
       XTranslateCoordinates(display_, w, a.root, 0, 0, &x, &y, &child);
-      return WindowInfo{w, x, y, a.width, a.height};
+      found.push_back(WindowInfo{w, x, y, a.width, a.height});
+      return;
     }
   }
   Window root = 0, parent = 0, *children = nullptr;
   unsigned n = 0;
-  if (!XQueryTree(display_, w, &root, &parent, &children, &n)) return std::nullopt;
-  std::optional<WindowInfo> found;
-  for (unsigned k = 0; k < n && !found; ++k) found = Find(children[k], title);
+  if (!XQueryTree(display_, w, &root, &parent, &children, &n)) return;
+  for (unsigned k = 0; k < n; ++k) FindAll(children[k], title, found);
   if (children) XFree(children);
+}
+
+std::vector<WindowInfo> X11Client::WaitForWindows(const std::string& title, std::size_t count, int timeout_ms) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  std::vector<WindowInfo> found;
+  do {
+    XSync(display_, False);
+    found.clear();
+    FindAll(DefaultRootWindow(display_), title, found);
+    if (found.size() >= count) return found;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  } while (std::chrono::steady_clock::now() < end);
   return found;
 }
 
@@ -63,7 +75,9 @@ std::optional<WindowInfo> X11Client::WaitForWindow(const std::string& title, int
   const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
   do {
     XSync(display_, False);
-    if (auto w = Find(DefaultRootWindow(display_), title)) return w;
+    std::vector<WindowInfo> found;
+    FindAll(DefaultRootWindow(display_), title, found);
+    if (!found.empty()) return found.front();
     std::this_thread::sleep_for(std::chrono::milliseconds(1));  // fine enough to time a start-up
   } while (std::chrono::steady_clock::now() < end);
   return std::nullopt;

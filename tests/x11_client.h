@@ -7,6 +7,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace ttu::test {
 
@@ -27,6 +28,8 @@ class X11Client {
 
   // Waits up to `timeout_ms` for a mapped window with that title.
   std::optional<WindowInfo> WaitForWindow(const std::string& title, int timeout_ms);
+  // Waits up to `timeout_ms` for `count` of them; those there are by then.
+  std::vector<WindowInfo> WaitForWindows(const std::string& title, std::size_t count, int timeout_ms);
   // Sends WM_DELETE_WINDOW, as the close box of a window manager does.
   void Close(Window w);
   // Saves what the window shows as a PNG file; false on failure.
@@ -37,7 +40,7 @@ class X11Client {
   int CountPixels(const WindowInfo& w, const std::function<bool(int, int, int)>& match, double margin = 0);
 
  private:
-  std::optional<WindowInfo> Find(Window root, const std::string& title);
+  void FindAll(Window root, const std::string& title, std::vector<WindowInfo>& found);
   Display* display_ = nullptr;
 };
 

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <optional>
 
 #include "platform/linux/fd.h"
@@ -10,6 +11,7 @@
 #include "support/linux_package.h"
 #include "support/resource_section.h"
 #include "platform/resources.h"
+#include "support/run_error.h"
 
 namespace ttu::platform {
 namespace {
@@ -64,6 +66,17 @@ class FileResources final : public Resources {
 };
 
 }  // namespace
+
+// A blob is a byte range of a file, or (in tests) memory.
+void ReadBlob(const Blob& blob, uint64_t offset, void* out, std::size_t n) {
+  if (offset > blob.size || n > blob.size - offset) throw RunError::Of(kErrPathFileAccess);
+  if (blob.data) {
+    std::memcpy(out, static_cast<const char*>(blob.data) + offset, n);
+    return;
+  }
+  Fd fd(::open(blob.file.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd || !ReadFully(fd.get(), out, n, blob.offset + offset)) throw RunError::Of(kErrPathFileAccess);
+}
 
 Resources& OwnResources() {
   static FileResources own("/proc/self/exe");

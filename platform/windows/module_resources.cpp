@@ -2,7 +2,10 @@
 // the mapped image.
 #include "platform/windows/windows_api.h"
 
+#include <cstring>
+
 #include "platform/resources.h"
+#include "support/run_error.h"
 #include "platform/windows/wide.h"
 
 namespace ttu::platform {
@@ -38,6 +41,12 @@ class ModuleResources final : public Resources {
 };
 
 }  // namespace
+
+// A module's resources lie in its mapped image.
+void ReadBlob(const Blob& blob, uint64_t offset, void* out, std::size_t n) {
+  if (!blob.data || offset > blob.size || n > blob.size - offset) throw RunError::Of(kErrPathFileAccess);
+  std::memcpy(out, static_cast<const char*>(blob.data) + offset, n);
+}
 
 Resources& OwnResources() {
   static ModuleResources own(GetModuleHandleW(nullptr), false);

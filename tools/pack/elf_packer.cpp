@@ -2,7 +2,8 @@
 // ".note.tessiro" (see support/linux_package.h), so that strip, objcopy and
 // eu-strip keep it. The stub's bytes stay as they are; behind them come the
 // section (at a 64 KiB-aligned offset, its payloads at 64 KiB-aligned offsets
-// within it, copied by the kernel), the section names with the new one, and
+// within it, copied by the kernel, and their checksums, computed meanwhile),
+// the section names with the new one, and
 // the section table with the new section, which the ELF header then names.
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -10,6 +11,7 @@
 #include "support/elf_image.h"
 #include "support/linux_package.h"
 #include "support/little_endian.h"
+#include "support/payload_checksum.h"
 #include "tools/pack/output_file.h"
 #include "tools/pack/packer.h"
 
@@ -31,11 +33,13 @@ struct Payload {
   uint64_t size = 0;
 };
 
-// The section's content but the payloads: where each payload goes, the
-// directory and trailer behind them; offsets from the section's start.
+// The section's content but the payloads and their checksums: where they go,
+// the directory and trailer behind them; offsets from the section's start.
+// The checksums (16 bytes each) come first, right after the note's header.
 struct SectionPlan {
   resfmt::Directory dir;
-  std::vector<Payload> payloads;
+  std::vector<std::string> paths;
+  std::vector<uint64_t> sizes, payload_offsets, checksum_offsets;
   std::vector<uint8_t> tail;  // directory and trailer
   uint64_t tail_offset = 0, size = 0;
 };
@@ -43,14 +47,21 @@ struct SectionPlan {
 SectionPlan PlanSection(const PackageDescription& desc) {
   SectionPlan plan;
   plan.dir.strings = StringBlocks(desc);
-  uint64_t end = resfmt::kNoteHeaderSize;
+  uint64_t end = le::AlignUp(resfmt::kNoteHeaderSize, 8);
+  for (const auto& d : desc.data) {
+    plan.checksum_offsets.push_back(end);
+    plan.dir.data.push_back({d.id, d.language, checksum::kResourceType, end, checksum::kSize});
+    end += checksum::kSize;
+  }
   for (const auto& d : desc.data) {
     struct stat st {};
     if (::stat(d.path.c_str(), &st) != 0) FailWithErrno("cannot read " + d.path);
     const auto size = static_cast<uint64_t>(st.st_size);
     const uint64_t at = le::AlignUp(end, resfmt::kPayloadAlignment);
     plan.dir.data.push_back({d.id, d.language, d.type, at, size});
-    plan.payloads.push_back({d.path, size});
+    plan.paths.push_back(d.path);
+    plan.sizes.push_back(size);
+    plan.payload_offsets.push_back(at);
     end = at + size;
   }
   plan.tail_offset = le::AlignUp(end, 8);
@@ -114,11 +125,15 @@ void WritePackedElf(const PackageDescription& desc, int stub_fd, const elf::Imag
   out.Write(header.data(), header.size(), 0);
   const auto note = resfmt::EncodePackageNoteHeader(plan.size);
   out.Write(note.data(), note.size(), package.offset);
-  for (std::size_t k = 0; k < plan.payloads.size(); ++k) {
+  std::future<PayloadSums> sums = SumPayloads(plan.paths, plan.sizes, false);
+  for (std::size_t k = 0; k < plan.paths.size(); ++k) {
     uint64_t size_now = 0;
-    const platform::Fd in = OpenRegularFile(plan.payloads[k].path, size_now);
-    CopyOrFail(in.get(), 0, out.fd(), package.offset + plan.dir.data[k].offset, plan.payloads[k].size,
-               plan.payloads[k].path);
+    const platform::Fd in = OpenRegularFile(plan.paths[k], size_now);
+    CopyOrFail(in.get(), 0, out.fd(), package.offset + plan.payload_offsets[k], plan.sizes[k], plan.paths[k]);
+  }
+  const PayloadSums payload_sums = sums.get();
+  for (std::size_t k = 0; k < payload_sums.digests.size(); ++k) {
+    out.Write(payload_sums.digests[k].data(), checksum::kSize, package.offset + plan.checksum_offsets[k]);
   }
   out.Write(plan.tail.data(), plan.tail.size(), package.offset + plan.tail_offset);
   out.Write(names.data(), names.size(), names_offset);

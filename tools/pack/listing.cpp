@@ -10,6 +10,7 @@
 #include <set>
 
 #include "support/linux_package.h"
+#include "support/payload_checksum.h"
 #include "support/pe_resources.h"
 #include "support/resource_section.h"
 #include "support/text.h"
@@ -57,35 +58,53 @@ std::optional<Package> FromWindowsResources(const FileSource& source, const std:
   return p;
 }
 
-// SHA-256 by OpenSSL, which uses the processor's SHA instructions where it
-// has them: --list reads the payloads at the disk's speed, 1 MiB at a time.
-std::string Sha256Of(const FileSource& source, uint64_t offset, uint64_t size) {
+// A payload's digests, read once: SHA-256 by OpenSSL (which uses the
+// processor's SHA instructions where it has them), for the reader, and the
+// XXH3-128 that the updater checks; 1 MiB at a time.
+struct Digests {
+  std::string sha256;
+  checksum::Digest xxh3{};
+};
+
+Digests DigestsOf(const FileSource& source, uint64_t offset, uint64_t size) {
   const std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx(EVP_MD_CTX_new(), EVP_MD_CTX_free);
   if (!ctx || EVP_DigestInit_ex(ctx.get(), EVP_sha256(), nullptr) != 1) throw PackError("SHA-256 is not available");
+  checksum::Hasher xxh3;
   std::vector<uint8_t> buf(1 << 20);
   for (uint64_t done = 0; done < size;) {
     const auto n = static_cast<std::size_t>(std::min<uint64_t>(buf.size(), size - done));
     if (!source.Read(offset + done, buf.data(), n)) throw PackError("cannot read a payload");
     EVP_DigestUpdate(ctx.get(), buf.data(), n);
+    xxh3.Add({buf.data(), n});
     done += n;
   }
-  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned char sha[EVP_MAX_MD_SIZE];
   unsigned int length = 0;
-  EVP_DigestFinal_ex(ctx.get(), digest, &length);
-  std::string hex;
-  char pair[3];
-  for (unsigned k = 0; k < length; ++k) {
-    std::snprintf(pair, sizeof pair, "%02x", digest[k]);
-    hex += pair;
-  }
-  return hex;
+  EVP_DigestFinal_ex(ctx.get(), sha, &length);
+  return {checksum::Hex({sha, length}), xxh3.Finish()};
 }
 
-const std::string& Hash(std::map<std::pair<uint64_t, uint64_t>, std::string>& cache, const FileSource& source,
-                        const resfmt::DataEntry& d) {
-  auto& h = cache[{d.offset, d.size}];
-  if (h.empty()) h = Sha256Of(source, d.offset, d.size);
-  return h;
+const Digests& DigestsOf(std::map<std::pair<uint64_t, uint64_t>, Digests>& cache, const FileSource& source,
+                         const resfmt::DataEntry& d) {
+  const auto key = std::make_pair(d.offset, d.size);
+  auto it = cache.find(key);
+  if (it == cache.end()) it = cache.emplace(key, DigestsOf(source, d.offset, d.size)).first;
+  return it->second;
+}
+
+// The line of a payload's recorded checksum; `damaged` set when it does not match.
+std::string ChecksumLine(const FileSource& source, const resfmt::DataEntry* recorded, const Digests& payload,
+                         bool& damaged) {
+  if (!recorded) return "    no recorded checksum\n";
+  checksum::Digest want{};
+  if (recorded->size != want.size() || !source.Read(recorded->offset, want.data(), want.size())) {
+    damaged = true;
+    return "    checksum XXH3-128: DAMAGED (not a checksum)\n";
+  }
+  if (want == payload.xxh3) return "    checksum XXH3-128 " + checksum::Hex(want) + ": the payload matches it\n";
+  damaged = true;
+  return "    checksum XXH3-128 " + checksum::Hex(want) + ": DOES NOT MATCH (the payload's is " +
+         checksum::Hex(payload.xxh3) + ")\n";
 }
 
 std::string Hex4(uint16_t v) {
@@ -108,7 +127,8 @@ void ListPackage(const std::string& path, std::FILE* out) {
   }
   if (languages.empty()) throw PackError(path + ": carries no package (no item count, string 100)");
   std::fprintf(out, "%s: %s\n", path.c_str(), package->kind.c_str());
-  std::map<std::pair<uint64_t, uint64_t>, std::string> hashes;  // a payload shared by languages is read once
+  std::map<std::pair<uint64_t, uint64_t>, Digests> digests;  // a payload shared by languages is read once
+  bool damaged = false;
   for (uint16_t language : languages) {
     // Each language read as a user of that language gets it.
     const resfmt::ResourceTable table(package->dir, language);
@@ -120,13 +140,16 @@ void ListPackage(const std::string& path, std::FILE* out) {
       const auto descriptor = table.String(id);
       std::fprintf(out, "  item %ld: %s\n", j, descriptor ? ("\"" + *descriptor + "\"").c_str() : "(no descriptor)");
       if (const auto* d = table.Data(id, "CUSTOM")) {
+        const Digests& payload = DigestsOf(digests, source, *d);
         std::fprintf(out, "    payload CUSTOM %u (%s): %llu bytes, SHA-256 %s\n", id, Hex4(d->language).c_str(),
-                     static_cast<unsigned long long>(d->size), Hash(hashes, source, *d).c_str());
+                     static_cast<unsigned long long>(d->size), payload.sha256.c_str());
+        std::fputs(ChecksumLine(source, table.Data(id, checksum::kResourceType), payload, damaged).c_str(), out);
       } else {
         std::fprintf(out, "    payload CUSTOM %u: missing\n", id);
       }
     }
   }
+  if (damaged) throw PackError(path + ": error: damaged: a payload does not match its recorded checksum");
 }
 
 }  // namespace ttu::pack

@@ -2,7 +2,11 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 
 #include <cerrno>
 #include <cstring>
@@ -68,6 +72,41 @@ void TempOutput::Commit() {
   if (::rename(path_.c_str(), output_.c_str()) != 0) FailWithErrno("cannot write " + output_);
   committed_ = true;
   g_have_temp = 0;
+}
+
+void ForEachWindow(int fd, uint64_t offset, uint64_t size, const std::string& what,
+                   const std::function<void(std::span<const uint8_t>)>& piece) {
+  constexpr uint64_t kWindow = 8 << 20;
+  const auto page = static_cast<uint64_t>(::sysconf(_SC_PAGESIZE));
+  for (uint64_t done = 0; done < size;) {
+    const uint64_t at = offset + done, start = at / page * page;
+    const uint64_t n = std::min(kWindow, size - done);
+    const std::size_t length = static_cast<std::size_t>(at - start + n);
+    void* map = ::mmap(nullptr, length, PROT_READ, MAP_SHARED, fd, static_cast<off_t>(start));
+    if (map == MAP_FAILED) FailWithErrno("cannot read " + what);
+    ::madvise(map, length, MADV_SEQUENTIAL);
+    piece({static_cast<const uint8_t*>(map) + (at - start), static_cast<std::size_t>(n)});
+    ::munmap(map, length);
+    done += n;
+  }
+}
+
+std::future<PayloadSums> SumPayloads(const std::vector<std::string>& paths, const std::vector<uint64_t>& sizes,
+                                     bool words) {
+  return std::async(std::launch::async, [paths, sizes, words] {
+    PayloadSums sums;
+    for (std::size_t k = 0; k < paths.size(); ++k) {
+      uint64_t size_now = 0;
+      const platform::Fd in = OpenRegularFile(paths[k], size_now);
+      checksum::Hasher hasher;
+      ForEachWindow(in.get(), 0, sizes[k], paths[k], [&](std::span<const uint8_t> piece) {
+        hasher.Add(piece);
+        if (words) sums.words += pe::SumWords(piece);
+      });
+      sums.digests.push_back(hasher.Finish());
+    }
+    return sums;
+  });
 }
 
 void CopyOrFail(int in, uint64_t in_offset, int out, uint64_t out_offset, uint64_t size, const std::string& what) {

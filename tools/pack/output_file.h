@@ -4,9 +4,14 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <future>
+#include <span>
 #include <string>
+#include <vector>
 
 #include "platform/linux/fd.h"
+#include "support/payload_checksum.h"
 #include "support/pe_image.h"
 
 namespace ttu::pack {
@@ -43,5 +48,21 @@ void CopyOrFail(int in, uint64_t in_offset, int out, uint64_t out_offset, uint64
 
 
 using platform::FileSource;
+
+// Calls `piece` with `size` bytes of a file from `offset` on, a mapped window
+// at a time (no copy, and never more than a window resident).
+void ForEachWindow(int fd, uint64_t offset, uint64_t size, const std::string& what,
+                   const std::function<void(std::span<const uint8_t>)>& piece);
+
+// What the packers compute from the payloads while the kernel copies them:
+// each one's checksum and, for a PE checksum, the sum of all their words.
+struct PayloadSums {
+  std::vector<checksum::Digest> digests;
+  uint64_t words = 0;
+};
+
+// Reads each payload once, in a second thread.
+std::future<PayloadSums> SumPayloads(const std::vector<std::string>& paths, const std::vector<uint64_t>& sizes,
+                                     bool words);
 
 }  // namespace ttu::pack

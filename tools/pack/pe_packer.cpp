@@ -20,6 +20,7 @@
 #include <optional>
 
 #include "support/little_endian.h"
+#include "support/payload_checksum.h"
 #include "support/pe_resources.h"
 #include "tools/pack/output_file.h"
 #include "tools/pack/packer.h"
@@ -65,19 +66,34 @@ std::vector<pe::NewResource> StubResources(const FileSource& source, const pe::I
   return out;
 }
 
-std::vector<pe::NewResource> PackageResources(const PackageDescription& desc) {
-  std::vector<pe::NewResource> out;
+// The package's resources: its string blocks, and for each payload the
+// payload (written by the caller) and its checksum (filled in once computed).
+struct PackageParts {
+  std::vector<pe::NewResource> resources;
+  std::vector<std::size_t> payloads, checksums;  // indices into `resources`, by payload
+  std::vector<std::string> paths;
+  std::vector<uint64_t> sizes;
+};
+
+PackageParts PackageResources(const PackageDescription& desc, std::size_t first_index) {
+  PackageParts p;
   for (auto& b : StringBlocks(desc)) {
-    out.push_back({{pe::kStringTableType, {}}, {b.block, {}}, b.language, 0, std::move(b.bytes), false, 0});
+    p.resources.push_back({{pe::kStringTableType, {}}, {b.block, {}}, b.language, 0, std::move(b.bytes), false, 0});
   }
+  const std::u16string checksum_type(checksum::kResourceType, checksum::kResourceType + std::strlen(checksum::kResourceType));
   for (const auto& d : desc.data) {
     struct stat st {};
     if (::stat(d.path.c_str(), &st) != 0) FailWithErrno("cannot read " + d.path);
     // An empty payload stays among the small data: no aligned place past the section's end.
     const auto size = static_cast<uint64_t>(st.st_size);
-    out.push_back({{0, kCustom}, {d.id, {}}, d.language, 0, {}, size > 0, size});
+    p.payloads.push_back(first_index + p.resources.size());
+    p.resources.push_back({{0, kCustom}, {d.id, {}}, d.language, 0, {}, size > 0, size});
+    p.checksums.push_back(first_index + p.resources.size());
+    p.resources.push_back({{0, checksum_type}, {d.id, {}}, d.language, 0, std::vector<uint8_t>(checksum::kSize), false, 0});
+    p.paths.push_back(d.path);
+    p.sizes.push_back(size);
   }
-  return out;
+  return p;
 }
 
 uint64_t RawEnd(const pe::Section& s) { return uint64_t{s.raw_pointer} + s.raw_size; }
@@ -235,37 +251,10 @@ std::vector<uint8_t> PackedHeaders(const FileSource& source, const pe::Image& im
   return h;
 }
 
-// The sum of the words of `size` bytes of a file, mapped a window at a time
-// (no copy, and never more than a window resident).
 uint64_t SumFileWords(int fd, uint64_t offset, uint64_t size, const std::string& what) {
-  constexpr uint64_t kWindow = 8 << 20;
-  const auto page = static_cast<uint64_t>(::sysconf(_SC_PAGESIZE));
   uint64_t sum = 0;
-  for (uint64_t done = 0; done < size;) {
-    const uint64_t at = offset + done, start = at / page * page;
-    const uint64_t n = std::min(kWindow, size - done);
-    const std::size_t length = static_cast<std::size_t>(at - start + n);
-    void* map = ::mmap(nullptr, length, PROT_READ, MAP_SHARED, fd, static_cast<off_t>(start));
-    if (map == MAP_FAILED) FailWithErrno("cannot read " + what);
-    ::madvise(map, length, MADV_SEQUENTIAL);
-    sum += pe::SumWords({static_cast<const uint8_t*>(map) + (at - start), static_cast<std::size_t>(n)});
-    ::munmap(map, length);
-    done += n;
-  }
+  ForEachWindow(fd, offset, size, what, [&sum](std::span<const uint8_t> piece) { sum += pe::SumWords(piece); });
   return sum;
-}
-
-// The payloads' words, summed in a second thread while the kernel copies them.
-std::future<uint64_t> SumPayloads(const PackageDescription& desc, const std::vector<uint64_t>& sizes) {
-  return std::async(std::launch::async, [&desc, &sizes] {
-    uint64_t sum = 0;
-    for (std::size_t k = 0; k < desc.data.size(); ++k) {
-      uint64_t size_now = 0;
-      const platform::Fd in = OpenRegularFile(desc.data[k].path, size_now);
-      sum += SumFileWords(in.get(), 0, sizes[k], desc.data[k].path);
-    }
-    return sum;
-  });
 }
 
 }  // namespace
@@ -276,31 +265,32 @@ std::string WritePackedPe(const PackageDescription& desc, int stub_fd, const pe:
   std::string note;
   const uint64_t stub_end = StubEnd(image, stub, note);
   auto resources = StubResources(source, image, stub);
-  auto package = PackageResources(desc);
-  const std::size_t first_payload = resources.size() + package.size() - desc.data.size();
-  std::vector<uint64_t> payload_sizes;
-  for (const auto& r : package) {
-    if (r.type.name == kCustom) payload_sizes.push_back(r.size);
-  }
-  resources.insert(resources.end(), std::make_move_iterator(package.begin()), std::make_move_iterator(package.end()));
+  PackageParts package = PackageResources(desc, resources.size());
+  resources.insert(resources.end(), std::make_move_iterator(package.resources.begin()),
+                   std::make_move_iterator(package.resources.end()));
 
   Plan plan = FindResourceSection(image, stub);
   PlaceSections(image, std::move(resources), stub_end, plan, stub);
   const auto headers = PackedHeaders(source, image, plan, !note.empty(), stub);
-  std::future<uint64_t> payload_words;
-  if (image.checksum != 0) payload_words = SumPayloads(desc, payload_sizes);
+  std::future<PayloadSums> sums = SumPayloads(package.paths, package.sizes, image.checksum != 0);
 
   TempOutput out(output);
   const pe::Section& res = plan.sections[plan.resources];
   CopyOrFail(stub_fd, 0, out.fd(), 0, plan.kept, stub);
   out.Write(headers.data(), headers.size(), 0);
-  out.Write(plan.layout.head.data(), plan.layout.head.size(), res.raw_pointer);
-  for (std::size_t k = 0; k < desc.data.size(); ++k) {
+  for (std::size_t k = 0; k < package.paths.size(); ++k) {
     uint64_t size_now = 0;
-    const platform::Fd in = OpenRegularFile(desc.data[k].path, size_now);
-    CopyOrFail(in.get(), 0, out.fd(), res.raw_pointer + plan.layout.offsets[first_payload + k], payload_sizes[k],
-               desc.data[k].path);
+    const platform::Fd in = OpenRegularFile(package.paths[k], size_now);
+    CopyOrFail(in.get(), 0, out.fd(), res.raw_pointer + plan.layout.offsets[package.payloads[k]], package.sizes[k],
+               package.paths[k]);
   }
+  // The checksums, computed meanwhile, go into their places in the directory's data.
+  const PayloadSums payload_sums = sums.get();
+  for (std::size_t k = 0; k < package.checksums.size(); ++k) {
+    std::copy(payload_sums.digests[k].begin(), payload_sums.digests[k].end(),
+              plan.layout.head.begin() + static_cast<std::ptrdiff_t>(plan.layout.offsets[package.checksums[k]]));
+  }
+  out.Write(plan.layout.head.data(), plan.layout.head.size(), res.raw_pointer);
   uint64_t moved_words = 0;
   if (plan.moved) {
     const pe::Section& from = image.sections[*plan.moved];
@@ -313,7 +303,7 @@ std::string WritePackedPe(const PackageDescription& desc, int stub_fd, const pe:
     auto zeroed = headers;
     std::fill_n(zeroed.begin() + image.ChecksumOffset(), 4, 0);
     const uint64_t words = pe::SumWords(zeroed) + SumFileWords(stub_fd, zeroed.size(), plan.kept - zeroed.size(), stub) +
-                           pe::SumWords(plan.layout.head) + payload_words.get() + moved_words;
+                           pe::SumWords(plan.layout.head) + payload_sums.words + moved_words;
     std::vector<uint8_t> sum(4);
     le::Put32(sum, 0, pe::FinishChecksum(words, plan.file_size));
     out.Write(sum.data(), 4, image.ChecksumOffset());

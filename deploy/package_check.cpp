@@ -1,0 +1,55 @@
+#include "deploy/package_check.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "deploy/manifest.h"
+#include "support/payload_checksum.h"
+#include "support/run_error.h"
+
+namespace ttu::deploy {
+namespace {
+
+// Read a piece at a time: the check needs no more memory for a 200 MB payload
+// than for a small one.
+constexpr std::size_t kPiece = 1 << 20;
+
+checksum::Digest Hash(const platform::Blob& payload) {
+  checksum::Hasher h;
+  if (payload.data) {
+    h.Add({static_cast<const uint8_t*>(payload.data), static_cast<std::size_t>(payload.size)});
+    return h.Finish();
+  }
+  std::vector<uint8_t> piece(static_cast<std::size_t>(std::min<uint64_t>(kPiece, payload.size)));
+  for (uint64_t done = 0; done < payload.size;) {
+    const auto n = static_cast<std::size_t>(std::min<uint64_t>(piece.size(), payload.size - done));
+    platform::ReadBlob(payload, done, piece.data(), n);
+    h.Add({piece.data(), n});
+    done += n;
+  }
+  return h.Finish();
+}
+
+// Field 0 of the item's descriptor, for the message; "" when it cannot be read.
+std::string NameOf(platform::Resources& res, uint32_t id) {
+  const auto descriptor = res.String(id);
+  return descriptor ? descriptor->substr(0, descriptor->find('|')) : std::string();
+}
+
+}  // namespace
+
+void CheckPackage(const ItemTables& tables, platform::Resources& res) {
+  for (int32_t j = 0; j <= tables.LastIndex; ++j) {
+    const uint32_t id = kFirstItemId + static_cast<uint32_t>(j);
+    const auto recorded = res.Data(id, checksum::kResourceType);
+    if (!recorded) continue;
+    const auto payload = res.Data(id, kPayloadType);
+    if (!payload) continue;  // the pass reports a missing payload as it always has
+    checksum::Digest expected{};
+    if (recorded->size != expected.size()) throw RunError::PackageDamaged(id, NameOf(res, id));
+    platform::ReadBlob(*recorded, 0, expected.data(), expected.size());
+    if (Hash(*payload) != expected) throw RunError::PackageDamaged(id, NameOf(res, id));
+  }
+}
+
+}  // namespace ttu::deploy
