@@ -112,7 +112,11 @@ std::string ResId::ToString() const { return Named() ? text::Utf16ToUtf8(name) :
 
 bool ResId::operator<(const ResId& o) const {
   if (Named() != o.Named()) return Named();
-  return Named() ? Upper(name) < Upper(o.name) : id < o.id;
+  if (!Named()) return id < o.id;
+  // Names that differ only in case (a foreign linker may write both) are kept
+  // apart by their exact text, so that the order stays strict.
+  const std::u16string a = Upper(name), b = Upper(o.name);
+  return a != b ? a < b : name < o.name;
 }
 
 std::optional<std::vector<Resource>> ReadResources(const ByteSource& source, const Image& image) {
@@ -127,6 +131,12 @@ std::optional<std::vector<Resource>> ReadResources(const ByteSource& source, con
 }
 
 // --- the writer --------------------------------------------------------------
+
+bool InDirectoryOrder(const NewResource& x, const NewResource& y) {
+  if (!(x.type == y.type)) return x.type < y.type;
+  if (!(x.name == y.name)) return x.name < y.name;
+  return x.language < y.language;
+}
 
 namespace {
 
@@ -149,13 +159,8 @@ Tree BuildTree(const std::vector<NewResource>& resources) {
   Tree tree;
   tree.order.resize(resources.size());
   std::iota(tree.order.begin(), tree.order.end(), 0);
-  std::stable_sort(tree.order.begin(), tree.order.end(), [&](std::size_t a, std::size_t b) {
-    const auto& x = resources[a];
-    const auto& y = resources[b];
-    if (!(x.type == y.type)) return x.type < y.type;
-    if (!(x.name == y.name)) return x.name < y.name;
-    return x.language < y.language;
-  });
+  std::stable_sort(tree.order.begin(), tree.order.end(),
+                   [&](std::size_t a, std::size_t b) { return InDirectoryOrder(resources[a], resources[b]); });
   for (std::size_t i : tree.order) {
     const auto& r = resources[i];
     if (tree.types.empty() || !(resources[tree.types.back().first].type == r.type)) tree.types.push_back({i, {}});

@@ -21,7 +21,8 @@ struct ResId {
   std::u16string name;
   bool Named() const { return !name.empty(); }
   std::string ToString() const;  // "6", "CUSTOM"
-  // The directory's order: names first, by their upper-case text, then numbers.
+  // The directory's order: names first, by their upper-case text (then their
+  // exact text), then numbers.
   bool operator<(const ResId& o) const;
   bool operator==(const ResId& o) const { return id == o.id && name == o.name; }
 };
@@ -48,6 +49,9 @@ struct NewResource {
   bool external = false;
   uint64_t size = 0;  // of an external resource
 };
+
+// The order the writer puts resources in: type, name, language.
+bool InDirectoryOrder(const NewResource& x, const NewResource& y);
 
 struct SectionLayout {
   std::vector<uint8_t> head;       // the section's first bytes: directory and in-memory data

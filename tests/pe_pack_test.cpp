@@ -12,6 +12,7 @@
 #include <tuple>
 
 #include "support/pe_image.h"
+#include "support/pe_resources.h"
 #include "tests/test_util.h"
 
 namespace ttu::test {
@@ -458,6 +459,53 @@ TEST_F(PePackTest, PackedUpdatersCanBeSigned) {
   EXPECT_EQ(ChecksumOf(dir / "from-signed.exe", *fimg), fimg->checksum);
   ASSERT_EQ(sign(dir / "from-signed.exe", dir / "resigned.exe").status, 0);
   EXPECT_EQ(RunProgram({"/usr/bin/osslsigncode", "verify", "-CAfile", dir / "cert.pem", "-in", dir / "resigned.exe"}).status, 0);
+}
+
+
+// The writer, given resources in any order (a stub from another linker may
+// hold names differing only in case, or languages out of order), writes a
+// directory whose order is strict and reads back as the same resources.
+TEST(ResourceWriter, WritesAnyResourcesInAStrictOrderThatReadsBack) {
+  using pe::ResId;
+  auto id = [](uint16_t n) { return ResId{n, {}}; };
+  auto named = [](const char16_t* n) { return ResId{0, n}; };
+  const std::vector<std::vector<std::tuple<ResId, ResId, uint16_t>>> rows = {
+      {{id(10), id(101), 0x410}, {id(6), id(7), 0x409}, {id(6), id(7), 0x410}},
+      {{named(u"CUSTOM"), id(1), 5}, {named(u"custom"), id(1), 1}, {named(u"CUSTOM"), id(1), 0}},
+      {{id(10), named(u"abc"), 5}, {id(10), named(u"ABC"), 1}, {id(10), named(u"abc"), 0}, {id(10), id(3), 2}},
+      {{id(3), id(1), 7}, {id(3), id(1), 7}, {named(u"Z"), named(u"a"), 0}, {named(u"z"), named(u"A"), 0}},
+  };
+  for (std::size_t row = 0; row < rows.size(); ++row) {
+    SCOPED_TRACE("row " + std::to_string(row));
+    std::vector<pe::NewResource> in;
+    for (const auto& [type, name, language] : rows[row]) {
+      in.push_back({type, name, language, 0, {static_cast<uint8_t>(in.size() + 1)}, false, 0});
+    }
+    const auto layout = pe::LayOutResources(in, 0x1000, 0x400, 0x10000);
+    std::vector<uint8_t> bytes(0x400);
+    bytes.insert(bytes.end(), layout.head.begin(), layout.head.end());
+    pe::Image image;
+    image.file_size = bytes.size();
+    const auto n = static_cast<uint32_t>(layout.head.size());
+    image.sections.push_back({{}, n, 0x1000, n, 0x400, 0});
+    image.directories.resize(3);
+    image.directories[pe::kResourceDirectory] = {0x1000, n};
+    const auto back = pe::ReadResources(pe::MemorySource(bytes), image);
+    ASSERT_TRUE(back);
+    // Every resource once, with its own bytes, and the whole directory in
+    // order: no later entry sorts before an earlier one.
+    ASSERT_EQ(back->size(), in.size());
+    std::vector<pe::NewResource> read;
+    std::set<uint8_t> seen;
+    for (const auto& b : *back) seen.insert(bytes.at(0x400 + b.rva - 0x1000));
+    EXPECT_EQ(seen.size(), in.size());
+    for (const auto& b : *back) read.push_back({b.type, b.name, b.language, 0, {bytes.at(0x400 + b.rva - 0x1000)}, false, 0});
+    for (std::size_t i = 0; i < read.size(); ++i) {
+      for (std::size_t j = i + 1; j < read.size(); ++j) EXPECT_FALSE(pe::InDirectoryOrder(read[j], read[i])) << i << " " << j;
+      const auto& source = in.at(read[i].bytes[0] - 1u);
+      EXPECT_TRUE(source.type == read[i].type && source.name == read[i].name && source.language == read[i].language) << i;
+    }
+  }
 }
 
 }  // namespace

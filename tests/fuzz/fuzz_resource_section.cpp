@@ -4,6 +4,7 @@
 // whose resources are laid out again by the writer and must read back the
 // same, byte for byte. scripts/fuzz runs it under a memory limit, so that a
 // small input that makes a reader take much memory is found too.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -44,7 +45,9 @@ void WindowsResources(std::span<const uint8_t> file) {
                                           file.begin() + static_cast<std::ptrdiff_t>(*at + r.size)),
                      false, 0});
   }
-  // Written out as a section of its own and read back: the same resources.
+  // Written out as a section of its own and read back: the same resources, in
+  // the directory's order (a crafted directory may hold them in any order).
+  std::stable_sort(again.begin(), again.end(), InDirectoryOrder);
   Image alone;
   alone.file_size = 1 << 30;
   const auto layout = LayOutResources(again, 0x1000, 0x400, 0x10000);
