@@ -63,15 +63,14 @@ std::optional<LinuxPackage> FindLinuxPackage(const ByteSource& file, std::string
     if (damage) *damage = "it is a Linux program, but " + why;
     return std::nullopt;
   }
+  // An updater packed before packages became a section: the package after the program.
+  if (auto dir = ReadDirectory(file, 0, file.Size())) return LinuxPackage{std::move(*dir), "after the program"};
   std::array<uint8_t, kTrailerSize> last{};
-  const bool trailer = file.Size() >= last.size() && file.Read(file.Size() - last.size(), last.data(), last.size()) &&
-                       DecodeTrailer(last, file.Size());
-  auto dir = ReadDirectory(file, 0, file.Size());
-  if (!dir) {
-    if (trailer && damage) *damage = "its package (after the program) is damaged";
-    return std::nullopt;
+  if (damage && file.Size() >= last.size() && file.Read(file.Size() - last.size(), last.data(), last.size()) &&
+      DecodeTrailer(last, file.Size())) {
+    *damage = "its package (after the program) is damaged";
   }
-  return LinuxPackage{std::move(*dir), "after the program"};
+  return std::nullopt;
 }
 
 }  // namespace ttu::resfmt

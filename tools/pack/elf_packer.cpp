@@ -125,13 +125,9 @@ void WritePackedElf(const PackageDescription& desc, int stub_fd, const elf::Imag
   out.Write(header.data(), header.size(), 0);
   const auto note = resfmt::EncodePackageNoteHeader(plan.size);
   out.Write(note.data(), note.size(), package.offset);
-  std::future<PayloadSums> sums = SumPayloads(plan.paths, plan.sizes, false);
-  for (std::size_t k = 0; k < plan.paths.size(); ++k) {
-    uint64_t size_now = 0;
-    const platform::Fd in = OpenRegularFile(plan.paths[k], size_now);
-    CopyOrFail(in.get(), 0, out.fd(), package.offset + plan.payload_offsets[k], plan.sizes[k], plan.paths[k]);
-  }
-  const PayloadSums payload_sums = sums.get();
+  std::vector<uint64_t> offsets;
+  for (uint64_t at : plan.payload_offsets) offsets.push_back(package.offset + at);
+  const PayloadSums payload_sums = CopyPayloads(plan.paths, plan.sizes, offsets, out.fd(), false);
   for (std::size_t k = 0; k < payload_sums.digests.size(); ++k) {
     out.Write(payload_sums.digests[k].data(), checksum::kSize, package.offset + plan.checksum_offsets[k]);
   }

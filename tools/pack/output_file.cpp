@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <future>
 
 #include <cerrno>
 #include <cstring>
@@ -91,24 +92,6 @@ void ForEachWindow(int fd, uint64_t offset, uint64_t size, const std::string& wh
   }
 }
 
-std::future<PayloadSums> SumPayloads(const std::vector<std::string>& paths, const std::vector<uint64_t>& sizes,
-                                     bool words) {
-  return std::async(std::launch::async, [paths, sizes, words] {
-    PayloadSums sums;
-    for (std::size_t k = 0; k < paths.size(); ++k) {
-      uint64_t size_now = 0;
-      const platform::Fd in = OpenRegularFile(paths[k], size_now);
-      checksum::Hasher hasher;
-      ForEachWindow(in.get(), 0, sizes[k], paths[k], [&](std::span<const uint8_t> piece) {
-        hasher.Add(piece);
-        if (words) sums.words += pe::SumWords(piece);
-      });
-      sums.digests.push_back(hasher.Finish());
-    }
-    return sums;
-  });
-}
-
 void CopyOrFail(int in, uint64_t in_offset, int out, uint64_t out_offset, uint64_t size, const std::string& what) {
   if (const int err = platform::CopyRange(in, in_offset, out, out_offset, size)) {
     errno = err;
@@ -116,5 +99,27 @@ void CopyOrFail(int in, uint64_t in_offset, int out, uint64_t out_offset, uint64
   }
 }
 
-
+PayloadSums CopyPayloads(const std::vector<std::string>& paths, const std::vector<uint64_t>& sizes,
+                         const std::vector<uint64_t>& offsets, int out, bool words) {
+  std::future<PayloadSums> sums = std::async(std::launch::async, [&paths, &sizes, words] {
+    PayloadSums s;
+    for (std::size_t k = 0; k < paths.size(); ++k) {
+      uint64_t size_now = 0;
+      const platform::Fd in = OpenRegularFile(paths[k], size_now);
+      checksum::Hasher hasher;
+      ForEachWindow(in.get(), 0, sizes[k], paths[k], [&](std::span<const uint8_t> piece) {
+        hasher.Add(piece);
+        if (words) s.words += pe::SumWords(piece);
+      });
+      s.digests.push_back(hasher.Finish());
+    }
+    return s;
+  });
+  for (std::size_t k = 0; k < paths.size(); ++k) {
+    uint64_t size_now = 0;
+    const platform::Fd in = OpenRegularFile(paths[k], size_now);
+    CopyOrFail(in.get(), 0, out, offsets[k], sizes[k], paths[k]);
+  }
+  return sums.get();
+}
 }  // namespace ttu::pack

@@ -5,7 +5,6 @@
 
 #include <cstdint>
 #include <functional>
-#include <future>
 #include <span>
 #include <string>
 #include <vector>
@@ -61,8 +60,10 @@ struct PayloadSums {
   uint64_t words = 0;
 };
 
-// Reads each payload once, in a second thread.
-std::future<PayloadSums> SumPayloads(const std::vector<std::string>& paths, const std::vector<uint64_t>& sizes,
-                                     bool words);
+// Copies each payload (`sizes[k]` bytes of `paths[k]`) into `out` at
+// `offsets[k]`, through the kernel, while a second thread reads each once for
+// its sums.
+PayloadSums CopyPayloads(const std::vector<std::string>& paths, const std::vector<uint64_t>& sizes,
+                         const std::vector<uint64_t>& offsets, int out, bool words);
 
 }  // namespace ttu::pack

@@ -16,7 +16,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <future>
 #include <optional>
 
 #include "support/little_endian.h"
@@ -272,20 +271,15 @@ std::string WritePackedPe(const PackageDescription& desc, int stub_fd, const pe:
   Plan plan = FindResourceSection(image, stub);
   PlaceSections(image, std::move(resources), stub_end, plan, stub);
   const auto headers = PackedHeaders(source, image, plan, !note.empty(), stub);
-  std::future<PayloadSums> sums = SumPayloads(package.paths, package.sizes, image.checksum != 0);
 
   TempOutput out(output);
   const pe::Section& res = plan.sections[plan.resources];
   CopyOrFail(stub_fd, 0, out.fd(), 0, plan.kept, stub);
   out.Write(headers.data(), headers.size(), 0);
-  for (std::size_t k = 0; k < package.paths.size(); ++k) {
-    uint64_t size_now = 0;
-    const platform::Fd in = OpenRegularFile(package.paths[k], size_now);
-    CopyOrFail(in.get(), 0, out.fd(), res.raw_pointer + plan.layout.offsets[package.payloads[k]], package.sizes[k],
-               package.paths[k]);
-  }
-  // The checksums, computed meanwhile, go into their places in the directory's data.
-  const PayloadSums payload_sums = sums.get();
+  // The checksums, computed while the kernel copies, go into their places in the directory's data.
+  std::vector<uint64_t> offsets;
+  for (std::size_t index : package.payloads) offsets.push_back(res.raw_pointer + plan.layout.offsets[index]);
+  const PayloadSums payload_sums = CopyPayloads(package.paths, package.sizes, offsets, out.fd(), image.checksum != 0);
   for (std::size_t k = 0; k < package.checksums.size(); ++k) {
     std::copy(payload_sums.digests[k].begin(), payload_sums.digests[k].end(),
               plan.layout.head.begin() + static_cast<std::ptrdiff_t>(plan.layout.offsets[package.checksums[k]]));
