@@ -13,6 +13,7 @@
 #include "platform/files.h"
 #include "platform/main_window.h"
 #include "platform/process.h"
+#include "support/payload_checksum.h"
 #include "support/run_error.h"
 #include "registry/install_locations.h"
 #include "platform/resources.h"
@@ -29,12 +30,20 @@ inline int32_t RunErrorNumberOf(const std::function<void()>& f) {
   return 0;
 }
 
+// The checksum that tessiro-pack records for `payload`, as the resource holds it.
+inline std::string RecordedChecksum(const std::string& payload) {
+  checksum::Hasher h;
+  h.Add({reinterpret_cast<const uint8_t*>(payload.data()), payload.size()});
+  const auto d = h.Finish();
+  return std::string(d.begin(), d.end());
+}
+
 // Resources held in memory: strings by identifier, CUSTOM payloads by identifier.
 class FakeResources : public platform::Resources {
  public:
   std::map<uint32_t, std::string> strings;
   std::map<uint32_t, std::string> payloads;
-  std::map<uint32_t, std::string> checksums;  // recorded by the packer ("XXH3_128")
+  std::map<uint32_t, std::string> checksums;  // recorded by the packer
   std::vector<uint32_t> string_reads, payload_reads;
 
   std::optional<std::string> String(uint32_t id) override {
@@ -44,7 +53,7 @@ class FakeResources : public platform::Resources {
     return it->second;
   }
   std::optional<platform::Blob> Data(uint32_t id, const std::string& type) override {
-    if (type == "XXH3_128") {
+    if (type == checksum::kResourceType) {
       auto it = checksums.find(id);
       if (it == checksums.end()) return std::nullopt;
       return platform::Blob{"", it->second.data(), 0, it->second.size()};

@@ -5,24 +5,19 @@
 #include <gtest/gtest.h>
 
 #include "deploy/manifest.h"
-#include "support/payload_checksum.h"
 #include "support/run_error.h"
 #include "tests/fakes.h"
 
 namespace ttu::deploy {
 namespace {
 
+using test::RecordedChecksum;
+
+// The Windows build runs these tests too, without the Linux tests' helpers.
 std::string Bytes(std::size_t n, uint32_t seed) {
   std::string s(n, '\0');
   for (char& c : s) c = static_cast<char>((seed = seed * 1103515245u + 12345u) >> 24);
   return s;
-}
-
-std::string Recorded(const std::string& payload) {
-  checksum::Hasher h;
-  h.Add({reinterpret_cast<const uint8_t*>(payload.data()), payload.size()});
-  const auto d = h.Finish();
-  return std::string(d.begin(), d.end());
 }
 
 std::string Changed(std::string s, std::size_t at) {
@@ -38,20 +33,20 @@ TEST(PackageCheck, ADamagedPayloadOrChecksumIsFoundAndNamed) {
     bool has_checksum_b;
     const char* damaged;  // what the failure names, or "" for none
   } rows[] = {
-      {"intact", b, Recorded(b), true, ""},
-      {"first byte changed", Changed(b, 0), Recorded(b), true, "resource 102 (b.bin)"},
-      {"middle byte changed", Changed(b, 500), Recorded(b), true, "resource 102 (b.bin)"},
-      {"last byte changed", Changed(b, 999), Recorded(b), true, "resource 102 (b.bin)"},
-      {"a byte cut off", b.substr(0, 999), Recorded(b), true, "resource 102 (b.bin)"},
-      {"recorded checksum changed", b, Changed(Recorded(b), 15), true, "resource 102 (b.bin)"},
-      {"recorded checksum of the wrong size", b, Recorded(b).substr(1), true, "resource 102 (b.bin)"},
+      {"intact", b, RecordedChecksum(b), true, ""},
+      {"first byte changed", Changed(b, 0), RecordedChecksum(b), true, "resource 102 (b.bin)"},
+      {"middle byte changed", Changed(b, 500), RecordedChecksum(b), true, "resource 102 (b.bin)"},
+      {"last byte changed", Changed(b, 999), RecordedChecksum(b), true, "resource 102 (b.bin)"},
+      {"a byte cut off", b.substr(0, 999), RecordedChecksum(b), true, "resource 102 (b.bin)"},
+      {"recorded checksum changed", b, Changed(RecordedChecksum(b), 15), true, "resource 102 (b.bin)"},
+      {"recorded checksum of the wrong size", b, RecordedChecksum(b).substr(1), true, "resource 102 (b.bin)"},
       {"no recorded checksum (linked, or packed before)", Changed(b, 0), "", false, ""},
   };
   for (const auto& r : rows) {
     test::FakeResources res;
     res.strings = {{100, "2"}, {101, "a.bin|<APPPATH>Tessiro/|N|"}, {102, "b.bin|<APPPATH>Tessiro/|N|"}};
     res.payloads = {{101, a}, {102, r.payload_b}};
-    res.checksums = {{101, Recorded(a)}};
+    res.checksums = {{101, RecordedChecksum(a)}};
     if (r.has_checksum_b) res.checksums[102] = r.checksum_b;
     ItemTables tables;
     SizeTables(tables, res);

@@ -11,6 +11,7 @@
 #include <sstream>
 #include <tuple>
 
+#include "support/payload_checksum.h"
 #include "support/pe_image.h"
 #include "support/pe_resources.h"
 #include "tests/test_util.h"
@@ -46,13 +47,6 @@ std::string Extract(const std::string& exe, const Key& k, const std::string& to)
   return to;
 }
 
-std::string Hex(const std::string& bytes) {
-  std::string hex;
-  char pair[3];
-  for (unsigned char c : bytes) std::snprintf(pair, sizeof pair, "%02x", c), hex += pair;
-  return hex;
-}
-
 bool SameFiles(const std::string& a, const std::string& b) { return RunProgram({"/usr/bin/cmp", "-s", a, b}).status == 0; }
 
 std::optional<pe::Image> ImageOf(const std::string& path) {
@@ -83,7 +77,8 @@ TEST_P(ShippedUpdater, CarriesExactlyTheResourcesOfTheLinkedOne) {
   EXPECT_EQ(keys, ListResources(linked));
   EXPECT_EQ(keys.size(), 6u);  // icon, icon group, manifest, version, string block 7, CUSTOM 101
   TempDir tmp;
-  EXPECT_EQ(Hex(ReadFile(Extract(packed, checksum, tmp / "sum"))),
+  const std::string sum = ReadFile(Extract(packed, checksum, tmp / "sum"));
+  EXPECT_EQ(ttu::checksum::Hex({reinterpret_cast<const uint8_t*>(sum.data()), sum.size()}),
             RunProgram({"/usr/bin/xxhsum", "-q", "-H2", TTU_DOSSARO_ZIP}).output.substr(0, 32))
       << "the recorded checksum is the payload's XXH3-128";
   for (const auto& k : keys) {

@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include "app/form1.h"
-#include "support/payload_checksum.h"
 #include "tests/fakes.h"
 
 namespace ttu::app {
@@ -205,10 +204,7 @@ TEST_F(ControllerTest, ADamagedPackageIsReportedByThePressAndWritesNothing) {
   EXPECT_EQ(fs.files[kTarget], "old");
   EXPECT_FALSE(Press()) << "a new press checks again";
   EXPECT_EQ(dialogs.shown.size(), 2u);
-  checksum::Hasher h;
-  h.Add({reinterpret_cast<const uint8_t*>("zip"), 3});
-  const auto d = h.Finish();
-  res.checksums[101].assign(d.begin(), d.end());
+  res.checksums[101] = RecordedChecksum("zip");
   EXPECT_TRUE(Press());
   EXPECT_EQ(fs.files[kTarget], "zip");
 }

@@ -66,21 +66,15 @@ std::vector<WindowInfo> X11Client::WaitForWindows(const std::string& title, std:
     found.clear();
     FindAll(DefaultRootWindow(display_), title, found);
     if (found.size() >= count) return found;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));  // fine enough to time a start-up
   } while (std::chrono::steady_clock::now() < end);
   return found;
 }
 
 std::optional<WindowInfo> X11Client::WaitForWindow(const std::string& title, int timeout_ms) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-  do {
-    XSync(display_, False);
-    std::vector<WindowInfo> found;
-    FindAll(DefaultRootWindow(display_), title, found);
-    if (!found.empty()) return found.front();
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));  // fine enough to time a start-up
-  } while (std::chrono::steady_clock::now() < end);
-  return std::nullopt;
+  const auto found = WaitForWindows(title, 1, timeout_ms);
+  if (found.empty()) return std::nullopt;
+  return found.front();
 }
 
 void X11Client::Close(Window w) {
