@@ -5,6 +5,7 @@
 #include "app/form1.h"
 #include "deploy/manifest.h"
 #include "deploy/package_check.h"
+#include "deploy/package_seal.h"
 #include "support/run_error.h"
 #include "platform/scoped_flag.h"
 
@@ -38,6 +39,7 @@ void Form1::cmdAvviaConTimer_Click() {
   if (pass_.Running()) return;  // pressed from inside a pass's dialog: dropped
   try {
     AttemptCount = 0;
+    deploy::CheckSeal(s_.resources);  // a damaged count or descriptor decides nothing
     deploy::SizeTables(tables, s_.resources);
     deploy::CheckPackage(tables, s_.resources);  // a damaged package writes nothing
     if (pass_.AggiornaFile()) s_.dialogs.EndProcess();

@@ -83,9 +83,14 @@ platform::Blob LoadPayload(platform::Resources& res, int32_t j) {
   return *blob;
 }
 
-void SizeTables(ItemTables& tables, platform::Resources& res) {
-  const int32_t last = RoundToInt32(LeadingNumber(LoadResString(res, kCountStringId)) - 1.0);
+int32_t LastIndexOf(std::string_view count_text) {
+  const int32_t last = RoundToInt32(LeadingNumber(count_text) - 1.0);
   if (last < 0) throw RunError::Of(kErrSubscript);
+  return last;
+}
+
+void SizeTables(ItemTables& tables, platform::Resources& res) {
+  const int32_t last = LastIndexOf(LoadResString(res, kCountStringId));
   if (int64_t{last} + 1 > kMaxItems) throw RunError::Of(kErrOutOfMemory);
   const auto n = static_cast<std::size_t>(last) + 1;
   ItemTables fresh;

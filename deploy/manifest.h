@@ -24,6 +24,14 @@ double LeadingNumber(std::string_view text);
 // an overflow failure.
 int32_t RoundToInt32(double value);
 
+// The last item index that an item-count text gives (count - 1), or a failure
+// as sizing reports it. Every reader of a package (a press, its seal, --list)
+// counts the items with this one rule, so they all cover the same items.
+int32_t LastIndexOf(std::string_view count_text);
+
+// Identifiers end at 65535: no item past this index can exist.
+inline constexpr int32_t kLastPossibleIndex = 0xFFFF - static_cast<int32_t>(kFirstItemId);
+
 // Reads the item count (string 100) and re-creates every table empty with
 // LastIndex = count - 1. On failure the tables are left as they were.
 void SizeTables(ItemTables& tables, platform::Resources& res);

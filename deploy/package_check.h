@@ -2,9 +2,9 @@
 // carries a recorded checksum (tessiro-pack records one for each) is read
 // and compared with it. A damaged package is a run-time failure of the press
 // itself, which the button handler reports: nothing of it is written, no
-// retry is armed, and a new press checks again. A payload without a recorded
-// checksum (an updater linked by the resource compiler, or packed before) is
-// not checked.
+// retry is armed, and a new press checks again. A package without recorded
+// checksums (an updater linked by the resource compiler, or packed before) is
+// not checked; in one with them, a payload without its checksum is damage.
 #pragma once
 
 #include "deploy/item_tables.h"
@@ -13,7 +13,8 @@
 namespace ttu::deploy {
 
 // Raises RunError::PackageDamaged for the first payload (in item order) that
-// does not match its checksum, or whose recorded checksum is not one.
+// does not match its checksum, whose recorded checksum is not one, or that
+// lost it.
 void CheckPackage(const ItemTables& tables, platform::Resources& res);
 
 }  // namespace ttu::deploy

@@ -24,6 +24,9 @@ class Resources {
   virtual std::optional<std::string> String(uint32_t id) = 0;
   // The resource of type `type` (e.g. "CUSTOM") and identifier `id`, or nothing.
   virtual std::optional<Blob> Data(uint32_t id, const std::string& type) = 0;
+  // Why the executable's package cannot be read whole (cut short, its
+  // directory damaged); nothing when it reads whole or there is none.
+  virtual std::optional<std::string> Damage() { return std::nullopt; }
 };
 
 }  // namespace ttu::platform

@@ -10,9 +10,6 @@ namespace {
 
 constexpr uint16_t kMachineX8664 = 62;
 constexpr uint16_t kTypeExec = 2, kTypeDyn = 3;
-// Section counts from here on are stored elsewhere (extended numbering),
-// which no program linked here uses.
-constexpr uint16_t kMaxSections = 0xFF00;
 constexpr uint64_t kMaxNames = 1 << 20;
 
 }  // namespace
@@ -39,28 +36,28 @@ std::optional<Image> ReadImage(const ByteSource& source, std::string* damage) {
   const uint16_t entry_size = le::Get16(h + 58), count = le::Get16(h + 60);
   img.names_index = le::Get16(h + 62);
   if (entry_size != kSectionHeaderSize || count == 0 || count >= kMaxSections || img.names_index >= count) {
-    return damaged("its section table is damaged");
+    return damaged("the program's section table is damaged");
   }
   if (img.section_table_offset > img.file_size || uint64_t{count} * kSectionHeaderSize > img.file_size - img.section_table_offset) {
-    return damaged("it is cut short (its section table lies past its end)");
+    return damaged("the program is cut short (its section table lies past its end)");
   }
   std::vector<uint8_t> table(std::size_t{count} * kSectionHeaderSize);
-  if (!source.Read(img.section_table_offset, table.data(), table.size())) return damaged("it cannot be read");
+  if (!source.Read(img.section_table_offset, table.data(), table.size())) return damaged("the program cannot be read");
   for (uint16_t k = 0; k < count; ++k) {
     const uint8_t* e = &table[std::size_t{k} * kSectionHeaderSize];
     Section s{"", le::Get32(e), le::Get32(e + 4), le::Get64(e + 8), le::Get64(e + 16), le::Get64(e + 24),
               le::Get64(e + 32), le::Get32(e + 40), le::Get32(e + 44), le::Get64(e + 48), le::Get64(e + 56)};
     if (s.type != kSectionNoBits && (s.offset > img.file_size || s.size > img.file_size - s.offset)) {
-      return damaged("it is cut short (a section lies past its end)");
+      return damaged("the program is cut short (a section lies past its end)");
     }
     img.sections.push_back(s);
   }
   const Section& names = img.sections[img.names_index];
-  if (names.type != kSectionStrings || names.size > kMaxNames) return damaged("its section names are damaged");
+  if (names.type != kSectionStrings || names.size > kMaxNames) return damaged("the program's section names are damaged");
   img.names.resize(names.size);
-  if (!source.Read(names.offset, img.names.data(), img.names.size())) return damaged("it cannot be read");
+  if (!source.Read(names.offset, img.names.data(), img.names.size())) return damaged("the program cannot be read");
   for (auto& s : img.sections) {
-    if (s.name_offset >= img.names.size()) return damaged("its section names are damaged");
+    if (s.name_offset >= img.names.size()) return damaged("the program's section names are damaged");
     const auto* start = reinterpret_cast<const char*>(img.names.data()) + s.name_offset;
     s.name.assign(start, strnlen(start, img.names.size() - s.name_offset));
   }

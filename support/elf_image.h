@@ -18,6 +18,9 @@ inline constexpr uint32_t kSectionNoBits = 8;     // SHT_NOBITS
 inline constexpr uint32_t kSectionStrings = 3;    // SHT_STRTAB
 inline constexpr std::size_t kHeaderSize = 64;    // Elf64_Ehdr
 inline constexpr std::size_t kSectionHeaderSize = 64;  // Elf64_Shdr
+// Section counts from here on (SHN_LORESERVE) are stored elsewhere (extended
+// numbering), which no program linked here uses: neither read nor written.
+inline constexpr std::size_t kMaxSections = 0xFF00;
 
 struct Section {
   std::string name;

@@ -22,15 +22,27 @@ std::optional<Directory> ReadDirectory(const ByteSource& file, uint64_t start, u
   return DecodeDirectory(bytes, *trailer);
 }
 
-std::optional<Directory> FromSection(const ByteSource& file, const elf::Section& s) {
+bool HasPackageNoteHeader(const ByteSource& file, const elf::Section& s) {
   uint8_t header[kNoteHeaderSize];
   if (s.type != elf::kSectionNote || s.size < kNoteHeaderSize || !file.Read(s.offset, header, sizeof header)) {
-    return std::nullopt;
+    return false;
   }
-  if (le::Get32(header) != sizeof kNoteName || le::Get32(header + 4) != s.size - kNoteHeaderSize ||
-      le::Get32(header + 8) != kPackageNoteType || std::memcmp(header + 12, kNoteName, sizeof kNoteName) != 0) {
-    return std::nullopt;
+  return le::Get32(header) == sizeof kNoteName && le::Get32(header + 4) == s.size - kNoteHeaderSize &&
+         le::Get32(header + 8) == kPackageNoteType && std::memcmp(header + 12, kNoteName, sizeof kNoteName) == 0;
+}
+
+// The package section by its name, or else by its note's header: a damaged
+// name must not make a damaged updater look like one without a package.
+const elf::Section* PackageSection(const ByteSource& file, const elf::Image& image) {
+  if (const elf::Section* s = image.Find(kPackageSection)) return s;
+  for (const auto& s : image.sections) {
+    if (HasPackageNoteHeader(file, s)) return &s;
   }
+  return nullptr;
+}
+
+std::optional<Directory> FromSection(const ByteSource& file, const elf::Section& s) {
+  if (!HasPackageNoteHeader(file, s)) return std::nullopt;
   auto dir = ReadDirectory(file, s.offset, s.size);
   if (!dir) return std::nullopt;
   for (auto& d : dir->data) d.offset += s.offset;
@@ -51,7 +63,7 @@ std::vector<uint8_t> EncodePackageNoteHeader(uint64_t section_size) {
 std::optional<LinuxPackage> FindLinuxPackage(const ByteSource& file, std::string* damage) {
   std::string why;
   if (const auto image = elf::ReadImage(file, &why)) {
-    if (const elf::Section* s = image->Find(kPackageSection)) {
+    if (const elf::Section* s = PackageSection(file, *image)) {
       auto dir = FromSection(file, *s);
       if (!dir) {
         if (damage) *damage = std::string("its package (section ") + kPackageSection + ") is damaged";
@@ -60,7 +72,7 @@ std::optional<LinuxPackage> FindLinuxPackage(const ByteSource& file, std::string
       return LinuxPackage{std::move(*dir), std::string("section ") + kPackageSection};
     }
   } else if (!why.empty()) {
-    if (damage) *damage = "it is a Linux program, but " + why;
+    if (damage) *damage = why;
     return std::nullopt;
   }
   // An updater packed before packages became a section: the package after the program.

@@ -34,16 +34,20 @@ std::string Image::Kind() const {
   return std::string(pe32_plus ? "PE32+" : "PE32") + " (" + cpu + ")";
 }
 
-std::optional<Image> ReadImage(const ByteSource& source) {
+std::optional<Image> ReadImage(const ByteSource& source, std::string* damage) {
+  const auto damaged = [damage](const char* why) {
+    if (damage) *damage = why;
+    return std::nullopt;
+  };
   Image img;
   img.file_size = source.Size();
   uint8_t dos[64];
-  if (!source.Read(0, dos, sizeof dos) || dos[0] != 'M' || dos[1] != 'Z') return std::nullopt;
+  if (!source.Read(0, dos, sizeof dos) || dos[0] != 'M' || dos[1] != 'Z') return damaged("no DOS header");
   img.pe_offset = le::Get32(dos + 60);
   uint8_t coff[24];
   if (img.pe_offset > kMaxHeaders || !source.Read(img.pe_offset, coff, sizeof coff) ||
       std::memcmp(coff, "PE\0\0", 4) != 0) {
-    return std::nullopt;
+    return damaged("no PE signature");
   }
   img.machine = le::Get16(coff + 4);
   const uint16_t n_sections = le::Get16(coff + 6);
@@ -53,13 +57,13 @@ std::optional<Image> ReadImage(const ByteSource& source) {
   std::vector<uint8_t> opt(optional_size);
   if (n_sections == 0 || n_sections > kMaxSections || optional_size < 96 ||
       !source.Read(img.optional_offset, opt.data(), opt.size())) {
-    return std::nullopt;
+    return damaged("its headers are damaged or cut short");
   }
   const uint16_t magic = le::Get16(opt.data());
-  if (magic != kMagicPe32 && magic != kMagicPe32Plus) return std::nullopt;
+  if (magic != kMagicPe32 && magic != kMagicPe32Plus) return damaged("neither PE32 nor PE32+");
   img.pe32_plus = magic == kMagicPe32Plus;
   const std::size_t dirs_at = img.pe32_plus ? 112 : 96;
-  if (opt.size() < dirs_at) return std::nullopt;
+  if (opt.size() < dirs_at) return damaged("its optional header is cut short");
   img.size_of_initialized_data = le::Get32(&opt[8]);
   img.section_alignment = le::Get32(&opt[32]);
   img.file_alignment = le::Get32(&opt[36]);
@@ -69,7 +73,7 @@ std::optional<Image> ReadImage(const ByteSource& source) {
   const uint32_t n_dirs = le::Get32(&opt[dirs_at - 4]);
   if (!IsPowerOfTwo(img.file_alignment) || !IsPowerOfTwo(img.section_alignment) ||
       img.file_alignment > img.section_alignment || n_dirs > 16 || dirs_at + 8 * n_dirs > opt.size()) {
-    return std::nullopt;
+    return damaged("its alignments or data directories are damaged");
   }
   for (uint32_t k = 0; k < n_dirs; ++k) {
     img.directories.push_back({le::Get32(&opt[dirs_at + 8 * k]), le::Get32(&opt[dirs_at + 8 * k + 4])});
@@ -77,10 +81,10 @@ std::optional<Image> ReadImage(const ByteSource& source) {
   // The headers, the section table among them, lie in the file's first bytes.
   const uint64_t table_end = uint64_t{img.section_table_offset} + std::size_t{n_sections} * kSectionHeaderSize;
   if (img.size_of_headers < table_end || img.size_of_headers > img.file_size || img.size_of_headers > kMaxHeaders) {
-    return std::nullopt;
+    return damaged("its size of headers is damaged, or it is cut short");
   }
   std::vector<uint8_t> table(std::size_t{n_sections} * kSectionHeaderSize);
-  if (!source.Read(img.section_table_offset, table.data(), table.size())) return std::nullopt;
+  if (!source.Read(img.section_table_offset, table.data(), table.size())) return damaged("it is cut short");
   for (uint16_t k = 0; k < n_sections; ++k) {
     const uint8_t* h = &table[k * kSectionHeaderSize];
     Section s;
@@ -90,9 +94,21 @@ std::optional<Image> ReadImage(const ByteSource& source) {
     s.raw_size = le::Get32(h + 16);
     s.raw_pointer = le::Get32(h + 20);
     s.characteristics = le::Get32(h + 36);
-    if (s.raw_size && uint64_t{s.raw_pointer} + s.raw_size > img.file_size) return std::nullopt;
+    if (s.raw_size && uint64_t{s.raw_pointer} + s.raw_size > img.file_size) {
+      return damaged("it is cut short (a section's data lies past its end)");
+    }
     if (s.raw_size == 0) s.raw_pointer = 0;
+    if (s.raw_size && s.raw_pointer < img.size_of_headers) return damaged("a section's data lies inside its headers");
     img.sections.push_back(s);
+  }
+  // Sections' data never share bytes: writing one must not change another.
+  std::vector<std::pair<uint64_t, uint64_t>> ranges;
+  for (const auto& s : img.sections) {
+    if (s.raw_size) ranges.emplace_back(s.raw_pointer, uint64_t{s.raw_pointer} + s.raw_size);
+  }
+  std::sort(ranges.begin(), ranges.end());
+  for (std::size_t k = 1; k < ranges.size(); ++k) {
+    if (ranges[k].first < ranges[k - 1].second) return damaged("two sections' data overlap");
   }
   return img;
 }

@@ -62,8 +62,9 @@ struct Image {
   std::string Kind() const;  // "PE32 (x86)", "PE32+ (x86-64)"
 };
 
-// The headers of a PE image; nothing when the bytes are not a usable one.
-std::optional<Image> ReadImage(const ByteSource& source);
+// The headers of a PE image; nothing when the bytes are not a usable one
+// (then `damage`, when given, says why).
+std::optional<Image> ReadImage(const ByteSource& source, std::string* damage = nullptr);
 
 // The PE checksum: the 16-bit one's-complement sum of the file's little-endian
 // words, its own checksum field counted as zero, plus the file's length.

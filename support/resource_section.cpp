@@ -127,35 +127,48 @@ std::optional<Trailer> DecodeTrailer(std::span<const uint8_t> last_bytes, uint64
 
 namespace {
 
-// The entry of `items` matching `match` in the language the loader picks.
-template <typename T, typename Match>
-const T* InLanguage(const std::vector<T>& items, uint16_t user_language, Match match) {
+// The entry of `items` at `candidates` in the language the loader picks.
+template <typename T>
+const T* InLanguage(const std::vector<T>& items, const std::vector<std::size_t>* candidates, uint16_t user_language) {
+  if (!candidates) return nullptr;
   std::vector<uint16_t> languages;
-  for (const auto& item : items) {
-    if (match(item)) languages.push_back(item.language);
-  }
+  for (std::size_t k : *candidates) languages.push_back(items[k].language);
   const auto language = reslang::PickLanguage(languages, user_language);
-  for (const auto& item : items) {
-    if (language && match(item) && item.language == *language) return &item;
+  for (std::size_t k : *candidates) {
+    if (language && items[k].language == *language) return &items[k];
   }
   return nullptr;
 }
 
+template <typename Map, typename Key>
+const std::vector<std::size_t>* Find(const Map& map, const Key& key) {
+  const auto it = map.find(key);
+  return it == map.end() ? nullptr : &it->second;
+}
+
 }  // namespace
+
+ResourceTable::ResourceTable(Directory dir, uint16_t user_language)
+    : dir_(std::move(dir)), user_language_(user_language) {
+  for (std::size_t k = 0; k < dir_.strings.size(); ++k) blocks_[dir_.strings[k].block].push_back(k);
+  for (std::size_t k = 0; k < dir_.data.size(); ++k) {
+    data_[{text::UpperAscii(dir_.data[k].type), dir_.data[k].id}].push_back(k);
+  }
+}
 
 std::optional<std::string> ResourceTable::String(uint32_t id) const {
   if (id > 0xFFFF) return std::nullopt;
-  const uint32_t block = id / 16 + 1;
-  const auto* b = InLanguage(dir_.strings, user_language_, [&](const StringBlock& s) { return s.block == block; });
+  const auto block = static_cast<uint16_t>(id / 16 + 1);
+  const auto* b = InLanguage(dir_.strings, Find(blocks_, block), user_language_);
   if (!b) return std::nullopt;
   const auto s = StringFromBlock(b->bytes, id % 16);
   return s ? std::optional(text::Utf16ToUtf8(*s)) : std::nullopt;
 }
 
 const DataEntry* ResourceTable::Data(uint32_t id, const std::string& type) const {
-  const std::string wanted = text::UpperAscii(type);
-  return InLanguage(dir_.data, user_language_,
-                    [&](const DataEntry& d) { return d.id == id && text::UpperAscii(d.type) == wanted; });
+  if (id > 0xFFFF) return nullptr;
+  return InLanguage(dir_.data, Find(data_, std::make_pair(text::UpperAscii(type), static_cast<uint16_t>(id))),
+                    user_language_);
 }
 
 }  // namespace ttu::resfmt

@@ -13,6 +13,7 @@
 #pragma once
 
 #include <array>
+#include <map>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -78,15 +79,20 @@ std::optional<Trailer> DecodeTrailer(std::span<const uint8_t> last_bytes, uint64
 // block is missing.
 class ResourceTable {
  public:
-  explicit ResourceTable(Directory dir, uint16_t user_language = 0x0409)
-      : dir_(std::move(dir)), user_language_(user_language) {}
+  explicit ResourceTable(Directory dir, uint16_t user_language = 0x0409);
   std::optional<std::string> String(uint32_t id) const;  // UTF-8
   const DataEntry* Data(uint32_t id, const std::string& type) const;
   const Directory& directory() const { return dir_; }
+  // Reads on as a user of another language reads (one table serves all).
+  void set_user_language(uint16_t language) { user_language_ = language; }
 
  private:
   Directory dir_;
   uint16_t user_language_;
+  // Each lookup goes straight to the entries it may pick from: a package of
+  // 65,435 items is read in time linear in its items.
+  std::map<uint16_t, std::vector<std::size_t>> blocks_;                         // block -> strings
+  std::map<std::pair<std::string, uint16_t>, std::vector<std::size_t>> data_;  // (TYPE, id) -> data
 };
 
 }  // namespace ttu::resfmt

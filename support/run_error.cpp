@@ -30,9 +30,12 @@ RunError RunError::ResourceNotFound(uint32_t id) {
 }
 
 RunError RunError::PackageDamaged(uint32_t id, const std::string& name) {
-  return RunError(kErrPackageDamaged, "The package is damaged: resource " + std::to_string(id) +
-                                          (name.empty() ? "" : " (" + name + ")") +
-                                          " does not match its checksum; download the updater again");
+  return PackageDamaged("resource " + std::to_string(id) + (name.empty() ? "" : " (" + name + ")") +
+                        " does not match its checksum");
+}
+
+RunError RunError::PackageDamaged(const std::string& what) {
+  return RunError(kErrPackageDamaged, "The package is damaged: " + what + "; download the updater again");
 }
 
 RunError CurrentFailure() {

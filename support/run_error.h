@@ -19,8 +19,9 @@ enum RunErrorNumber : int32_t {
   kErrPathFileAccess = 75,
   kErrPathNotFound = 76,
   kErrResourceNotFound = 326,
-  // The updater's own: a payload that does not match the checksum recorded
-  // for it (in the number range of the run-time's file-loading failures).
+  // The updater's own: a package that is damaged (a payload that does not
+  // match its recorded checksum, a seal that does not match, a package cut
+  // short), in the number range of the run-time's file-loading failures.
   kErrPackageDamaged = 31037,
 };
 
@@ -41,6 +42,8 @@ class RunError : public std::runtime_error {
   static RunError ResourceNotFound(uint32_t id);
   // "The package is damaged: resource N (name) does not match its checksum ...".
   static RunError PackageDamaged(uint32_t id, const std::string& name);
+  // "The package is damaged: `what`; download the updater again".
+  static RunError PackageDamaged(const std::string& what);
 
   int32_t Number() const { return number_; }
   const std::string& Description() const { return description_; }

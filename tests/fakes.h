@@ -44,7 +44,11 @@ class FakeResources : public platform::Resources {
   std::map<uint32_t, std::string> strings;
   std::map<uint32_t, std::string> payloads;
   std::map<uint32_t, std::string> checksums;  // recorded by the packer
+  std::optional<std::string> seal;            // resource TTU_SEAL 100
+  std::optional<std::string> damage;          // what the platform found
   std::vector<uint32_t> string_reads, payload_reads;
+
+  std::optional<std::string> Damage() override { return damage; }
 
   std::optional<std::string> String(uint32_t id) override {
     string_reads.push_back(id);
@@ -53,6 +57,10 @@ class FakeResources : public platform::Resources {
     return it->second;
   }
   std::optional<platform::Blob> Data(uint32_t id, const std::string& type) override {
+    if (type == "TTU_SEAL") {
+      if (id != 100 || !seal) return std::nullopt;
+      return platform::Blob{"", seal->data(), 0, seal->size()};
+    }
     if (type == checksum::kResourceType) {
       auto it = checksums.find(id);
       if (it == checksums.end()) return std::nullopt;

@@ -376,7 +376,7 @@ TEST_F(PePackTest, ListTellsADamagedUpdaterFromNone) {
   const std::pair<std::string, std::string> rows[] = {
       {windows.substr(0, pe + 10), "damaged: a Windows executable whose headers are damaged or cut short"},
       {Crafted::SharedResourceTables(windows), "damaged: its resource directory is damaged"},
-      {linux.substr(0, linux.size() - 100), "damaged: it is a Linux program, but it is cut short"},
+      {linux.substr(0, linux.size() - 100), "damaged: the program is cut short"},
       {bad_note, "damaged: its package (section .note.tessiro) is damaged"},
       {"just some text\n", "carries no package"},
       {ReadFile(TTU_LINUX_STUB), "carries no package"},

@@ -136,21 +136,26 @@ Resources ReadPacked(const std::string& bytes) {
   Resources out;
   for (const auto& b : package->dir.strings) out[{"STRING", b.block, b.language}].assign(b.bytes.begin(), b.bytes.end());
   for (const auto& d : package->dir.data) {
-    if (d.type != "XXH3_128") out[{d.type, d.id, d.language}] = bytes.substr(d.offset, d.size);  // the packer's own
+    if (d.type != "XXH3_128" && d.type != "TTU_SEAL") {  // the packer's own
+      out[{d.type, d.id, d.language}] = bytes.substr(d.offset, d.size);
+    }
   }
   return out;
 }
 
 // A Windows updater packed from the stub, read back by icoutils' wrestool; the
 // stub's own resources (icon, icon group, version, manifest) and the
-// payloads' checksums, which the packer adds, left out.
+// payloads' checksums and the seals, which the packer adds, left out.
 Resources ReadWithWrestool(const std::string& exe, const std::string& tmp) {
   const auto list = RunProgram({"/usr/bin/wrestool", "-l", exe});
   Resources out;
   const std::regex line(R"(--type='?([^ ']+)'? --name='?([^ ']+)'? --language=(\d+))");
   for (std::sregex_iterator it(list.output.begin(), list.output.end(), line), end; it != end; ++it) {
     const std::string type = (*it)[1], name = (*it)[2], language = (*it)[3];
-    if (type == "3" || type == "14" || type == "16" || type == "24" || type == "XXH3_128") continue;
+    if (type == "3" || type == "14" || type == "16" || type == "24" || type == "XXH3_128" ||
+        type == "TTU_SEAL") {
+      continue;
+    }
     fs::remove(tmp);
     RunProgram({"/usr/bin/wrestool", "-x", "--raw", "--type=" + type, "--name=" + name, "--language=" + language,
                 "-o", tmp, exe});

@@ -152,17 +152,22 @@ TEST(Reliability, AFullFileSystemFailsThePassAndKeepsTheOldFile) {
   ::umount(dir.c_str());
 }
 
-TEST(Reliability, ATruncatedUpdaterReportsMissingResourcesAndWritesNothing) {
+// Any cut that leaves a program's header is a damaged package, whether it
+// cuts the program, the payload or the package's directory (3,000 bytes is
+// a download cut short at the end); only nothing at all is no package.
+TEST(Reliability, ATruncatedUpdaterIsReportedAsDamagedAndWritesNothing) {
   Installation inst(PseudoRandomBytes(200000, 4));
   const std::string whole = ReadFile(inst.Updater());
-  int cases = 0;
-  for (std::size_t cut = 0; cut < whole.size(); cut += whole.size() / 50 + 1, ++cases) {
+  std::vector<std::size_t> cuts = {whole.size() - 3000, whole.size() - 1};
+  for (std::size_t cut = 0; cut < whole.size(); cut += whole.size() / 50 + 1) cuts.push_back(cut);
+  for (std::size_t cut : cuts) {
     WriteFile(inst.pkg / "cut", whole.substr(0, cut));
     Updater u(inst.pkg / "cut", inst.prefix.path());
     EXPECT_FALSE(u.Press());
     ASSERT_EQ(u.dialogs.shown.size(), 1u) << cut;
-    EXPECT_EQ(u.dialogs.shown[0].prompt,
-              "Error 326 (Resource with identifier '100' not found) in procedure cmdAvviaConTimer_Click of Form Form1");
+    const std::string expected = cut < 64 ? "Error 326 (Resource with identifier '100' not found)"
+                                          : "Error 31037 (The package is damaged: ";
+    EXPECT_EQ(u.dialogs.shown[0].prompt.rfind(expected, 0), 0u) << cut << ": " << u.dialogs.shown[0].prompt;
     EXPECT_FALSE(Exists(inst.Target()));
   }
   // Cut after the updater started: the payload's byte range has gone.
@@ -172,7 +177,7 @@ TEST(Reliability, ATruncatedUpdaterReportsMissingResourcesAndWritesNothing) {
   EXPECT_FALSE(u.Press());
   EXPECT_FALSE(Exists(inst.Target()));
   EXPECT_EQ(ListDir(inst.TargetDir()), std::vector<std::string>{"Tessiro.exe"});
-  EXPECT_GT(cases, 40);
+  EXPECT_GT(cuts.size(), 40u);
 }
 
 TEST(Reliability, GarbageHiveMeansNoKnownFolderNotACrash) {

@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "platform/linux/fd.h"
+#include "platform/linux/package_resources.h"
 #include "support/resource_language.h"
 #include "support/linux_package.h"
 #include "support/resource_section.h"
@@ -25,44 +26,48 @@ uint16_t UserLanguage() {
   return reslang::kEnglishUs;
 }
 
-std::optional<resfmt::ResourceTable> LoadTable(const std::string& path) {
-  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  struct stat st {};
-  if (!fd || ::fstat(fd.get(), &st) != 0) return std::nullopt;
-  auto package = resfmt::FindLinuxPackage(FileSource(fd.get(), static_cast<uint64_t>(st.st_size)));
-  if (!package) return std::nullopt;
-  return resfmt::ResourceTable(std::move(package->dir), UserLanguage());
-}
-
 class FileResources final : public Resources {
  public:
   explicit FileResources(std::string path) : path_(std::move(path)) {}
 
   std::optional<std::string> String(uint32_t id) override {
-    const auto* t = Table();
-    return t ? t->String(id) : std::nullopt;
+    auto* r = Package();
+    return r ? r->String(id) : std::nullopt;
   }
-
   std::optional<Blob> Data(uint32_t id, const std::string& type) override {
-    const auto* t = Table();
-    const auto* d = t ? t->Data(id, type) : nullptr;
-    if (!d) return std::nullopt;
-    return Blob{path_, nullptr, d->offset, d->size};
+    auto* r = Package();
+    return r ? r->Data(id, type) : std::nullopt;
+  }
+  std::optional<std::string> Damage() override {
+    Package();
+    return damage_.empty() ? std::nullopt : std::optional(damage_);
   }
 
  private:
   // Read on first use and kept: the executable does not change under a running process.
-  const resfmt::ResourceTable* Table() {
+  PackageResources* Package() {
     if (!loaded_) {
-      table_ = LoadTable(path_);
       loaded_ = true;
+      Load();
     }
-    return table_ ? &*table_ : nullptr;
+    return resources_ ? &*resources_ : nullptr;
+  }
+
+  void Load() {
+    Fd fd(::open(path_.c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat st {};
+    if (!fd || ::fstat(fd.get(), &st) != 0) return;
+    auto package = resfmt::FindLinuxPackage(FileSource(fd.get(), static_cast<uint64_t>(st.st_size)), &damage_);
+    if (!package) return;
+    table_.emplace(std::move(package->dir), UserLanguage());
+    resources_.emplace(path_, *table_);
   }
 
   std::string path_;
   bool loaded_ = false;
+  std::string damage_;
   std::optional<resfmt::ResourceTable> table_;
+  std::optional<PackageResources> resources_;
 };
 
 }  // namespace

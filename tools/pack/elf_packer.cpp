@@ -2,18 +2,21 @@
 // ".note.tessiro" (see support/linux_package.h), so that strip, objcopy and
 // eu-strip keep it. The stub's bytes stay as they are; behind them come the
 // section (at a 64 KiB-aligned offset, its payloads at 64 KiB-aligned offsets
-// within it, copied by the kernel, and their checksums, computed meanwhile),
+// within it, copied by the kernel, their checksums, computed meanwhile from
+// what was written, and the seals, from the package read back),
 // the section names with the new one, and
 // the section table with the new section, which the ELF header then names.
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include "deploy/package_seal.h"
 #include "support/elf_image.h"
 #include "support/linux_package.h"
 #include "support/little_endian.h"
 #include "support/payload_checksum.h"
 #include "tools/pack/output_file.h"
 #include "tools/pack/packer.h"
+#include "tools/pack/seal.h"
 
 namespace ttu::pack {
 namespace {
@@ -28,18 +31,15 @@ constexpr uint64_t kMaxNoteSize = 0xFFFFFFFFull;  // a note's size field has 32 
   throw PackError(stub + ": error: " + why);
 }
 
-struct Payload {
-  std::string path;
-  uint64_t size = 0;
-};
-
-// The section's content but the payloads and their checksums: where they go,
-// the directory and trailer behind them; offsets from the section's start.
-// The checksums (16 bytes each) come first, right after the note's header.
+// The section's content but the payloads, their checksums and the seals:
+// where they go, the directory and trailer behind them; offsets from the
+// section's start. The seals and checksums (16 bytes each) come first, right
+// after the note's header.
 struct SectionPlan {
   resfmt::Directory dir;
-  std::vector<std::string> paths;
-  std::vector<uint64_t> sizes, payload_offsets, checksum_offsets;
+  std::vector<SourceFile> sources;
+  std::vector<uint16_t> seal_languages;
+  std::vector<uint64_t> payload_offsets, checksum_offsets, seal_offsets;
   std::vector<uint8_t> tail;  // directory and trailer
   uint64_t tail_offset = 0, size = 0;
 };
@@ -47,20 +47,23 @@ struct SectionPlan {
 SectionPlan PlanSection(const PackageDescription& desc) {
   SectionPlan plan;
   plan.dir.strings = StringBlocks(desc);
+  plan.seal_languages = SealLanguages(desc);
   uint64_t end = le::AlignUp(resfmt::kNoteHeaderSize, 8);
+  for (uint16_t language : plan.seal_languages) {
+    plan.seal_offsets.push_back(end);
+    plan.dir.data.push_back({deploy::kSealId, language, deploy::kSealType, end, checksum::kSize});
+    end += checksum::kSize;
+  }
   for (const auto& d : desc.data) {
     plan.checksum_offsets.push_back(end);
     plan.dir.data.push_back({d.id, d.language, checksum::kResourceType, end, checksum::kSize});
     end += checksum::kSize;
   }
   for (const auto& d : desc.data) {
-    struct stat st {};
-    if (::stat(d.path.c_str(), &st) != 0) FailWithErrno("cannot read " + d.path);
-    const auto size = static_cast<uint64_t>(st.st_size);
+    plan.sources.push_back(StatSource(d.path));
+    const uint64_t size = plan.sources.back().size;
     const uint64_t at = le::AlignUp(end, resfmt::kPayloadAlignment);
     plan.dir.data.push_back({d.id, d.language, d.type, at, size});
-    plan.paths.push_back(d.path);
-    plan.sizes.push_back(size);
     plan.payload_offsets.push_back(at);
     end = at + size;
   }
@@ -99,12 +102,14 @@ std::vector<uint8_t> NewSectionTable(const elf::Image& image, const elf::Section
 
 }  // namespace
 
-void WritePackedElf(const PackageDescription& desc, int stub_fd, const elf::Image& image, const std::string& stub,
+std::string WritePackedElf(const PackageDescription& desc, int stub_fd, const elf::Image& image, const std::string& stub,
                     const std::string& output) {
   if (image.Find(resfmt::kPackageSection)) {
     Refuse(stub, "the stub already carries a package (section " + std::string(resfmt::kPackageSection) +
                      "): pack the bare stub");
   }
+  // The section table must stay below the counts that are stored elsewhere.
+  if (image.sections.size() + 1 >= elf::kMaxSections) Refuse(stub, "the stub has too many sections to add one");
   SectionPlan plan = PlanSection(desc);
   if (plan.size - resfmt::kNoteHeaderSize > kMaxNoteSize) Refuse(stub, "the package is too large: 4 GiB at most");
   elf::Section package;
@@ -127,14 +132,20 @@ void WritePackedElf(const PackageDescription& desc, int stub_fd, const elf::Imag
   out.Write(note.data(), note.size(), package.offset);
   std::vector<uint64_t> offsets;
   for (uint64_t at : plan.payload_offsets) offsets.push_back(package.offset + at);
-  const PayloadSums payload_sums = CopyPayloads(plan.paths, plan.sizes, offsets, out.fd(), false);
+  const PayloadSums payload_sums = CopyPayloads(plan.sources, offsets, out.fd(), false);
   for (std::size_t k = 0; k < payload_sums.digests.size(); ++k) {
     out.Write(payload_sums.digests[k].data(), checksum::kSize, package.offset + plan.checksum_offsets[k]);
   }
   out.Write(plan.tail.data(), plan.tail.size(), package.offset + plan.tail_offset);
   out.Write(names.data(), names.size(), names_offset);
   out.Write(table.data(), table.size(), table_offset);
+  // The seals last, from the package as it reads back.
+  const auto seals = SealsOfOutput(out.path(), out.fd(), table_offset + table.size(), plan.seal_languages);
+  for (std::size_t k = 0; k < seals.size(); ++k) {
+    out.Write(seals[k].data(), checksum::kSize, package.offset + plan.seal_offsets[k]);
+  }
   out.Commit();
+  return UnsealedNote(plan.seal_languages);
 }
 
 }  // namespace ttu::pack

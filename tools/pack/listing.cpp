@@ -5,58 +5,24 @@
 
 #include <openssl/evp.h>
 
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <set>
 
-#include "support/linux_package.h"
+#include "deploy/manifest.h"
+#include "deploy/package_seal.h"
+#include "platform/linux/package_resources.h"
 #include "support/payload_checksum.h"
 #include "support/pe_resources.h"
 #include "support/resource_section.h"
 #include "support/text.h"
 #include "tools/pack/output_file.h"
 #include "tools/pack/package_description.h"
+#include "tools/pack/package_reader.h"
 
 namespace ttu::pack {
 namespace {
-
-struct Package {
-  std::string kind;
-  resfmt::Directory dir;  // payload offsets are file offsets
-};
-
-// Each reader: the package, or nothing when the file is not of its kind;
-// throws PackError when it is, and its package is damaged.
-std::optional<Package> FromLinuxPackage(const FileSource& source, const std::string& path) {
-  std::string damage;
-  auto package = resfmt::FindLinuxPackage(source, &damage);
-  if (!damage.empty()) throw PackError(path + ": error: damaged: " + damage);
-  if (!package) return std::nullopt;
-  return Package{"Linux updater (package " + package->where + ")", std::move(package->dir)};
-}
-
-std::optional<Package> FromWindowsResources(const FileSource& source, const std::string& path) {
-  char magic[2] = {};
-  if (!source.Read(0, magic, 2) || magic[0] != 'M' || magic[1] != 'Z') return std::nullopt;
-  const auto image = pe::ReadImage(source);
-  if (!image) throw PackError(path + ": error: damaged: a Windows executable whose headers are damaged or cut short");
-  const auto resources = pe::ReadResources(source, *image);
-  if (!resources) throw PackError(path + ": error: damaged: its resource directory is damaged");
-  Package p{"Windows updater, " + image->Kind(), {}};
-  for (const auto& r : *resources) {
-    const uint64_t at = *image->FileOffset(r.rva, r.size);
-    if (!r.type.Named() && r.type.id == pe::kStringTableType && !r.name.Named()) {
-      std::vector<uint8_t> block(r.size);
-      if (!source.Read(at, block.data(), block.size()) || !resfmt::IsValidStringBlock(block)) {
-        throw PackError(path + ": error: damaged: string block " + std::to_string(r.name.id) + " is damaged");
-      }
-      p.dir.strings.push_back({r.name.id, r.language, std::move(block)});
-    } else if (r.type.Named() && !r.name.Named()) {
-      p.dir.data.push_back({r.name.id, r.language, r.type.ToString(), at, r.size});
-    }
-  }
-  return p;
-}
 
 // A payload's digests, read once: SHA-256 by OpenSSL (which uses the
 // processor's SHA instructions where it has them), for the reader, and the
@@ -84,12 +50,51 @@ Digests DigestsOf(const FileSource& source, uint64_t offset, uint64_t size) {
   return {checksum::Hex({sha, length}), xxh3.Finish()};
 }
 
+// Payloads that languages share are read once; any other two never share a
+// byte (the packer writes none such), so that listing reads each byte of the
+// file at most once, whatever its directory says.
+void CheckPayloadRanges(const resfmt::Directory& dir, const std::string& path) {
+  std::vector<std::pair<uint64_t, uint64_t>> ranges;
+  for (const auto& d : dir.data) {
+    if (d.size) ranges.emplace_back(d.offset, d.size);
+  }
+  std::sort(ranges.begin(), ranges.end());
+  ranges.erase(std::unique(ranges.begin(), ranges.end()), ranges.end());
+  for (std::size_t k = 1; k < ranges.size(); ++k) {
+    if (ranges[k].first < ranges[k - 1].first + ranges[k - 1].second) {
+      throw PackError(path + ": error: damaged: two of its resources overlap");
+    }
+  }
+}
+
 const Digests& DigestsOf(std::map<std::pair<uint64_t, uint64_t>, Digests>& cache, const FileSource& source,
                          const resfmt::DataEntry& d) {
   const auto key = std::make_pair(d.offset, d.size);
   auto it = cache.find(key);
   if (it == cache.end()) it = cache.emplace(key, DigestsOf(source, d.offset, d.size)).first;
   return it->second;
+}
+
+// The line of a language's seal; `damaged` set when it does not match.
+std::string SealLine(platform::Resources& res, bool& damaged) {
+  const auto seal = res.Data(deploy::kSealId, deploy::kSealType);
+  if (!seal) return "  not sealed\n";
+  checksum::Digest recorded{};
+  if (seal->size == recorded.size()) {
+    platform::ReadBlob(*seal, 0, recorded.data(), recorded.size());
+    if (deploy::SealOf(res) == recorded) return "  seal XXH3-128 " + checksum::Hex(recorded) + ": the package matches it\n";
+  }
+  damaged = true;
+  return "  seal: DOES NOT MATCH (the item count, a descriptor or a checksum was changed)\n";
+}
+
+// How many items a count text names, as a press counts them.
+long ItemsOf(const std::string& count) {
+  try {
+    return static_cast<long>(deploy::LastIndexOf(count)) + 1;
+  } catch (const std::exception&) {
+    return 0;
+  }
 }
 
 // The line of a payload's recorded checksum; `damaged` set when it does not match.
@@ -119,23 +124,26 @@ void ListPackage(const std::string& path, std::FILE* out) {
   uint64_t size = 0;
   const platform::Fd fd = OpenRegularFile(path, size);
   const FileSource source(fd.get(), size);
-  auto package = FromWindowsResources(source, path);
-  if (!package) package = FromLinuxPackage(source, path);
+  auto package = ReadPackage(source, path);
   std::set<uint16_t> languages;
   for (const auto& b : package ? package->dir.strings : std::vector<resfmt::StringBlock>{}) {
     if (resfmt::StringFromBlock(b.bytes, 100 % 16) && b.block == 100 / 16 + 1) languages.insert(b.language);
   }
   if (languages.empty()) throw PackError(path + ": carries no package (no item count, string 100)");
+  CheckPayloadRanges(package->dir, path);
   std::fprintf(out, "%s: %s\n", path.c_str(), package->kind.c_str());
   std::map<std::pair<uint64_t, uint64_t>, Digests> digests;  // a payload shared by languages is read once
   bool damaged = false;
+  resfmt::ResourceTable table(std::move(package->dir));
   for (uint16_t language : languages) {
     // Each language read as a user of that language gets it.
-    const resfmt::ResourceTable table(package->dir, language);
+    table.set_user_language(language);
+    platform::PackageResources res(path, table);
     const std::string count = table.String(100).value_or("");
     std::fprintf(out, "language %s: item count \"%s\"\n", Hex4(language).c_str(), count.c_str());
-    const long n = std::strtol(count.c_str(), nullptr, 10);
-    for (long j = 0; j < n && j < 65435; ++j) {
+    std::fputs(SealLine(res, damaged).c_str(), out);
+    const long n = std::min<long>(ItemsOf(count), deploy::kLastPossibleIndex + 1);
+    for (long j = 0; j < n; ++j) {
       const auto id = static_cast<uint32_t>(101 + j);
       const auto descriptor = table.String(id);
       std::fprintf(out, "  item %ld: %s\n", j, descriptor ? ("\"" + *descriptor + "\"").c_str() : "(no descriptor)");
@@ -149,7 +157,7 @@ void ListPackage(const std::string& path, std::FILE* out) {
       }
     }
   }
-  if (damaged) throw PackError(path + ": error: damaged: a payload does not match its recorded checksum");
+  if (damaged) throw PackError(path + ": error: damaged: its seal or a payload's checksum does not match");
 }
 
 }  // namespace ttu::pack

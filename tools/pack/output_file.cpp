@@ -2,12 +2,14 @@
 
 #include <fcntl.h>
 #include <signal.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <condition_variable>
+#include <cstdint>
 #include <future>
+#include <mutex>
 
 #include <cerrno>
 #include <cstring>
@@ -49,19 +51,134 @@ platform::Fd OpenRegularFile(const std::string& path, uint64_t& size) {
   return fd;
 }
 
-TempOutput::TempOutput(const std::string& output) : output_(output), path_(output + ".XXXXXX") {
+SourceFile StatSource(const std::string& path) {
+  uint64_t size = 0;
+  const platform::Fd fd = OpenRegularFile(path, size);
+  struct stat st {};
+  if (::fstat(fd.get(), &st) != 0) FailWithErrno("cannot read " + path);
+  return {path, size, int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec, st.st_dev, st.st_ino};
+}
+
+namespace {
+
+[[noreturn]] void RefuseChanged(const std::string& path) {
+  throw PackError(path + ": error: the file changed while it was packed (its size or modification time is not "
+                         "what it was): pack again once it is complete");
+}
+
+void CheckUnchanged(int fd, const SourceFile& planned) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) FailWithErrno("cannot read " + planned.path);
+  const int64_t mtime = int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec;
+  if (static_cast<uint64_t>(st.st_size) != planned.size || mtime != planned.mtime_ns || st.st_dev != planned.device ||
+      st.st_ino != planned.inode) {
+    RefuseChanged(planned.path);
+  }
+}
+
+// Blocks the signals that remove the temporary output while it lives.
+class BlockedSignals {
+ public:
+  BlockedSignals() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&set, sig);
+    ::pthread_sigmask(SIG_BLOCK, &set, &old_);
+  }
+  ~BlockedSignals() { ::pthread_sigmask(SIG_SETMASK, &old_, nullptr); }
+  BlockedSignals(const BlockedSignals&) = delete;
+  BlockedSignals& operator=(const BlockedSignals&) = delete;
+
+ private:
+  sigset_t old_;
+};
+
+// How far the copy has got, for the thread that reads back what it wrote.
+class CopyProgress {
+ public:
+  void Set(std::size_t item, uint64_t copied) {
+    {
+      const std::lock_guard<std::mutex> lock(m_);
+      item_ = item, copied_ = copied;
+    }
+    cv_.notify_one();
+  }
+  void Stop() { Set(SIZE_MAX, 0); }
+  // Bytes of `item` copied beyond `done`, waiting for some; 0 when stopped.
+  uint64_t WaitBeyond(std::size_t item, uint64_t done, uint64_t size) {
+    std::unique_lock<std::mutex> lock(m_);
+    cv_.wait(lock, [&] { return item_ > item || (item_ == item && copied_ > done); });
+    if (item_ == SIZE_MAX) return 0;
+    return (item_ > item ? size : copied_) - done;
+  }
+
+ private:
+  std::mutex m_;
+  std::condition_variable cv_;
+  std::size_t item_ = 0;
+  uint64_t copied_ = 0;
+};
+
+constexpr uint64_t kCopyChunk = 8 << 20;
+constexpr std::size_t kReadPiece = 1 << 20;
+
+PayloadSums SumWritten(const std::vector<SourceFile>& sources, const std::vector<uint64_t>& offsets, int out,
+                       bool words, CopyProgress& progress) {
+  PayloadSums s;
+  std::vector<uint8_t> buf(kReadPiece);
+  for (std::size_t k = 0; k < sources.size(); ++k) {
+    checksum::Hasher hasher;
+    for (uint64_t done = 0; done < sources[k].size;) {
+      const uint64_t ready = progress.WaitBeyond(k, done, sources[k].size);
+      if (ready == 0) return s;  // the copy failed: it reports why
+      for (const uint64_t end = done + ready; done < end;) {
+        const auto n = static_cast<std::size_t>(std::min<uint64_t>(buf.size(), end - done));
+        if (!platform::ReadFully(out, buf.data(), n, offsets[k] + done)) FailWithErrno("cannot read the output back");
+        hasher.Add({buf.data(), n});
+        if (words) s.words += pe::SumWords({buf.data(), n});
+        done += n;
+      }
+    }
+    s.digests.push_back(hasher.Finish());
+  }
+  return s;
+}
+
+void CopyOne(const SourceFile& source, int out, uint64_t offset, std::size_t k, CopyProgress& progress) {
+  uint64_t size_now = 0;
+  const platform::Fd in = OpenRegularFile(source.path, size_now);
+  CheckUnchanged(in.get(), source);
+  for (uint64_t done = 0; done < source.size;) {
+    const uint64_t n = std::min(kCopyChunk, source.size - done);
+    if (const int err = platform::CopyRange(in.get(), done, out, offset + done, n)) {
+      CheckUnchanged(in.get(), source);  // a source cut short says so
+      errno = err;
+      FailWithErrno("cannot copy " + source.path);
+    }
+    done += n;
+    progress.Set(k, done);
+  }
+  CheckUnchanged(in.get(), source);
+}
+
+}  // namespace
+
+TempOutput::TempOutput(const std::string& output, void (*created)()) : output_(output), path_(output + ".XXXXXX") {
   if (path_.size() >= sizeof g_temp_path) throw PackError(output + ": error: the output's name is too long");
   RemoveTempOnSignals();
+  const BlockedSignals blocked;
   const int fd = ::mkstemp(path_.data());
   if (fd < 0) FailWithErrno("cannot create " + output);
   fd_ = platform::Fd(fd);
+  if (created) created();
   std::memcpy(g_temp_path, path_.c_str(), path_.size() + 1);
   g_have_temp = 1;
 }
 
 TempOutput::~TempOutput() {
-  g_have_temp = 0;
+  const BlockedSignals blocked;
   if (!committed_) ::unlink(path_.c_str());
+  g_have_temp = 0;
 }
 
 void TempOutput::Write(const void* bytes, std::size_t n, uint64_t offset) {
@@ -70,26 +187,22 @@ void TempOutput::Write(const void* bytes, std::size_t n, uint64_t offset) {
 
 void TempOutput::Commit() {
   if (::fchmod(fd_.get(), 0755) != 0 || ::close(fd_.Release()) != 0) FailWithErrno("cannot write " + output_);
+  const BlockedSignals blocked;
   if (::rename(path_.c_str(), output_.c_str()) != 0) FailWithErrno("cannot write " + output_);
   committed_ = true;
   g_have_temp = 0;
 }
 
-void ForEachWindow(int fd, uint64_t offset, uint64_t size, const std::string& what,
-                   const std::function<void(std::span<const uint8_t>)>& piece) {
-  constexpr uint64_t kWindow = 8 << 20;
-  const auto page = static_cast<uint64_t>(::sysconf(_SC_PAGESIZE));
+uint64_t SumFileWords(int fd, uint64_t offset, uint64_t size, const std::string& what) {
+  std::vector<uint8_t> buf(static_cast<std::size_t>(std::min<uint64_t>(size, kReadPiece)));
+  uint64_t sum = 0;
   for (uint64_t done = 0; done < size;) {
-    const uint64_t at = offset + done, start = at / page * page;
-    const uint64_t n = std::min(kWindow, size - done);
-    const std::size_t length = static_cast<std::size_t>(at - start + n);
-    void* map = ::mmap(nullptr, length, PROT_READ, MAP_SHARED, fd, static_cast<off_t>(start));
-    if (map == MAP_FAILED) FailWithErrno("cannot read " + what);
-    ::madvise(map, length, MADV_SEQUENTIAL);
-    piece({static_cast<const uint8_t*>(map) + (at - start), static_cast<std::size_t>(n)});
-    ::munmap(map, length);
+    const auto n = static_cast<std::size_t>(std::min<uint64_t>(buf.size(), size - done));
+    if (!platform::ReadFully(fd, buf.data(), n, offset + done)) FailWithErrno("cannot read " + what);
+    sum += pe::SumWords({buf.data(), n});
     done += n;
   }
+  return sum;
 }
 
 void CopyOrFail(int in, uint64_t in_offset, int out, uint64_t out_offset, uint64_t size, const std::string& what) {
@@ -99,27 +212,20 @@ void CopyOrFail(int in, uint64_t in_offset, int out, uint64_t out_offset, uint64
   }
 }
 
-PayloadSums CopyPayloads(const std::vector<std::string>& paths, const std::vector<uint64_t>& sizes,
-                         const std::vector<uint64_t>& offsets, int out, bool words) {
-  std::future<PayloadSums> sums = std::async(std::launch::async, [&paths, &sizes, words] {
-    PayloadSums s;
-    for (std::size_t k = 0; k < paths.size(); ++k) {
-      uint64_t size_now = 0;
-      const platform::Fd in = OpenRegularFile(paths[k], size_now);
-      checksum::Hasher hasher;
-      ForEachWindow(in.get(), 0, sizes[k], paths[k], [&](std::span<const uint8_t> piece) {
-        hasher.Add(piece);
-        if (words) s.words += pe::SumWords(piece);
-      });
-      s.digests.push_back(hasher.Finish());
-    }
-    return s;
+PayloadSums CopyPayloads(const std::vector<SourceFile>& sources, const std::vector<uint64_t>& offsets, int out,
+                         bool words) {
+  CopyProgress progress;
+  std::future<PayloadSums> sums = std::async(std::launch::async, [&] {
+    return SumWritten(sources, offsets, out, words, progress);
   });
-  for (std::size_t k = 0; k < paths.size(); ++k) {
-    uint64_t size_now = 0;
-    const platform::Fd in = OpenRegularFile(paths[k], size_now);
-    CopyOrFail(in.get(), 0, out, offsets[k], sizes[k], paths[k]);
+  try {
+    for (std::size_t k = 0; k < sources.size(); ++k) CopyOne(sources[k], out, offsets[k], k, progress);
+  } catch (...) {
+    progress.Stop();
+    sums.wait();
+    throw;
   }
   return sums.get();
 }
+
 }  // namespace ttu::pack

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <span>
 #include <string>
 #include <vector>
@@ -23,16 +22,30 @@ namespace ttu::pack {
 // Sets `size`. Throws PackError naming the file.
 platform::Fd OpenRegularFile(const std::string& path, uint64_t& size);
 
+// A payload's file as it was when the package was planned: packing refuses
+// it when it is not the same file of the same size and modification time
+// when it is copied, or after.
+struct SourceFile {
+  std::string path;
+  uint64_t size = 0;
+  int64_t mtime_ns = 0;
+  uint64_t device = 0, inode = 0;
+};
+SourceFile StatSource(const std::string& path);
+
 // The output is written to a temporary file beside it and renamed into place
 // by Commit(), so that a failure leaves no output; nor does an interruption
-// (SIGINT, SIGTERM, SIGHUP) while it is written, which removes it.
+// (SIGINT, SIGTERM, SIGHUP) while it is written, which removes it. Those
+// signals wait while the temporary file is made and its name handed to the
+// handler, so that none can come between (`created`, for tests, runs there).
 class TempOutput {
  public:
-  explicit TempOutput(const std::string& output);
+  explicit TempOutput(const std::string& output, void (*created)() = nullptr);
   ~TempOutput();
   TempOutput(const TempOutput&) = delete;
   TempOutput& operator=(const TempOutput&) = delete;
   int fd() const { return fd_.get(); }
+  const std::string& path() const { return path_; }
   void Write(const void* bytes, std::size_t n, uint64_t offset);
   void Commit();
 
@@ -48,22 +61,22 @@ void CopyOrFail(int in, uint64_t in_offset, int out, uint64_t out_offset, uint64
 
 using platform::FileSource;
 
-// Calls `piece` with `size` bytes of a file from `offset` on, a mapped window
-// at a time (no copy, and never more than a window resident).
-void ForEachWindow(int fd, uint64_t offset, uint64_t size, const std::string& what,
-                   const std::function<void(std::span<const uint8_t>)>& piece);
+// The PE checksum's sum of the words of `size` bytes of a file from `offset`
+// on, read a piece at a time.
+uint64_t SumFileWords(int fd, uint64_t offset, uint64_t size, const std::string& what);
 
-// What the packers compute from the payloads while the kernel copies them:
-// each one's checksum and, for a PE checksum, the sum of all their words.
+// What the packers compute while the kernel copies the payloads, from the
+// bytes it wrote: each one's checksum and, for a PE checksum, the sum of all
+// their words.
 struct PayloadSums {
   std::vector<checksum::Digest> digests;
   uint64_t words = 0;
 };
 
-// Copies each payload (`sizes[k]` bytes of `paths[k]`) into `out` at
-// `offsets[k]`, through the kernel, while a second thread reads each once for
-// its sums.
-PayloadSums CopyPayloads(const std::vector<std::string>& paths, const std::vector<uint64_t>& sizes,
-                         const std::vector<uint64_t>& offsets, int out, bool words);
+// Copies each payload into `out` at `offsets[k]`, through the kernel, while a
+// second thread reads back what was written for its sums. A source that is
+// no longer as planned is refused.
+PayloadSums CopyPayloads(const std::vector<SourceFile>& sources, const std::vector<uint64_t>& offsets, int out,
+                         bool words);
 
 }  // namespace ttu::pack

@@ -56,19 +56,21 @@ std::string WritePackedExecutable(const PackageDescription& desc, const std::str
   FileSource source(stub_fd.get(), size);
   char magic[2] = {};
   if (source.Read(0, magic, 2) && magic[0] == 'M' && magic[1] == 'Z') {
-    const auto image = pe::ReadImage(source);
-    if (!image) throw PackError(stub + ": error: not a usable Windows executable (its PE headers are damaged)");
+    std::string damage;
+    const auto image = pe::ReadImage(source, &damage);
+    if (!image) throw PackError(stub + ": error: not a usable Windows executable (" + damage + ")");
     return WritePackedPe(desc, stub_fd.get(), *image, stub, output);
   }
-  const auto image = elf::ReadImage(source);
+  std::string damage;
+  const auto image = elf::ReadImage(source, &damage);
+  if (!image && !damage.empty()) throw PackError(stub + ": error: not a usable Linux program: " + damage);
   if (!image) {
     throw PackError(stub + ": error: not an updater stub: neither a Windows executable nor a Linux x86-64 program");
   }
   if (resfmt::FindLinuxPackage(source)) {
     throw PackError(stub + ": error: the stub already carries a package: pack the bare stub");
   }
-  WritePackedElf(desc, stub_fd.get(), *image, stub, output);
-  return "";
+  return WritePackedElf(desc, stub_fd.get(), *image, stub, output);
 }
 
 std::string Pack(const PackOptions& options) {

@@ -33,8 +33,8 @@ std::string WritePackedExecutable(const PackageDescription& desc, const std::str
 // The package's strings as string-table blocks, by language and block number.
 std::vector<resfmt::StringBlock> StringBlocks(const PackageDescription& desc);
 
-// Packs into a Linux program; see elf_packer.cpp.
-void WritePackedElf(const PackageDescription& desc, int stub_fd, const elf::Image& image, const std::string& stub,
+// Packs into a Linux program; see elf_packer.cpp. Returns a note, or "".
+std::string WritePackedElf(const PackageDescription& desc, int stub_fd, const elf::Image& image, const std::string& stub,
                     const std::string& output);
 
 // Packs into a Windows executable; see pe_packer.cpp.

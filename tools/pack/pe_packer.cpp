@@ -10,7 +10,6 @@
 // directories, the certificate directory (when a signature is removed) and
 // the checksum (when the stub had one).
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,11 +17,13 @@
 #include <cstring>
 #include <optional>
 
+#include "deploy/package_seal.h"
 #include "support/little_endian.h"
 #include "support/payload_checksum.h"
 #include "support/pe_resources.h"
 #include "tools/pack/output_file.h"
 #include "tools/pack/packer.h"
+#include "tools/pack/seal.h"
 
 namespace ttu::pack {
 namespace {
@@ -65,13 +66,16 @@ std::vector<pe::NewResource> StubResources(const FileSource& source, const pe::I
   return out;
 }
 
-// The package's resources: its string blocks, and for each payload the
-// payload (written by the caller) and its checksum (filled in once computed).
+std::u16string Utf16Type(const char* type) { return std::u16string(type, type + std::strlen(type)); }
+
+// The package's resources: its string blocks, for each payload the payload
+// (written by the caller) and its checksum, and the seals (both filled in
+// once computed).
 struct PackageParts {
   std::vector<pe::NewResource> resources;
-  std::vector<std::size_t> payloads, checksums;  // indices into `resources`, by payload
-  std::vector<std::string> paths;
-  std::vector<uint64_t> sizes;
+  std::vector<std::size_t> payloads, checksums, seals;  // indices into `resources`
+  std::vector<SourceFile> sources;
+  std::vector<uint16_t> seal_languages;
 };
 
 PackageParts PackageResources(const PackageDescription& desc, std::size_t first_index) {
@@ -79,18 +83,20 @@ PackageParts PackageResources(const PackageDescription& desc, std::size_t first_
   for (auto& b : StringBlocks(desc)) {
     p.resources.push_back({{pe::kStringTableType, {}}, {b.block, {}}, b.language, 0, std::move(b.bytes), false, 0});
   }
-  const std::u16string checksum_type(checksum::kResourceType, checksum::kResourceType + std::strlen(checksum::kResourceType));
+  const std::vector<uint8_t> digest(checksum::kSize);
   for (const auto& d : desc.data) {
-    struct stat st {};
-    if (::stat(d.path.c_str(), &st) != 0) FailWithErrno("cannot read " + d.path);
+    p.sources.push_back(StatSource(d.path));
     // An empty payload stays among the small data: no aligned place past the section's end.
-    const auto size = static_cast<uint64_t>(st.st_size);
+    const uint64_t size = p.sources.back().size;
     p.payloads.push_back(first_index + p.resources.size());
     p.resources.push_back({{0, kCustom}, {d.id, {}}, d.language, 0, {}, size > 0, size});
     p.checksums.push_back(first_index + p.resources.size());
-    p.resources.push_back({{0, checksum_type}, {d.id, {}}, d.language, 0, std::vector<uint8_t>(checksum::kSize), false, 0});
-    p.paths.push_back(d.path);
-    p.sizes.push_back(size);
+    p.resources.push_back({{0, Utf16Type(checksum::kResourceType)}, {d.id, {}}, d.language, 0, digest, false, 0});
+  }
+  p.seal_languages = SealLanguages(desc);
+  for (uint16_t language : p.seal_languages) {
+    p.seals.push_back(first_index + p.resources.size());
+    p.resources.push_back({{0, Utf16Type(deploy::kSealType)}, {deploy::kSealId, {}}, language, 0, digest, false, 0});
   }
   return p;
 }
@@ -250,12 +256,6 @@ std::vector<uint8_t> PackedHeaders(const FileSource& source, const pe::Image& im
   return h;
 }
 
-uint64_t SumFileWords(int fd, uint64_t offset, uint64_t size, const std::string& what) {
-  uint64_t sum = 0;
-  ForEachWindow(fd, offset, size, what, [&sum](std::span<const uint8_t> piece) { sum += pe::SumWords(piece); });
-  return sum;
-}
-
 }  // namespace
 
 std::string WritePackedPe(const PackageDescription& desc, int stub_fd, const pe::Image& image,
@@ -275,35 +275,45 @@ std::string WritePackedPe(const PackageDescription& desc, int stub_fd, const pe:
   TempOutput out(output);
   const pe::Section& res = plan.sections[plan.resources];
   CopyOrFail(stub_fd, 0, out.fd(), 0, plan.kept, stub);
-  out.Write(headers.data(), headers.size(), 0);
-  // The checksums, computed while the kernel copies, go into their places in the directory's data.
+  // The checksum field stays zero until the sum is taken over what was written.
+  auto zeroed = headers;
+  std::fill_n(zeroed.begin() + image.ChecksumOffset(), 4, 0);
+  out.Write(zeroed.data(), zeroed.size(), 0);
+  // The checksums, computed from the payloads as written, go into their places in the directory's data.
   std::vector<uint64_t> offsets;
   for (std::size_t index : package.payloads) offsets.push_back(res.raw_pointer + plan.layout.offsets[index]);
-  const PayloadSums payload_sums = CopyPayloads(package.paths, package.sizes, offsets, out.fd(), image.checksum != 0);
+  const PayloadSums payload_sums = CopyPayloads(package.sources, offsets, out.fd(), image.checksum != 0);
   for (std::size_t k = 0; k < package.checksums.size(); ++k) {
     std::copy(payload_sums.digests[k].begin(), payload_sums.digests[k].end(),
               plan.layout.head.begin() + static_cast<std::ptrdiff_t>(plan.layout.offsets[package.checksums[k]]));
   }
   out.Write(plan.layout.head.data(), plan.layout.head.size(), res.raw_pointer);
-  uint64_t moved_words = 0;
   if (plan.moved) {
     const pe::Section& from = image.sections[*plan.moved];
-    const pe::Section& to = plan.sections[*plan.moved];
-    CopyOrFail(stub_fd, from.raw_pointer, out.fd(), to.raw_pointer, from.raw_size, stub);
-    if (image.checksum != 0) moved_words = SumFileWords(stub_fd, from.raw_pointer, from.raw_size, stub);
+    CopyOrFail(stub_fd, from.raw_pointer, out.fd(), plan.sections[*plan.moved].raw_pointer, from.raw_size, stub);
   }
   if (::ftruncate(out.fd(), static_cast<off_t>(plan.file_size)) != 0) FailWithErrno("cannot write " + output);
+  const auto seals = SealsOfOutput(out.path(), out.fd(), plan.file_size, package.seal_languages);
+  for (std::size_t k = 0; k < seals.size(); ++k) {
+    out.Write(seals[k].data(), checksum::kSize, res.raw_pointer + plan.layout.offsets[package.seals[k]]);
+  }
   if (image.checksum != 0) {
-    auto zeroed = headers;
-    std::fill_n(zeroed.begin() + image.ChecksumOffset(), 4, 0);
-    const uint64_t words = pe::SumWords(zeroed) + SumFileWords(stub_fd, zeroed.size(), plan.kept - zeroed.size(), stub) +
-                           pe::SumWords(plan.layout.head) + payload_sums.words + moved_words;
+    // Summed from the output: the headers and the stub's code, the resource
+    // section's head, the payloads (summed as they were copied), the moved
+    // section; what lies between them is zero.
+    const uint64_t head_end = res.raw_pointer + plan.layout.head.size();
+    uint64_t words = SumFileWords(out.fd(), 0, head_end, output) + payload_sums.words;
+    if (plan.moved) {
+      const pe::Section& moved = plan.sections[*plan.moved];
+      words += SumFileWords(out.fd(), moved.raw_pointer, moved.raw_size, output);
+    }
     std::vector<uint8_t> sum(4);
     le::Put32(sum, 0, pe::FinishChecksum(words, plan.file_size));
     out.Write(sum.data(), 4, image.ChecksumOffset());
   }
   out.Commit();
-  return note;
+  const std::string unsealed = UnsealedNote(package.seal_languages);
+  return note.empty() || unsealed.empty() ? note + unsealed : note + "; " + unsealed;
 }
 
 }  // namespace ttu::pack
