@@ -2,6 +2,7 @@
 // the packed program's own resource lookup.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,7 +11,12 @@
 #include <filesystem>
 #include <thread>
 
+#include "support/elf_image.h"
+#include "support/little_endian.h"
+#include "tests/fakes.h"
 #include "tests/test_util.h"
+#include "tools/pack/output_file.h"
+#include "tools/pack/package_description.h"
 
 namespace ttu::test {
 namespace {
@@ -170,6 +176,22 @@ TEST_F(PackTest, ThePackageSurvivesEveryStripTool) {
   }
 }
 
+// The program with its section table grown to 65,279 sections (copies of the
+// empty first one): one more would reach the counts that ELF stores elsewhere.
+std::string ManySections(std::string elf) {
+  const auto* header = reinterpret_cast<const uint8_t*>(elf.data());
+  const uint64_t table = le::Get64(header + 40);
+  const uint16_t count = le::Get16(header + 60);
+  std::string sections = elf.substr(table, std::size_t{count} * elf::kSectionHeaderSize);
+  sections.resize(std::size_t{0xFEFF} * elf::kSectionHeaderSize, '\0');
+  const uint64_t new_table = le::AlignUp(elf.size(), 8);
+  elf.resize(new_table);
+  elf += sections;
+  le::Put64(reinterpret_cast<uint8_t*>(elf.data()) + 40, new_table);
+  le::Put16(reinterpret_cast<uint8_t*>(elf.data()) + 60, 0xFEFF);
+  return elf;
+}
+
 // tessiro-pack reads only regular files, and a Linux stub only when it is a
 // program of the updater's kind: anything else is refused at once, with the
 // file named, and leaves nothing behind (a FIFO would otherwise wait forever).
@@ -181,6 +203,9 @@ TEST_F(PackTest, OnlyRegularFilesAndRealStubsAreRead) {
   WriteFile(dir / "empty", "");
   WriteFile(dir / "text", "#!/bin/sh\necho not a program\n");
   WriteFile(dir / "fifo-payload.rc", "STRINGTABLE { 100 \"1\" }\n101 CUSTOM fifo\n");
+  const std::string probe = ReadFile(kProbe);
+  WriteFile(dir / "cut", probe.substr(0, probe.size() - 100));
+  WriteFile(dir / "many-sections", ManySections(probe));
   const struct {
     std::vector<std::string> args;
     const char* message;
@@ -192,6 +217,9 @@ TEST_F(PackTest, OnlyRegularFilesAndRealStubsAreRead) {
       {{"--stub", "/dev/null", dir / "p.rc", "-o", dir / "out"}, "/dev/null: error: not a regular file"},
       {{"--stub", dir / "empty", dir / "p.rc", "-o", dir / "out"}, "not an updater stub"},
       {{"--stub", dir / "text", dir / "p.rc", "-o", dir / "out"}, "not an updater stub"},
+      {{"--stub", dir / "cut", dir / "p.rc", "-o", dir / "out"},
+       "not a usable Linux program: the program is cut short (its section table lies past its end)"},
+      {{"--stub", dir / "many-sections", dir / "p.rc", "-o", dir / "out"}, "too many sections to add one"},
       {{"--stub", "/bin/sh", dir / "p.rc", "-o", dir / "out"}, ""},  // a program of the kind: packed
   };
   for (const auto& r : rows) {
@@ -256,6 +284,82 @@ TEST_F(PackTest, AnInterruptedPackLeavesNothing) {
     EXPECT_EQ(WaitExit(pid, 10000), 128 + sig);
     EXPECT_EQ(ListDir(dir.path()), (std::vector<std::string>{"big.bin", "p.rc"})) << "signal " << sig;
   }
+}
+
+// A signal that arrives while the temporary output is being made waits until
+// the handler knows its name, then removes it: raised at that very moment,
+// so that no timing decides.
+TEST_F(PackTest, ASignalWhileTheTemporaryIsMadeLeavesNothing) {
+  GTEST_FLAG_SET(death_test_style, "fast");  // the child makes its temporary in this test's folder
+  static std::string out;
+  out = dir / "out";
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+    static int raised;
+    raised = sig;
+    EXPECT_EXIT(
+        {
+          pack::TempOutput temp(out, [] { ::raise(raised); });
+          std::_Exit(0);
+        },
+        ::testing::KilledBySignal(sig), "");
+    EXPECT_EQ(ListDir(dir.path()), std::vector<std::string>{}) << "signal " << sig;
+  }
+}
+
+void WriteAt(const std::string& path, uint64_t offset, const std::string& bytes) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(::pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(offset)), static_cast<ssize_t>(bytes.size()));
+  ::close(fd);
+}
+
+// The checksums come from the bytes written, and a source that is no longer
+// the file that was planned is refused, whether it changed before the copy or
+// while it was copied (here, right after its first piece: no timing decides).
+TEST_F(PackTest, APayloadNotAsPlannedIsRefused) {
+  const std::string bytes = PseudoRandomBytes((20 << 20) + 12345, 31);
+  const std::string path = dir / "a.bin";
+  using Change = void (*)(const std::string& path, pack::SourceFile& planned);
+  const struct {
+    const char* what;
+    Change before, during;
+  } rows[] = {
+      {"as planned", nullptr, nullptr},
+      {"cut short before", [](const std::string&, pack::SourceFile& f) { f.size += 3000; }, nullptr},
+      {"edited before", [](const std::string&, pack::SourceFile& f) { f.mtime_ns -= 1; }, nullptr},
+      {"replaced before", [](const std::string&, pack::SourceFile& f) { f.inode += 1; }, nullptr},
+      {"cut short while copied", nullptr,
+       [](const std::string& p, pack::SourceFile&) { ASSERT_EQ(::truncate(p.c_str(), 10 << 20), 0); }},
+      {"grown while copied", nullptr,
+       [](const std::string& p, pack::SourceFile&) { WriteAt(p, std::filesystem::file_size(p), "more"); }},
+      {"edited in place while copied", nullptr,
+       [](const std::string& p, pack::SourceFile&) { WriteAt(p, 15 << 20, "x"); }},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.what);
+    WriteFile(path, bytes);
+    const timespec long_ago[2] = {{946684800, 0}, {946684800, 0}};  // any write since makes a new time
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), long_ago, 0), 0);
+    pack::SourceFile source = pack::StatSource(path);
+    if (r.before) r.before(path, source);
+    bool changed = false;
+    pack::TempOutput out(dir / "out");
+    try {
+      const auto sums = pack::CopyPayloads({source}, {65536}, out.fd(), true, [&](std::size_t) {
+        if (r.during && !changed) r.during(path, source);
+        changed = true;
+      });
+      EXPECT_STREQ(r.what, "as planned");
+      ASSERT_EQ(sums.digests.size(), 1u);
+      EXPECT_EQ(std::string(sums.digests[0].begin(), sums.digests[0].end()), RecordedChecksum(bytes));
+      EXPECT_EQ(sums.words, pe::SumWords({reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()}));
+    } catch (const pack::PackError& e) {
+      EXPECT_STRNE(r.what, "as planned") << e.what();
+      EXPECT_NE(std::string(e.what()).find("a.bin: error: the file changed while it was packed"), std::string::npos)
+          << e.what();
+    }
+  }
+  EXPECT_EQ(ListDir(dir.path()), std::vector<std::string>{"a.bin"});
 }
 
 }  // namespace

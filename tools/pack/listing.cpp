@@ -141,7 +141,6 @@ void ListPackage(const std::string& path, std::FILE* out) {
     platform::PackageResources res(path, table);
     const std::string count = table.String(100).value_or("");
     std::fprintf(out, "language %s: item count \"%s\"\n", Hex4(language).c_str(), count.c_str());
-    std::fputs(SealLine(res, damaged).c_str(), out);
     const long n = std::min<long>(ItemsOf(count), deploy::kLastPossibleIndex + 1);
     for (long j = 0; j < n; ++j) {
       const auto id = static_cast<uint32_t>(101 + j);
@@ -156,6 +155,7 @@ void ListPackage(const std::string& path, std::FILE* out) {
         std::fprintf(out, "    payload CUSTOM %u: missing\n", id);
       }
     }
+    std::fputs(SealLine(res, damaged).c_str(), out);
   }
   if (damaged) throw PackError(path + ": error: damaged: its seal or a payload's checksum does not match");
 }

@@ -144,7 +144,8 @@ PayloadSums SumWritten(const std::vector<SourceFile>& sources, const std::vector
   return s;
 }
 
-void CopyOne(const SourceFile& source, int out, uint64_t offset, std::size_t k, CopyProgress& progress) {
+void CopyOne(const SourceFile& source, int out, uint64_t offset, std::size_t k, CopyProgress& progress,
+             const std::function<void(std::size_t)>& copied) {
   uint64_t size_now = 0;
   const platform::Fd in = OpenRegularFile(source.path, size_now);
   CheckUnchanged(in.get(), source);
@@ -157,6 +158,7 @@ void CopyOne(const SourceFile& source, int out, uint64_t offset, std::size_t k, 
     }
     done += n;
     progress.Set(k, done);
+    if (copied) copied(k);
   }
   CheckUnchanged(in.get(), source);
 }
@@ -213,13 +215,13 @@ void CopyOrFail(int in, uint64_t in_offset, int out, uint64_t out_offset, uint64
 }
 
 PayloadSums CopyPayloads(const std::vector<SourceFile>& sources, const std::vector<uint64_t>& offsets, int out,
-                         bool words) {
+                         bool words, const std::function<void(std::size_t)>& copied) {
   CopyProgress progress;
   std::future<PayloadSums> sums = std::async(std::launch::async, [&] {
     return SumWritten(sources, offsets, out, words, progress);
   });
   try {
-    for (std::size_t k = 0; k < sources.size(); ++k) CopyOne(sources[k], out, offsets[k], k, progress);
+    for (std::size_t k = 0; k < sources.size(); ++k) CopyOne(sources[k], out, offsets[k], k, progress, copied);
   } catch (...) {
     progress.Stop();
     sums.wait();

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <vector>
@@ -75,8 +76,9 @@ struct PayloadSums {
 
 // Copies each payload into `out` at `offsets[k]`, through the kernel, while a
 // second thread reads back what was written for its sums. A source that is
-// no longer as planned is refused.
+// no longer as planned, before, while or after it is copied, is refused.
+// `copied` (for tests) is called after each piece of payload `k` is copied.
 PayloadSums CopyPayloads(const std::vector<SourceFile>& sources, const std::vector<uint64_t>& offsets, int out,
-                         bool words);
+                         bool words, const std::function<void(std::size_t k)>& copied = {});
 
 }  // namespace ttu::pack
