@@ -176,14 +176,27 @@ TEST_F(E2eTest, ClosingTheWindowWhileRetriesArePendingEndsAtOnce) {
             (std::vector<std::string>{"Dossaro.zip", "Tessiro.exe"}));
 }
 
-// An updater damaged after it was packed, in a payload byte or in the
-// checksum recorded for it: the press shows the error box (the application's
-// title, beside the window), nothing is written and the window stays. The
-// same updater untouched completes.
+// The byte offsets of a packed updater that damage tests change: where a text
+// (UTF-16 when `wide`) is found in `file`, or where its last copy is.
+inline std::size_t Find(const std::string& file, const std::string& text, bool wide, bool last = false) {
+  std::string pattern;
+  for (char c : text) pattern += wide ? std::string{c, '\0'} : std::string{c};
+  const std::size_t at = last ? file.rfind(pattern) : file.find(pattern);
+  EXPECT_NE(at, std::string::npos) << text;
+  return at == std::string::npos ? 0 : at;
+}
+
+// An updater damaged after it was packed, in a payload byte, in the checksum
+// recorded for it, in its item count or a descriptor (which the seal covers),
+// in its package's directory, or cut short as a download can be: the press
+// shows the error box (the application's title, beside the window), nothing is
+// written and the window stays. The same updater untouched completes.
 TEST_F(E2eTest, ADamagedUpdaterWritesNothing) {
   const std::string payload = PseudoRandomBytes(3 << 20, 21);
   WriteFile(cwd / "Dossaro.zip", payload);
-  WriteFile(cwd / "p.rc", "STRINGTABLE { 100 \"1\" 101 \"Dossaro.zip|<APPPATH>Tessiro/|N|\" }\n101 CUSTOM Dossaro.zip\n");
+  WriteFile(cwd / "Secondo.bin", "second");
+  WriteFile(cwd / "p.rc", "STRINGTABLE { 100 \"2\" 101 \"Dossaro.zip|<APPPATH>Tessiro/|N|\"\n"
+                          "102 \"Secondo.bin|<APPPATH>Tessiro/|N|\" }\n101 CUSTOM Dossaro.zip\n102 CUSTOM Secondo.bin\n");
   const auto packed = RunProgram({TTU_PACK_EXE, "--stub", TTU_STUB_EXE, cwd / "p.rc", "-o", cwd / "intact"});
   ASSERT_EQ(packed.status, 0) << packed.output;
   const std::string intact = ReadFile(cwd / "intact");
@@ -191,14 +204,33 @@ TEST_F(E2eTest, ADamagedUpdaterWritesNothing) {
   const auto package = resfmt::FindLinuxPackage(MemorySource(bytes));
   ASSERT_TRUE(package);
   uint64_t at = 0, sum = 0;
-  for (const auto& d : package->dir.data) (d.type == "CUSTOM" ? at : sum) = d.offset;
-  const std::pair<const char*, uint64_t> rows[] = {
-      {"first payload byte", at}, {"middle payload byte", at + payload.size() / 2},
-      {"last payload byte", at + payload.size() - 1}, {"recorded checksum", sum + 7}};
-  for (const auto& [what, offset] : rows) {
-    SCOPED_TRACE(what);
+  for (const auto& d : package->dir.data) {
+    if (d.id == 101 && d.type == "CUSTOM") at = d.offset;
+    if (d.id == 101 && d.type == "XXH3_128") sum = d.offset;
+  }
+  const std::size_t descriptor = Find(intact, "Dossaro.zip|", true);
+  ASSERT_EQ(intact.substr(descriptor - 4, 2), std::string("2\0", 2)) << "the count stands before descriptor 101";
+  const struct {
+    const char* what;
+    std::size_t offset;  // the byte whose bit 0 is flipped; or, with `cut`, where the file ends
+    bool cut;
+  } rows[] = {
+      {"first payload byte", at, false}, {"middle payload byte", at + payload.size() / 2, false},
+      {"last payload byte", at + payload.size() - 1, false}, {"recorded checksum", sum + 7, false},
+      {"item count 2 made 3", descriptor - 4, false},
+      {"template Tessiro/ made Tessirn/", Find(intact, "Tessiro/", true) + 12, false},
+      {"a type in the package's directory", Find(intact, "CUSTOM", false, true) + 5, false},
+      {"the package's directory's mark", Find(intact, "TTUDIR01", false, true), false},
+      {"cut short by 3,000 bytes", intact.size() - 3000, true},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.what);
     std::string damaged = intact;
-    damaged[offset] = static_cast<char>(damaged[offset] ^ 0x20);
+    if (r.cut) {
+      damaged.resize(r.offset);
+    } else {
+      damaged[r.offset] = static_cast<char>(damaged[r.offset] ^ 0x01);
+    }
     WriteFile(cwd / "damaged", damaged);
     ::chmod((cwd / "damaged").c_str(), 0755);
     WriteFile(Tessiro("Dossaro.zip"), "old");
@@ -216,6 +248,7 @@ TEST_F(E2eTest, ADamagedUpdaterWritesNothing) {
   ClickCentre(Start(cwd / "intact"));
   ExpectCompletion(60000);
   EXPECT_EQ(ReadFile(Tessiro("Dossaro.zip")), payload);
+  EXPECT_EQ(ReadFile(Tessiro("Secondo.bin")), "second");
 }
 
 // The updater as a distribution ships it: stripped by elfutils (which removes

@@ -313,10 +313,12 @@ TEST_P(WineE2eTest, PlantedLibrariesAreNeverLoaded) {
   for (const auto& p : planted) EXPECT_FALSE(fs::exists(p + ".ran")) << p << " was loaded";
 }
 
-// An updater damaged after it was packed, in a byte of its first payload or in
-// the checksum recorded for it: the press shows the error box (the
-// application's title, beside the window) and nothing is written; the window
-// then closes as ever.
+// An updater damaged after it was packed, in a byte of its first payload, in
+// the checksum recorded for it, in its item count or a descriptor (which the
+// seal covers), or in its resource directory: the press shows the error box
+// (the application's title, beside the window) and nothing is written; the
+// window then closes as ever. Cut short, as a download can be, it never
+// starts: the system's loader refuses an image whose sections lie past its end.
 TEST_P(WineE2eTest, ADamagedUpdaterWritesNothing) {
   const std::string intact = ReadFile(Build() + "/tests/windows/TessiroTinyUpdaterComTest.exe");
   const std::vector<uint8_t> bytes(intact.begin(), intact.end());
@@ -332,18 +334,44 @@ TEST_P(WineE2eTest, ADamagedUpdaterWritesNothing) {
     if (r.type.ToString() == "XXH3_128") sum = *image->FileOffset(r.rva, r.size);
   }
   ASSERT_TRUE(at && size > 2 && sum) << "no payload 101 with its checksum";
-  const std::pair<const char*, uint64_t> rows[] = {
-      {"first payload byte", at}, {"middle payload byte", at + size / 2}, {"last payload byte", at + size - 1},
-      {"recorded checksum", sum + 7}};
-  for (const auto& [what, offset] : rows) {
-    SCOPED_TRACE(what);
+  const auto wide = [&](const std::string& text) {
+    std::string pattern;
+    for (char c : text) pattern += std::string{c, '\0'};
+    return intact.find(pattern);
+  };
+  const std::size_t descriptor = wide("LEGGIMI.txt|"), tessiro = wide("Tessiro/"), custom = wide("CUSTOM");
+  ASSERT_TRUE(descriptor != std::string::npos && tessiro != std::string::npos && custom != std::string::npos);
+  ASSERT_EQ(intact.substr(descriptor - 4, 2), std::string("2\0", 2)) << "the count stands before descriptor 101";
+  const struct {
+    const char* what;
+    std::size_t offset;  // the byte whose bit 0 is flipped; or, with `cut`, where the file ends
+    bool cut;
+  } rows[] = {
+      {"first payload byte", at, false}, {"middle payload byte", at + size / 2, false},
+      {"last payload byte", at + size - 1, false}, {"recorded checksum", sum + 7, false},
+      {"item count 2 made 3", descriptor - 4, false}, {"template Tessiro/ made Tessirn/", tessiro + 12, false},
+      {"a type's name in the resource directory", custom + 10, false},
+      {"cut short by 3,000 bytes", intact.size() - 3000, true},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.what);
     std::string damaged = intact;
-    damaged[offset] = static_cast<char>(damaged[offset] ^ 0x20);
+    if (r.cut) {
+      damaged.resize(r.offset);
+    } else {
+      damaged[r.offset] = static_cast<char>(damaged[r.offset] ^ 0x01);
+    }
     fs::create_directories(Downloads());
     WriteFile(Downloads() + "/damaged.exe", damaged);
     WriteFile(Tessiro("LEGGIMI.txt"), "old");
     fs::remove(Tessiro("TessiroTestCom.dll"));
     const pid_t pid = Start({Downloads() + "/damaged.exe"});
+    if (r.cut) {  // the image's last section is cut: the system's loader refuses to start it
+      EXPECT_NE(WaitExit(pid, 60000), 0);
+      EXPECT_FALSE(x.WaitForWindow("Tessiro Tiny Updater", 0).has_value());
+      EXPECT_EQ(ReadFile(Tessiro("LEGGIMI.txt")), "old");
+      continue;
+    }
     const auto w = x.WaitForWindow("Tessiro Tiny Updater", 60000);
     ASSERT_TRUE(w.has_value());
     Sleep(500);

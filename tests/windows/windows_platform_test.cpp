@@ -50,6 +50,45 @@ TEST(WindowsResources, StringsAndCustomResourcesOfTheModule) {
   EXPECT_FALSE(res.Data(102, "CUSTOM").has_value());
 }
 
+// The updater reads its own file as tessiro-pack reads it: a copy cut short,
+// or whose resource directory is damaged, is a damaged package; the file as
+// built is not.
+TEST(WindowsResources, AnExecutableCutShortOrWithADamagedDirectoryIsDamaged) {
+  wchar_t self[MAX_PATH];
+  GetModuleFileNameW(nullptr, self, MAX_PATH);
+  const std::string whole = Read(Narrow(self));
+  ASSERT_GT(whole.size(), 8192u);
+  EXPECT_FALSE(OwnResources().Damage().has_value()) << *OwnResources().Damage();
+  const std::string dir = TempFolder();
+  std::string no_resources_root = whole;  // the resource directory's RVA pointed nowhere
+  const uint32_t pe = static_cast<uint8_t>(whole[60]) | static_cast<uint8_t>(whole[61]) << 8;
+  const bool plus = static_cast<uint8_t>(whole[pe + 24]) == 0x0B && whole[pe + 25] == 2;
+  const std::size_t resource_dir = pe + 24 + (plus ? 112 : 96) + 8 * 2;
+  for (int k = 0; k < 4; ++k) no_resources_root[resource_dir + k] = '\x7F';
+  const struct {
+    const char* what;
+    std::string bytes;
+    const char* damage;  // what Damage() says, or "" for none
+  } rows[] = {
+      {"as built", whole, ""},
+      {"cut in half", whole.substr(0, whole.size() / 2), "cut short or its headers are damaged"},
+      {"cut in its headers", whole.substr(0, 200), "cut short or its headers are damaged"},
+      {"its resource directory nowhere", no_resources_root, "its resource directory is damaged"},
+  };
+  for (const auto& r : rows) {
+    const std::string path = dir + "copy.exe";
+    Write(path, r.bytes);
+    const auto damage = ResourcesOfFile(path)->Damage();
+    if (*r.damage) {
+      EXPECT_NE(damage.value_or("").find(r.damage), std::string::npos) << r.what << ": " << damage.value_or("none");
+    } else {
+      EXPECT_FALSE(damage.has_value()) << r.what << ": " << *damage;
+    }
+    DeleteFileW(Widen(path).c_str());
+  }
+  RemoveDirectoryW(Widen(dir).c_str());
+}
+
 TEST(WindowsRegistry, ModuleReadsRealKeysAndRecordsTheirErrors) {
   HKEY key = nullptr;
   ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\TessiroUnitTest\\Installazione", 0, nullptr, 0, KEY_WRITE,
