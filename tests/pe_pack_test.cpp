@@ -11,7 +11,9 @@
 #include <sstream>
 #include <tuple>
 
+#include "support/little_endian.h"
 #include "support/payload_checksum.h"
+#include "support/resource_section.h"
 #include "support/pe_image.h"
 #include "support/pe_resources.h"
 #include "tests/test_util.h"
@@ -253,6 +255,11 @@ struct Crafted {
     Put32(b, img.DirectoryOffset(pe::kCertificateDirectory) + 4, size);
     return b;
   }
+  // Section `k`'s data placed at `raw` (inside the headers, or over another section).
+  static std::string SectionData(std::string b, std::size_t k, uint32_t raw) {
+    Put32(b, Headers(b).section_table_offset + pe::kSectionHeaderSize * k + 20, raw);
+    return b;
+  }
   static std::string SizeOfHeaders(std::string b, uint32_t size) {
     Put32(b, Headers(b).optional_offset + 60, size);
     return b;
@@ -345,6 +352,8 @@ TEST_F(PePackTest, RefusesStubsItCannotPackSafely) {
 
   const std::string bytes = ReadFile(stub);
   const uint32_t pe = static_cast<uint8_t>(bytes[60]) | static_cast<uint8_t>(bytes[61]) << 8;
+  const pe::Image image = Crafted::Headers(bytes);
+  const std::size_t last = image.sections.size() - 1;
   const std::pair<std::string, std::string> damaged[] = {
       {bytes.substr(0, pe + 10), "not a usable Windows executable"},                 // cut in the headers
       {bytes.substr(0, 0x1000), "not a usable Windows executable"},                  // sections past the end
@@ -353,7 +362,9 @@ TEST_F(PePackTest, RefusesStubsItCannotPackSafely) {
       {Crafted::Certificate(bytes, 0x10, 0x100), "signature is not at its end"},     // within the headers
       {Crafted::Certificate(bytes, 0x600, 0x100), "signature is not at its end"},    // within a section
       {Crafted::SizeOfHeaders(bytes, 0xFFFFFFF0u), "not a usable Windows executable"},
-      {Crafted::SharedResourceTables(bytes), "resource directory is damaged"}};
+      {Crafted::SharedResourceTables(bytes), "resource directory is damaged"},
+      {Crafted::SectionData(bytes, last, 0x200), "a section's data lies inside its headers"},
+      {Crafted::SectionData(bytes, 1, image.sections[0].raw_pointer + 0x10), "two sections' data overlap"}};
   for (const auto& [content, message] : damaged) {
     WriteFile(dir / "bad.exe", content);
     const auto r = Pack(rc, dir / "bad.exe", dir / "out.exe");
@@ -386,6 +397,80 @@ TEST_F(PePackTest, ListTellsADamagedUpdaterFromNone) {
     const auto r = RunProgram({kPack, "--list", dir / "x"});
     EXPECT_EQ(r.status, 1) << message;
     EXPECT_NE(r.output.find(message), std::string::npos) << r.output;
+  }
+}
+
+// A Linux updater of the kind packed before packages were a section, its
+// directory crafted: `n` CUSTOM entries, the k-th at `offset(k)` with `size`.
+std::string CraftedLinuxUpdater(uint64_t file_bytes, int n, uint64_t (*offset)(int), uint64_t size) {
+  resfmt::Directory dir;
+  resfmt::Strings16 count;
+  count[100 % 16] = std::u16string(u"1");
+  dir.strings.push_back({100 / 16 + 1, 0x0409, resfmt::EncodeStringBlock(count)});
+  for (int k = 0; k < n; ++k) dir.data.push_back({static_cast<uint16_t>(101 + k), 0x0409, "CUSTOM", offset(k), size});
+  std::string file(file_bytes, 'x');
+  const auto encoded = resfmt::EncodeDirectory(dir);
+  const auto trailer = resfmt::EncodeTrailer({file_bytes, 0});
+  file.append(encoded.begin(), encoded.end());
+  file.append(trailer.begin(), trailer.end());
+  return file;
+}
+
+// --list reads each byte of a file at most once and keeps a bounded amount in
+// memory, whatever its directory's entries share: payloads of several
+// languages share theirs (read once), entries that overlap otherwise are
+// damage, and string tables are bounded in bytes, not in entries.
+TEST_F(PePackTest, ListIsBoundedWhateverTheEntriesShare) {
+  // A Windows updater whose 400 small string blocks are made to point at its one block of 2 MB.
+  std::string rc = "STRINGTABLE {\n100 \"1\"\n";
+  for (int k = 0; k < 16; ++k) rc += std::to_string(112 + k) + " \"" + std::string(60000, 'a' + k) + "\"\n";
+  for (int k = 0; k < 400; ++k) rc += std::to_string(1000 + 16 * k) + " \"s\"\n";
+  ASSERT_EQ(Pack(rc + "}\n", stub, dir / "w.exe").status, 0);
+  std::string shared = ReadFile(dir / "w.exe");
+  const std::vector<uint8_t> bytes(shared.begin(), shared.end());
+  const MemorySource source(bytes);
+  const auto image = pe::ReadImage(source);
+  ASSERT_TRUE(image);
+  const auto resources = pe::ReadResources(source, *image);
+  ASSERT_TRUE(resources);
+  uint32_t big_rva = 0, big_size = 0;
+  for (const auto& r : *resources) {
+    if (!r.type.Named() && r.type.id == pe::kStringTableType && r.name.id == 8) big_rva = r.rva, big_size = r.size;
+  }
+  ASSERT_GT(big_size, 1u << 20);
+  int redirected = 0;
+  for (const auto& r : *resources) {
+    if (r.type.Named() || r.type.id != pe::kStringTableType || r.name.id < 63) continue;
+    std::string entry(8, '\0');
+    le::Put32(reinterpret_cast<uint8_t*>(entry.data()), r.rva);
+    le::Put32(reinterpret_cast<uint8_t*>(entry.data()) + 4, r.size);
+    const std::size_t at = shared.find(entry);
+    ASSERT_NE(at, std::string::npos);
+    le::Put32(reinterpret_cast<uint8_t*>(shared.data()) + at, big_rva);
+    le::Put32(reinterpret_cast<uint8_t*>(shared.data()) + at + 4, big_size);
+    ++redirected;
+  }
+  EXPECT_EQ(redirected, 400);
+  const struct {
+    const char* what;
+    std::string file;
+    int status;
+    const char* message;
+  } rows[] = {
+      {"400 string entries sharing one 2 MB block", shared, 1, "damaged: its string tables are larger than any package's"},
+      {"5,000 payloads shifted by 1,000 bytes over 10 MB",
+       CraftedLinuxUpdater(10 << 20, 5000, [](int k) { return uint64_t(k) * 1000; }, 5 << 20), 1,
+       "damaged: two of its resources overlap"},
+      {"400 payloads sharing one 2 MB range, as languages share one",
+       CraftedLinuxUpdater(2 << 20, 400, [](int) { return uint64_t{0}; }, 2 << 20), 0, "payload CUSTOM 101"},
+  };
+  for (const auto& r : rows) {
+    WriteFile(dir / "x", r.file);
+    // 256 MiB of address space: far more than --list needs, far less than these would take unbounded.
+    const auto run = RunProgram({"/bin/sh", "-c", "ulimit -v 262144; exec timeout 60 \"$0\" --list \"$1\"", kPack,
+                                 dir / "x"});
+    EXPECT_EQ(run.status, r.status) << r.what << "\n" << run.output.substr(0, 2000);
+    EXPECT_NE(run.output.find(r.message), std::string::npos) << r.what << "\n" << run.output.substr(0, 2000);
   }
 }
 
