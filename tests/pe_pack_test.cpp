@@ -71,11 +71,13 @@ TEST_P(ShippedUpdater, CarriesExactlyTheResourcesOfTheLinkedOne) {
   const std::string packed = dir + "/TessiroTinyUpdater.exe", linked = dir + "/TessiroTinyUpdater-linked.exe";
   if (!fs::exists(packed) || !fs::exists(linked)) GTEST_SKIP() << "no Windows build in " << dir;
   if (!Have("wrestool")) GTEST_SKIP() << "no wrestool (Debian package icoutils)";
-  // The packer adds what the resource compiler cannot: each payload's checksum.
+  // The packer adds what the resource compiler cannot: each payload's checksum, and the seal.
   auto keys = ListResources(packed);
-  const Key checksum{"XXH3_128", "101", "1033"};
-  ASSERT_EQ(std::count(keys.begin(), keys.end(), checksum), 1);
-  keys.erase(std::find(keys.begin(), keys.end(), checksum));
+  const Key checksum{"XXH3_128", "101", "1033"}, seal{"TTU_SEAL", "100", "1033"};
+  for (const Key& added : {checksum, seal}) {
+    ASSERT_EQ(std::count(keys.begin(), keys.end(), added), 1) << std::get<0>(added);
+    keys.erase(std::find(keys.begin(), keys.end(), added));
+  }
   EXPECT_EQ(keys, ListResources(linked));
   EXPECT_EQ(keys.size(), 6u);  // icon, icon group, manifest, version, string block 7, CUSTOM 101
   TempDir tmp;
