@@ -125,6 +125,43 @@ TEST_F(PackTest, TheUsersLanguageChoosesAmongThePackagesLanguages) {
   EXPECT_EQ(in({"LC_MESSAGES=it_IT.UTF-8", "LC_ALL=C"}), "english");
 }
 
+// Every language of a package is sealed, unless some user would read the
+// resources of several languages in a way no one seal stands for (neutral
+// strings with payloads in two languages: an Italian user gets the Italian
+// payload, while the seal the loader picks for him is the neutral one's).
+TEST_F(PackTest, EachLanguageIsSealedWhereOneSealCanStandForItsUsers) {
+  WriteFile(dir / "a.bin", "a");
+  const std::string item = " 101 \"a.bin|<APPPATH>Tessiro/|N|\"";
+  const struct {
+    const char* what;
+    std::string rc;
+    int seals;  // lines "the package matches it"; 0: unsealed, with a note
+  } rows[] = {
+      {"one language", "STRINGTABLE { 100 \"1\"" + item + " }\n101 CUSTOM a.bin\n", 1},
+      {"strings in three languages, the payload in one",
+       "LANGUAGE 0x10, 1\nSTRINGTABLE { 100 \"1\"" + item + " }\nLANGUAGE 9, 1\nSTRINGTABLE { 100 \"1\"" + item +
+           " }\nLANGUAGE 7, 2\nSTRINGTABLE { 100 \"1\"" + item + " }\n101 CUSTOM a.bin\n",
+       3},
+      {"neutral strings, payloads in two languages",
+       "LANGUAGE 0, 0\nSTRINGTABLE { 100 \"1\"" + item + " }\nLANGUAGE 0x10, 1\n101 CUSTOM a.bin\n"
+       "LANGUAGE 9, 1\n101 CUSTOM a.bin\n",
+       0},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.what);
+    const auto packed = Pack(r.rc);
+    ASSERT_EQ(packed.status, 0) << packed.output;
+    EXPECT_EQ(packed.output.find("the updater is not sealed") != std::string::npos, r.seals == 0) << packed.output;
+    const auto listed = RunProgram({kPack, "--list", dir / "out"});
+    EXPECT_EQ(listed.status, 0) << listed.output;
+    int matching = 0;
+    for (std::size_t at = 0; (at = listed.output.find(": the package matches it", at)) != std::string::npos; ++at) {
+      ++matching;
+    }
+    EXPECT_EQ(matching, r.seals) << listed.output;
+  }
+}
+
 TEST_F(PackTest, RunTimeRefusalsStillPack) {
   EXPECT_EQ(Pack("STRINGTABLE { 100 \"0\" 101 \"x|y\" }\n").status, 0);
   EXPECT_EQ(Probe(dir / "out", {"s", "100"}), "0");
