@@ -6,6 +6,7 @@
 #include <openssl/evp.h>
 
 #include <algorithm>
+#include <future>
 #include <map>
 #include <memory>
 #include <set>
@@ -35,15 +36,28 @@ struct Digests {
 Digests DigestsOf(const FileSource& source, uint64_t offset, uint64_t size) {
   const std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx(EVP_MD_CTX_new(), EVP_MD_CTX_free);
   if (!ctx || EVP_DigestInit_ex(ctx.get(), EVP_sha256(), nullptr) != 1) throw PackError("SHA-256 is not available");
+  // SHA-256 takes the most time: it runs here while a second thread reads the
+  // next piece and adds it to the XXH3-128 (two pieces in memory).
   checksum::Hasher xxh3;
-  std::vector<uint8_t> buf(1 << 20);
-  for (uint64_t done = 0; done < size;) {
-    const auto n = static_cast<std::size_t>(std::min<uint64_t>(buf.size(), size - done));
-    if (!source.Read(offset + done, buf.data(), n)) throw PackError("cannot read a payload");
-    EVP_DigestUpdate(ctx.get(), buf.data(), n);
-    xxh3.Add({buf.data(), n});
-    done += n;
+  constexpr std::size_t kPiece = 2 << 20;
+  std::vector<uint8_t> buf[2] = {std::vector<uint8_t>(kPiece), std::vector<uint8_t>(kPiece)};
+  const auto read = [&](int b, uint64_t at, std::size_t n) {
+    if (!source.Read(offset + at, buf[b].data(), n)) return false;
+    xxh3.Add({buf[b].data(), n});
+    return true;
+  };
+  const auto piece_at = [&](uint64_t at) { return static_cast<std::size_t>(std::min<uint64_t>(kPiece, size - at)); };
+  int current = 0;
+  std::future<bool> next = std::async(std::launch::async, read, current, 0, piece_at(0));
+  for (uint64_t at = 0; at < size;) {
+    if (!next.get()) throw PackError("cannot read a payload");
+    const std::size_t n = piece_at(at);
+    if (at + n < size) next = std::async(std::launch::async, read, 1 - current, at + n, piece_at(at + n));
+    EVP_DigestUpdate(ctx.get(), buf[current].data(), n);
+    at += n;
+    current = 1 - current;
   }
+  if (next.valid()) next.get();
   unsigned char sha[EVP_MAX_MD_SIZE];
   unsigned int length = 0;
   EVP_DigestFinal_ex(ctx.get(), sha, &length);
