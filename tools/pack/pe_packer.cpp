@@ -46,6 +46,8 @@ const std::u16string kCustom = u"CUSTOM";
 // bound. A 64-bit image is bounded by the loader's 2 GiB.
 uint64_t MaxImageSize(const pe::Image& image) { return image.pe32_plus ? 0x7FFF0000u : 1000ull << 20; }
 
+std::u16string Utf16Type(const char* type) { return std::u16string(type, type + std::strlen(type)); }
+
 // The stub's own resources, read into memory (an icon, a manifest, a version: small).
 std::vector<pe::NewResource> StubResources(const FileSource& source, const pe::Image& image, const std::string& stub) {
   const auto existing = pe::ReadResources(source, image);
@@ -54,8 +56,11 @@ std::vector<pe::NewResource> StubResources(const FileSource& source, const pe::I
   uint64_t total = 0;
   for (const auto& r : *existing) {
     if ((total += r.size) > kMaxStubResources) Refuse(stub, "the stub's own resources are larger than a stub's are");
-    if ((!r.type.Named() && r.type.id == pe::kStringTableType) || r.type.name == kCustom) {
-      Refuse(stub, "the stub already carries a package (string tables or CUSTOM resources): pack the bare stub");
+    const bool package = r.type.name == kCustom || r.type.name == Utf16Type(checksum::kResourceType) ||
+                         r.type.name == Utf16Type(deploy::kSealType);
+    if ((!r.type.Named() && r.type.id == pe::kStringTableType) || package) {
+      Refuse(stub, "the stub already carries a package (string tables, CUSTOM resources, checksums or a seal): "
+                   "pack the bare stub");
     }
     pe::NewResource n{r.type, r.name, r.language, r.code_page, std::vector<uint8_t>(r.size), false, 0};
     if (!source.Read(*image.FileOffset(r.rva, r.size), n.bytes.data(), n.bytes.size())) {
@@ -65,8 +70,6 @@ std::vector<pe::NewResource> StubResources(const FileSource& source, const pe::I
   }
   return out;
 }
-
-std::u16string Utf16Type(const char* type) { return std::u16string(type, type + std::strlen(type)); }
 
 // The package's resources: its string blocks, for each payload the payload
 // (written by the caller) and its checksum, and the seals (both filled in
