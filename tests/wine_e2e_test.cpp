@@ -285,6 +285,31 @@ TEST_P(WineE2eTest, AComServerIsRegisteredByTheSystemsRegsvr32NotAPlantedOne) {
   for (const auto& p : planted) EXPECT_FALSE(fs::exists(p + ".ran")) << p << " ran";
 }
 
+// The system's regsvr32 is started in the system folder: a library that the
+// registered server imports, and that is not beside it, is never taken from
+// the folder the updater was downloaded to or started from, where anyone may
+// have put one; a regsvr32 started from there takes it.
+TEST_P(WineE2eTest, RegistrationNeverTakesALibraryFromTheUpdatersFolders) {
+  Run({"reg.exe", "delete", "HKLM\\Software\\TessiroTest", "/f"});
+  const std::string updater = Downloaded("TessiroTinyUpdaterComDepTest.exe");
+  const std::vector<std::string> planted = {Downloads() + "/TessiroTestDep.dll",
+                                            prefix_->path() + "/TessiroTestDep.dll"};
+  for (const auto& p : planted) Plant(Build() + "/tests/windows/TessiroTestDep.dll", p);
+  EXPECT_EQ(RunToCompletion(updater), 0);
+  ASSERT_TRUE(fs::exists(Tessiro("TessiroTestComDep.dll")));
+  Wineserver({"-w"});  // regsvr32 runs on after the updater: its end
+  for (const auto& p : planted) EXPECT_FALSE(fs::exists(p + ".ran")) << p << " was loaded";
+  EXPECT_EQ(Run({"reg.exe", "query", "HKLM\\Software\\TessiroTest"}).output.find("registered"), std::string::npos);
+  // The check that counts: the same regsvr32 started from that folder takes the planted library.
+  std::vector<std::string> argv{"/usr/bin/env"};
+  for (const auto& e : WineEnv()) argv.push_back(e);
+  argv.insert(argv.end(), GetParam().runner.begin(), GetParam().runner.end());
+  argv.insert(argv.end(), {"regsvr32", "/s", "C:\\Programmi\\Kelmo\\Tessiro\\TessiroTestComDep.dll"});
+  RunProgram(argv, prefix_->path());
+  Wineserver({"-w"});
+  EXPECT_TRUE(fs::exists(planted[1] + ".ran")) << "regsvr32 does not look in its current folder: the test shows nothing";
+}
+
 // Libraries of the tests' own under the names of those that the updater loads
 // once it runs (its window's and its dialogs', found with WINEDEBUG=+loaddll),
 // planted beside it and in the current folder, with Wine told to prefer such

@@ -1,7 +1,8 @@
 // Starting a program with a window style, not waited for. The program image
 // is named to CreateProcess, so Windows never searches for it: a bare name is
 // the system's own program, from the system folder; a name with a folder is
-// that file. A missing program is a missing program, never a search.
+// that file. A missing program is a missing program, never a search. It runs
+// with the system folder as its current folder.
 #include "platform/windows/windows_api.h"
 
 #include <vector>
@@ -43,7 +44,11 @@ class WindowsLauncher final : public Launcher {
     si.dwFlags = STARTF_USESHOWWINDOW;
     si.wShowWindow = static_cast<WORD>(window_style);
     PROCESS_INFORMATION pi{};
-    if (!CreateProcessW(image.c_str(), buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+    // Started in the system folder, not in the updater's current one (often
+    // a Downloads folder): a library that the registered server needs and
+    // that is missing beside it is looked for in the current folder too.
+    const std::wstring folder = SystemFolder();
+    if (!CreateProcessW(image.c_str(), buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &si, &pi)) {
       throw RunError::Of(kErrFileNotFound);
     }
     CloseHandle(pi.hThread);

@@ -1,7 +1,8 @@
 // A program or library of the tests' own, planted where the updater must never
 // take one from (beside it, in the current folder). Started or loaded, it
 // leaves a mark beside itself, "<its own path>.ran", and does nothing else.
-// Built as the program planted.exe and as the library planted.dll.
+// Built as the program planted.exe and as the library planted.dll, and as
+// TessiroTestDep.dll, the library a test COM server imports.
 #include <windows.h>
 
 namespace {
@@ -18,6 +19,9 @@ void LeaveMark(HMODULE self) {
 }  // namespace
 
 #ifdef TTU_PLANTED_LIBRARY
+// What a library that a COM server depends on exports (TessiroTestDep.dll).
+extern "C" __declspec(dllexport) int TessiroTestDependency() { return 1; }
+
 BOOL WINAPI DllMain(HINSTANCE self, DWORD reason, LPVOID) {
   if (reason == DLL_PROCESS_ATTACH) LeaveMark(self);
   return TRUE;

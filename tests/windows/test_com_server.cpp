@@ -1,8 +1,18 @@
 // A stand-in COM server for the tests: registering it records the fact in
-// HKEY_LOCAL_MACHINE\Software\TessiroTest, unregistering removes it.
+// HKEY_LOCAL_MACHINE\Software\TessiroTest, unregistering removes it. Built
+// twice: TessiroTestCom.dll, and TessiroTestComDep.dll, which imports
+// TessiroTestDep.dll.
 #include <windows.h>
 
+#ifdef TTU_COM_DEPENDENCY
+// The variant that imports a library of its own, not shipped beside it.
+extern "C" int TessiroTestDependency();
+#endif
+
 extern "C" HRESULT __stdcall DllRegisterServer() {
+#ifdef TTU_COM_DEPENDENCY
+  if (!TessiroTestDependency()) return E_FAIL;
+#endif
   HKEY key = nullptr;
   if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\TessiroTest", 0, nullptr, 0, KEY_WRITE, nullptr, &key,
                       nullptr) != ERROR_SUCCESS) {
