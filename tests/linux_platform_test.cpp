@@ -235,6 +235,43 @@ TEST_F(LauncherTest, WindowsExecutableNeedsWine) {
   ::setenv("PATH", saved.c_str(), 1);
 }
 
+// A Windows program (through wine) runs in the prefix's system folder, as
+// Windows starts it, never in the updater's current folder, where a library
+// that a registered server imports could have been planted; a native program
+// keeps the updater's folder.
+TEST_F(LauncherTest, AWindowsProgramRunsInThePrefixsSystemFolder) {
+  TempDir bin, cwd;
+  fs::copy_file(TTU_RECORD_ARGS, bin / "wine");  // records what wine would be asked to run, and where
+  const char* saved_path = std::getenv("PATH");
+  const std::string saved = saved_path ? saved_path : "";
+  const auto saved_cwd = fs::current_path();
+  const struct {
+    const char* what;
+    bool windows;
+    std::string cwd;  // recorded
+  } rows[] = {
+      {"a Windows regsvr32", true, fs::canonical(DriveC("windows/system32")).string()},
+      {"a native stand-in", false, fs::canonical(cwd.path()).string()},
+  };
+  int runs = 0;
+  for (const auto& r : rows) {
+    fs::remove(DriveC("windows/system32/regsvr32.exe"));
+    if (r.windows) {
+      WriteFile(DriveC("windows/system32/regsvr32.exe"), "MZ\x90\x00 a Windows program");
+    } else {
+      Install("windows/system32/regsvr32.exe");
+    }
+    ::setenv("PATH", bin.path().c_str(), 1);
+    fs::current_path(cwd.path());
+    launcher.Launch("regsvr32.exe \"C:\\K\\a.dll\" /s", kHide);
+    fs::current_path(saved_cwd);
+    ::setenv("PATH", saved.c_str(), 1);
+    const std::string recorded = Recorded(++runs);
+    const std::size_t last = recorded.rfind("argc ");
+    EXPECT_NE(recorded.find("cwd " + r.cwd + "\n", last), std::string::npos) << r.what << ": " << recorded;
+  }
+}
+
 // A program planted where anyone may put one (the current folder, which an
 // empty or relative PATH entry names, or the updater's own folder) is never
 // started in place of the system's: regsvr32.exe, and wine for a Windows one.

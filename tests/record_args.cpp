@@ -1,6 +1,8 @@
-// A native stand-in for a registration program: appends its arguments, one
-// per line, and the descriptors it inherited, to the file named by $TTU_RECORD.
+// A native stand-in for a registration program (or for wine): appends its
+// arguments, one per line, the descriptors it inherited and its current
+// folder, to the file named by $TTU_RECORD.
 #include <dirent.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -17,7 +19,9 @@ int main(int argc, char** argv) {
     closedir(d);
   }
   std::ofstream f(out, std::ios::app);
-  f << "argc " << argc << "\nfds " << fds << "\n";
+  char cwd[4096] = "";
+  if (!getcwd(cwd, sizeof cwd)) cwd[0] = '\0';
+  f << "argc " << argc << "\nfds " << fds << "\ncwd " << cwd << "\n";
   for (int k = 1; k < argc; ++k) f << "arg " << argv[k] << "\n";
   f << "end\n";
   return 0;

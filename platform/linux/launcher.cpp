@@ -62,8 +62,9 @@ void CloseOnExecAboveStderr() {
 }
 
 // Starts argv detached (the child outlives the updater and leaves no zombie)
-// and waits only until exec has succeeded or failed. Returns 0 or an errno.
-int SpawnDetached(const std::vector<std::string>& argv) {
+// in the folder `cwd` (the updater's own when empty) and waits only until
+// exec has succeeded or failed. Returns 0 or an errno.
+int SpawnDetached(const std::vector<std::string>& argv, const std::string& cwd) {
   std::vector<char*> args;
   for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
@@ -82,6 +83,7 @@ int SpawnDetached(const std::vector<std::string>& argv) {
     if (grandchild != 0) ::_exit(grandchild < 0 ? 1 : 0);
     CloseOnExecAboveStderr();
     ::signal(SIGXFSZ, SIG_DFL);
+    if (!cwd.empty() && ::chdir(cwd.c_str()) != 0 && ::chdir("/") != 0) ::_exit(126);
     ::execve(args[0], args.data(), environ);
     const int err = errno;
     (void)!::write(pipefd[1], &err, sizeof err);
@@ -108,12 +110,17 @@ class LinuxLauncher final : public Launcher {
     const std::string program = FindProgram(args[0]);
     if (program.empty()) throw RunError::Of(kErrFileNotFound);
     args[0] = program;
+    // A Windows program runs in the prefix's system folder, as on Windows: a
+    // library that a registered server imports is never looked for in the
+    // updater's current folder (else in "/", where only root writes).
+    std::string cwd;
     if (IsWindowsExecutable(program)) {
       const std::string wine = SearchPath("wine");
       if (wine.empty()) throw RunError::Of(kErrFileNotFound);
       args.insert(args.begin(), wine);
+      cwd = ToLinuxPath("C:\\windows\\system32", WinePrefix());
     }
-    if (SpawnDetached(args) != 0) throw RunError::Of(kErrFileNotFound);
+    if (SpawnDetached(args, cwd) != 0) throw RunError::Of(kErrFileNotFound);
   }
 };
 
