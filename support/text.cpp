@@ -97,11 +97,21 @@ struct CaseFold {
 
 // The letter that the registry takes `c` for when it matches names; letters
 // outside the 16-bit range are matched as they are.
-char32_t Fold(char32_t c) {
+char32_t FoldByTable(char32_t c) {
   if (c >= 0x10000) return c;
   const auto it = std::lower_bound(std::begin(kCaseFolds), std::end(kCaseFolds), c,
                                    [](const CaseFold& f, char32_t u) { return f.unit < u; });
   return it != std::end(kCaseFolds) && it->unit == c ? it->folded : c;
+}
+
+// Names are mostly ASCII: its folds come from the same table, looked up once.
+char32_t Fold(char32_t c) {
+  static const auto ascii = [] {
+    std::array<char32_t, 128> a{};
+    for (char32_t k = 0; k < a.size(); ++k) a[k] = FoldByTable(k);
+    return a;
+  }();
+  return c < ascii.size() ? ascii[c] : FoldByTable(c);
 }
 
 }  // namespace

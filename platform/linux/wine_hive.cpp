@@ -28,6 +28,11 @@ bool ParseString(std::string_view s, std::size_t& i, char end, std::u16string& o
   while (i < s.size()) {
     const char c = s[i++];
     if (c == end) return flush(), true;
+    if (static_cast<unsigned char>(c) < 0x80 && c != '\\') {  // ASCII goes straight across
+      if (!plain.empty()) flush();
+      out += static_cast<char16_t>(c);
+      continue;
+    }
     if (c != '\\' || i >= s.size()) {
       plain += c;
       continue;
