@@ -176,16 +176,6 @@ TEST_F(E2eTest, ClosingTheWindowWhileRetriesArePendingEndsAtOnce) {
             (std::vector<std::string>{"Dossaro.zip", "Tessiro.exe"}));
 }
 
-// The byte offsets of a packed updater that damage tests change: where a text
-// (UTF-16 when `wide`) is found in `file`, or where its last copy is.
-inline std::size_t Find(const std::string& file, const std::string& text, bool wide, bool last = false) {
-  std::string pattern;
-  for (char c : text) pattern += wide ? std::string{c, '\0'} : std::string{c};
-  const std::size_t at = last ? file.rfind(pattern) : file.find(pattern);
-  EXPECT_NE(at, std::string::npos) << text;
-  return at == std::string::npos ? 0 : at;
-}
-
 // An updater damaged after it was packed, in a payload byte, in the checksum
 // recorded for it, in its item count or a descriptor (which the seal covers),
 // in its package's directory, or cut short as a download can be: the press
@@ -208,30 +198,21 @@ TEST_F(E2eTest, ADamagedUpdaterWritesNothing) {
     if (d.id == 101 && d.type == "CUSTOM") at = d.offset;
     if (d.id == 101 && d.type == "XXH3_128") sum = d.offset;
   }
-  const std::size_t descriptor = Find(intact, "Dossaro.zip|", true);
+  const std::size_t descriptor = FindText(intact, "Dossaro.zip|", true), tessiro = FindText(intact, "Tessiro/", true),
+                    custom = FindText(intact, "CUSTOM", false, true), mark = FindText(intact, "TTUDIR01", false, true);
+  ASSERT_TRUE(descriptor != std::string::npos && tessiro != std::string::npos && custom != std::string::npos &&
+              mark != std::string::npos);
   ASSERT_EQ(intact.substr(descriptor - 4, 2), std::string("2\0", 2)) << "the count stands before descriptor 101";
-  const struct {
-    const char* what;
-    std::size_t offset;  // the byte whose bit 0 is flipped; or, with `cut`, where the file ends
-    bool cut;
-  } rows[] = {
-      {"first payload byte", at, false}, {"middle payload byte", at + payload.size() / 2, false},
-      {"last payload byte", at + payload.size() - 1, false}, {"recorded checksum", sum + 7, false},
-      {"item count 2 made 3", descriptor - 4, false},
-      {"template Tessiro/ made Tessirn/", Find(intact, "Tessiro/", true) + 12, false},
-      {"a type in the package's directory", Find(intact, "CUSTOM", false, true) + 5, false},
-      {"the package's directory's mark", Find(intact, "TTUDIR01", false, true), false},
+  const Damage rows[] = {
+      {"first payload byte", at}, {"middle payload byte", at + payload.size() / 2},
+      {"last payload byte", at + payload.size() - 1}, {"recorded checksum", sum + 7},
+      {"item count 2 made 3", descriptor - 4}, {"template Tessiro/ made Tessirn/", tessiro + 12},
+      {"a type in the package's directory", custom + 5}, {"the package's directory's mark", mark},
       {"cut short by 3,000 bytes", intact.size() - 3000, true},
   };
   for (const auto& r : rows) {
     SCOPED_TRACE(r.what);
-    std::string damaged = intact;
-    if (r.cut) {
-      damaged.resize(r.offset);
-    } else {
-      damaged[r.offset] = static_cast<char>(damaged[r.offset] ^ 0x01);
-    }
-    WriteFile(cwd / "damaged", damaged);
+    WriteFile(cwd / "damaged", Damaged(intact, r));
     ::chmod((cwd / "damaged").c_str(), 0755);
     WriteFile(Tessiro("Dossaro.zip"), "old");
     ClickCentre(Start(cwd / "damaged"));

@@ -88,6 +88,21 @@ std::string PseudoRandomBytes(std::size_t n, unsigned seed) {
   return s;
 }
 
+std::size_t FindText(const std::string& file, const std::string& text, bool wide, bool last) {
+  std::string pattern;
+  for (char c : text) pattern += wide ? std::string{c, '\0'} : std::string{c};
+  return last ? file.rfind(pattern) : file.find(pattern);
+}
+
+std::string Damaged(std::string file, const Damage& damage) {
+  if (damage.cut) {
+    file.resize(damage.offset);
+  } else {
+    file[damage.offset] = static_cast<char>(file[damage.offset] ^ 0x01);
+  }
+  return file;
+}
+
 }  // namespace ttu::test
 
 #include <chrono>

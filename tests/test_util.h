@@ -36,6 +36,18 @@ std::vector<std::string> ListDir(const std::string& path);
 // Deterministic bytes for payloads.
 std::string PseudoRandomBytes(std::size_t n, unsigned seed);
 
+// Where `text` (as UTF-16 when `wide`) first stands in `file`, or its last
+// copy with `last`; npos when it is not there.
+std::size_t FindText(const std::string& file, const std::string& text, bool wide, bool last = false);
+
+// One way of damaging an updater after it was packed.
+struct Damage {
+  const char* what;
+  std::size_t offset;  // the byte whose bit 0 is flipped; or, with `cut`, where the file ends
+  bool cut = false;
+};
+std::string Damaged(std::string file, const Damage& damage);
+
 }  // namespace ttu::test
 
 #include <sys/types.h>

@@ -359,35 +359,21 @@ TEST_P(WineE2eTest, ADamagedUpdaterWritesNothing) {
     if (r.type.ToString() == "XXH3_128") sum = *image->FileOffset(r.rva, r.size);
   }
   ASSERT_TRUE(at && size > 2 && sum) << "no payload 101 with its checksum";
-  const auto wide = [&](const std::string& text) {
-    std::string pattern;
-    for (char c : text) pattern += std::string{c, '\0'};
-    return intact.find(pattern);
-  };
-  const std::size_t descriptor = wide("LEGGIMI.txt|"), tessiro = wide("Tessiro/"), custom = wide("CUSTOM");
+  const std::size_t descriptor = FindText(intact, "LEGGIMI.txt|", true), tessiro = FindText(intact, "Tessiro/", true),
+                    custom = FindText(intact, "CUSTOM", true);
   ASSERT_TRUE(descriptor != std::string::npos && tessiro != std::string::npos && custom != std::string::npos);
   ASSERT_EQ(intact.substr(descriptor - 4, 2), std::string("2\0", 2)) << "the count stands before descriptor 101";
-  const struct {
-    const char* what;
-    std::size_t offset;  // the byte whose bit 0 is flipped; or, with `cut`, where the file ends
-    bool cut;
-  } rows[] = {
-      {"first payload byte", at, false}, {"middle payload byte", at + size / 2, false},
-      {"last payload byte", at + size - 1, false}, {"recorded checksum", sum + 7, false},
-      {"item count 2 made 3", descriptor - 4, false}, {"template Tessiro/ made Tessirn/", tessiro + 12, false},
-      {"a type's name in the resource directory", custom + 10, false},
+  const Damage rows[] = {
+      {"first payload byte", at}, {"middle payload byte", at + size / 2},
+      {"last payload byte", at + size - 1}, {"recorded checksum", sum + 7},
+      {"item count 2 made 3", descriptor - 4}, {"template Tessiro/ made Tessirn/", tessiro + 12},
+      {"a type's name in the resource directory", custom + 10},
       {"cut short by 3,000 bytes", intact.size() - 3000, true},
   };
   for (const auto& r : rows) {
     SCOPED_TRACE(r.what);
-    std::string damaged = intact;
-    if (r.cut) {
-      damaged.resize(r.offset);
-    } else {
-      damaged[r.offset] = static_cast<char>(damaged[r.offset] ^ 0x01);
-    }
     fs::create_directories(Downloads());
-    WriteFile(Downloads() + "/damaged.exe", damaged);
+    WriteFile(Downloads() + "/damaged.exe", Damaged(intact, r));
     WriteFile(Tessiro("LEGGIMI.txt"), "old");
     fs::remove(Tessiro("TessiroTestCom.dll"));
     const pid_t pid = Start({Downloads() + "/damaged.exe"});
