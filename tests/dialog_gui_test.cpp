@@ -40,7 +40,7 @@ class DialogTest : public ::testing::TestWithParam<Platform> {
     if (!fs::exists(GetParam().probe)) GTEST_SKIP() << "no " << GetParam().probe;
   }
   void TearDown() override {
-    if (pid > 0) ::kill(pid, SIGKILL), WaitExit(pid, 2000);
+    Stop(pid);
     if (!GetParam().runner.empty()) RunProgram({"/usr/bin/env", "WINEPREFIX=" + dir.path(), "/usr/bin/wineserver", "-k"});
   }
   // Shows a box and waits for its window, titled `expect_title`.

@@ -57,10 +57,7 @@ class E2eTest : public ::testing::Test {
     ASSERT_EQ(r.status, 0) << r.output;
   }
   void TearDown() override {
-    if (pid > 0 && WaitExit(pid, 0) == -1) {
-      ::kill(pid, SIGKILL);
-      WaitExit(pid, 2000);
-    }
+    if (pid > 0 && WaitExit(pid, 0) == -1) Stop(pid);
     for (pid_t h : holders) ::kill(h, SIGKILL), ::waitpid(h, nullptr, 0);
   }
   WindowInfo Start(const std::string& updater = kUpdater) {
@@ -223,8 +220,7 @@ TEST_F(E2eTest, ADamagedUpdaterWritesNothing) {
     EXPECT_EQ(ListDir(prefix / "drive_c/Programmi/Kelmo/Tessiro"),
               (std::vector<std::string>{"Dossaro.zip", "Tessiro.exe"}));
     EXPECT_EQ(WaitExit(pid, 300), -1) << "the window stays";
-    ::kill(pid, SIGKILL);
-    WaitExit(pid, 2000);
+    Stop(pid);
   }
   ClickCentre(Start(cwd / "intact"));
   ExpectCompletion(60000);

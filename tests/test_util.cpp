@@ -116,6 +116,7 @@ pid_t Spawn(const std::vector<std::string>& argv, const std::string& cwd,
   const pid_t pid = ::fork();
   if (pid == 0) {
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);  // never outlive a test that died
+    ::setpgid(0, 0);
     if (::chdir(cwd.c_str()) != 0) ::_exit(126);
     for (const auto& e : env) ::putenv(const_cast<char*>(e.c_str()));
     std::vector<char*> args;
@@ -124,7 +125,15 @@ pid_t Spawn(const std::vector<std::string>& argv, const std::string& cwd,
     ::execv(args[0], args.data());
     ::_exit(127);
   }
+  if (pid > 0) ::setpgid(pid, pid);  // before anyone may signal the group
   return pid;
+}
+
+void Stop(pid_t pid) {
+  if (pid <= 0) return;
+  ::kill(-pid, SIGKILL);
+  ::kill(pid, SIGKILL);
+  WaitExit(pid, 2000);
 }
 
 int WaitExit(pid_t pid, int timeout_ms) {

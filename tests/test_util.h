@@ -61,11 +61,15 @@ namespace ttu::test {
 // files) until it is killed; -1 when it could not be started.
 pid_t HoldOpen(const std::string& path);
 
-// Starts a program in `cwd` (no shell), without waiting for it.
+// Starts a program in `cwd` (no shell), without waiting for it, as the
+// leader of a process group of its own.
 pid_t Spawn(const std::vector<std::string>& argv, const std::string& cwd,
             const std::vector<std::string>& env = {});
 // Waits up to `timeout_ms` for the process to end: its exit status, 128 +
 // signal, or -1 when it is still running.
 int WaitExit(pid_t pid, int timeout_ms);
+// Kills a spawned program and everything it started that is still in its
+// group (a stuck helper would otherwise outlive the test, holding its output).
+void Stop(pid_t pid);
 
 }  // namespace ttu::test

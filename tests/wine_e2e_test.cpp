@@ -146,7 +146,7 @@ class WineE2eTest : public ::testing::TestWithParam<Bits> {
         status = WaitExit(pid, 20000);
       }
     }
-    if (status == -1) ::kill(pid, SIGKILL), WaitExit(pid, 2000);
+    if (status == -1) Stop(pid);
     return status;
   }
 
@@ -215,7 +215,7 @@ TEST_P(WineDpiTest, TheWindowAndItsBoxesScaleWithTheDpi) {
         }
       }
     }
-    if (WaitExit(pid, 20000) == -1) ::kill(pid, SIGKILL), WaitExit(pid, 2000);
+    if (WaitExit(pid, 20000) == -1) Stop(pid);
     WriteFile(Tessiro("Tessiro.exe"), "MZ");
     return seen;
   };
@@ -397,7 +397,7 @@ TEST_P(WineE2eTest, ADamagedUpdaterWritesNothing) {
     }
     Sleep(500);
     x.Close(w->id);
-    if (WaitExit(pid, 20000) == -1) ::kill(pid, SIGKILL), WaitExit(pid, 2000);
+    if (WaitExit(pid, 20000) == -1) Stop(pid);
   }
 }
 
@@ -423,7 +423,7 @@ TEST_P(WineE2eTest, TheLinuxUpdaterFindsTheMakersKeyWrittenByThisKindsRegExe) {
       }
     }
   }
-  if (status == -1) ::kill(pid, SIGKILL), WaitExit(pid, 2000);
+  if (status == -1) Stop(pid);
   EXPECT_EQ(status, 0);
   EXPECT_EQ(RunProgram({"/usr/bin/cmp", "-s", Tessiro("Dossaro.zip"), TTU_DOSSARO_ZIP}).status, 0);
 }
