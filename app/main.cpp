@@ -3,6 +3,7 @@
 
 #include "app/form1.h"
 #include "platform/files.h"
+#include "platform/installation.h"
 #include "platform/process.h"
 #include "platform/registry_api.h"
 #include "platform/resources.h"
@@ -18,7 +19,8 @@ void Main() {
   if (form1) return;
   module2 = std::make_unique<registry::Module2>(platform::NativeRegistry(), platform::NativeDialogs());
   const deploy::DeployServices services{platform::OwnResources(), platform::NativeFileSystem(),
-                                        platform::NativeLauncher(), platform::NativeDialogs(), *module2};
+                                        platform::NativeLauncher(), platform::NativeDialogs(), *module2,
+                                        &platform::NativeInstallation()};
   form1 = std::make_unique<Form1>(services, platform::ShowMainWindow);
 }
 

@@ -9,6 +9,7 @@ namespace ttu::deploy {
 namespace {
 
 constexpr const char* kRegisterFlag = "S";
+constexpr const char* kWarningTitle = "Attenzione";
 
 }  // namespace
 
@@ -20,6 +21,7 @@ std::string DeploymentPass::Folder(int32_t j) {
   const std::string& t = tables_.TargetTemplate[static_cast<std::size_t>(j)];
   for (auto& row : tables_.PathCache) {
     if (row[0].empty()) {
+      if (s_.installation && !s_.installation->Settle()) return "";
       std::string folder = resolver_.GeneraPathDll(t);
       if (folder.empty()) return folder;
       row[0] = t;
@@ -29,6 +31,21 @@ std::string DeploymentPass::Folder(int32_t j) {
     if (row[0] == t) return row[1];
   }
   throw RunError::Of(kErrSubscript);  // cannot happen: one row per item
+}
+
+// A registration that only the prefix's own Wine may make is said once a
+// run; the item stays pending, as for any failure.
+void DeploymentPass::Register(const std::string& folder, int32_t j) {
+  const auto at = static_cast<std::size_t>(j);
+  try {
+    RegisterComponent(folder, tables_.FileName[at], tables_.ItemState[at][1], s_.launcher);
+  } catch (const RunError& e) {
+    if (e.Number() == kErrPrefixNeedsItsWine && !told_prefix_wine_) {
+      told_prefix_wine_ = true;
+      s_.dialogs.MessageBox(e.Description(), platform::kStyleCritical, std::string(kWarningTitle));
+    }
+    throw;
+  }
 }
 
 void DeploymentPass::DeployItem(int32_t j) {
@@ -43,7 +60,7 @@ void DeploymentPass::DeployItem(int32_t j) {
   target += tables_.FileName[at];  // folder and name joined with nothing between
   s_.files.ReplaceFile(target, payload);
   if (tables_.ItemState[at][0] == kRegisterFlag) {
-    RegisterComponent(folder, tables_.FileName[at], tables_.ItemState[at][1], s_.launcher);
+    Register(folder, j);
   }
   tables_.ItemState[at][0] = std::string(kDoneMark);  // (a move: GCC 12 misreads the char* copy)
 }

@@ -8,6 +8,7 @@
 #include "deploy/target_resolution.h"
 #include "platform/dialogs.h"
 #include "platform/files.h"
+#include "platform/installation.h"
 #include "platform/process.h"
 #include "platform/resources.h"
 
@@ -19,6 +20,8 @@ struct DeployServices {
   platform::Launcher& launcher;
   platform::Dialogs& dialogs;
   registry::InstallLocations& locations;
+  // Settled before the first folder is resolved; none: the running system.
+  platform::Installation* installation = nullptr;
 };
 
 class DeploymentPass {
@@ -35,12 +38,14 @@ class DeploymentPass {
 
  private:
   void DeployItem(int32_t j);
+  void Register(const std::string& folder, int32_t j);
   std::string Folder(int32_t j);
 
   ItemTables& tables_;
   DeployServices s_;
   TargetResolver resolver_;
   bool running_ = false;
+  bool told_prefix_wine_ = false;
 };
 
 }  // namespace ttu::deploy

@@ -18,6 +18,7 @@ std::string RunErrorDescription(int32_t number) {
     case kErrPathNotFound: return "Path not found";
     case kErrResourceNotFound: return "Resource not found";
     case kErrPackageDamaged: return "The package is damaged";
+    case kErrPrefixNeedsItsWine: return "The Wine prefix needs its own Wine";
     default: return "Application-defined or object-defined error";
   }
 }
@@ -32,6 +33,13 @@ RunError RunError::ResourceNotFound(uint32_t id) {
 RunError RunError::PackageDamaged(uint32_t id, const std::string& name) {
   return PackageDamaged("resource " + std::to_string(id) + (name.empty() ? "" : " (" + name + ")") +
                         " does not match its checksum");
+}
+
+RunError RunError::PrefixNeedsItsWine(const std::string& prefix, const std::string& wine,
+                                      const std::string& needed) {
+  return RunError(kErrPrefixNeedsItsWine, "The Wine prefix " + prefix + " needs " + needed + "; " + wine +
+                                              " would update it, so nothing was registered. Start the updater "
+                                              "with WINEPREFIX set and that Wine first on PATH");
 }
 
 RunError RunError::PackageDamaged(const std::string& what) {

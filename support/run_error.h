@@ -23,6 +23,9 @@ enum RunErrorNumber : int32_t {
   // match its recorded checksum, a seal that does not match, a package cut
   // short), in the number range of the run-time's file-loading failures.
   kErrPackageDamaged = 31037,
+  // A registration refused because it would run a Wine prefix with a Wine
+  // other than its own, which would update the prefix as a side effect.
+  kErrPrefixNeedsItsWine = 31038,
 };
 
 // The source that run-time failures carry.
@@ -44,6 +47,8 @@ class RunError : public std::runtime_error {
   static RunError PackageDamaged(uint32_t id, const std::string& name);
   // "The package is damaged: `what`; download the updater again".
   static RunError PackageDamaged(const std::string& what);
+  // "The Wine prefix P needs `needed`; `wine` would update it ...".
+  static RunError PrefixNeedsItsWine(const std::string& prefix, const std::string& wine, const std::string& needed);
 
   int32_t Number() const { return number_; }
   const std::string& Description() const { return description_; }

@@ -180,3 +180,64 @@ TEST_F(PassTest, ASecondPassRequestedFromInsideADialogIsDropped) {
 
 }  // namespace
 }  // namespace ttu::deploy
+
+namespace ttu::deploy {
+namespace {
+
+// The installed system is settled before the first folder is looked up; a
+// cancelled choice is a failed item like a cancelled "Setup" box: nothing
+// written, nothing said, and the next pass asks again.
+TEST_F(PassTest, AnInstallationIsSettledFirstAndACancelledChoiceWritesNothing) {
+  const struct {
+    const char* what;
+    std::vector<bool> answers;
+    std::vector<bool> passes;  // what each pass returns
+    int asks;
+  } rows[] = {
+      {"settled at once", {true}, {true}, 1},
+      {"cancelled, then chosen", {false, true}, {false, true}, 2},
+      {"cancelled twice", {false}, {false, false}, 2},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.what);
+    FakeInstallation installation;
+    installation.answers = r.answers;
+    ItemTables t;
+    FakeDialogs d;
+    FakeFileSystem f;
+    f.files = fs.files;
+    DeploymentPass p{t, {res, f, launcher, d, loc, &installation}};
+    res.strings[100] = "2";
+    res.strings[101] = "a.zip|<APPPATH>Tessiro/|N|", res.payloads[101] = "A";
+    res.strings[102] = "b.zip|<COMMONPATH>Kelmo/|N|", res.payloads[102] = "B";
+    loc.common = "C:\\C";
+    f.files["C:\\C\\Kelmo\\Zelmora.dll"] = "dll";
+    SizeTables(t, res);
+    for (std::size_t k = 0; k < r.passes.size(); ++k) {
+      const bool cancelled = !r.answers[std::min(k, r.answers.size() - 1)];
+      EXPECT_EQ(p.AggiornaFile(), r.passes[k]);
+      EXPECT_EQ(f.writes.empty(), cancelled) << "pass " << k;
+      EXPECT_EQ(f.probes.empty(), cancelled) << "pass " << k;
+      if (cancelled) {
+        EXPECT_TRUE(d.shown.empty());
+      }
+    }
+    EXPECT_EQ(installation.asks, r.asks) << "asked until settled, then never again";
+  }
+}
+
+// A registration refused because only the prefix's own Wine may make it is
+// said once a run, with the reason; the item stays pending like any failure.
+TEST_F(PassTest, ARegistrationForTheWrongWineIsSaidOnce) {
+  Package({{"a.dll|<APPPATH>Tessiro/|S|", "A"}});
+  launcher.fail_on = "regsvr32";
+  launcher.fail_with = kErrPrefixNeedsItsWine;
+  for (int k = 0; k < 3; ++k) EXPECT_FALSE(pass.AggiornaFile());
+  ASSERT_EQ(dialogs.shown.size(), 1u);
+  EXPECT_EQ(dialogs.shown[0].prompt, RunErrorDescription(kErrPrefixNeedsItsWine));
+  EXPECT_EQ(dialogs.shown[0].style, 16);
+  EXPECT_EQ(tables.ItemState[0][0], "S");
+}
+
+}  // namespace
+}  // namespace ttu::deploy

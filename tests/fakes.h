@@ -11,6 +11,7 @@
 
 #include "platform/dialogs.h"
 #include "platform/files.h"
+#include "platform/installation.h"
 #include "platform/main_window.h"
 #include "platform/process.h"
 #include "support/payload_checksum.h"
@@ -168,16 +169,34 @@ class RecordingLauncher : public platform::Launcher {
   };
   std::vector<Launch_> launches;
   std::string fail_on;
+  int32_t fail_with = kErrFileNotFound;
 
   void Launch(const std::string& command_line, int window_style) override {
     if (!fail_on.empty() && command_line.find(fail_on) != std::string::npos) {
-      throw RunError::Of(kErrFileNotFound);
+      throw RunError::Of(fail_with);
     }
     launches.push_back({command_line, window_style});
   }
 };
 
 // Installation folders as a test sets them, counting the lookups.
+// Settles as the platform's do, once for good; each time it is still asked,
+// answers with the next answer (the last one once they run out).
+class FakeInstallation : public platform::Installation {
+ public:
+  std::vector<bool> answers{true};
+  int asks = 0;
+  bool Settle() override {
+    if (settled_) return true;
+    settled_ = answers[std::min<std::size_t>(static_cast<std::size_t>(asks), answers.size() - 1)];
+    ++asks;
+    return settled_;
+  }
+
+ private:
+  bool settled_ = false;
+};
+
 class FakeLocations : public registry::InstallLocations {
  public:
   std::string common, program_files, kelmo;

@@ -1,6 +1,7 @@
 // A native stand-in for a registration program (or for wine): appends its
 // arguments, one per line, the descriptors it inherited and its current
-// folder, to the file named by $TTU_RECORD.
+// folder and the Wine variables of its environment, to the file named by
+// $TTU_RECORD.
 #include <dirent.h>
 #include <unistd.h>
 
@@ -23,6 +24,9 @@ int main(int argc, char** argv) {
   if (!getcwd(cwd, sizeof cwd)) cwd[0] = '\0';
   f << "argc " << argc << "\nfds " << fds << "\ncwd " << cwd << "\n";
   for (int k = 1; k < argc; ++k) f << "arg " << argv[k] << "\n";
+  for (char** e = environ; *e; ++e) {
+    if (std::string(*e).rfind("WINE", 0) == 0) f << "env " << *e << "\n";
+  }
   f << "end\n";
   return 0;
 }

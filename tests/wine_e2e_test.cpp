@@ -428,6 +428,64 @@ TEST_P(WineE2eTest, TheLinuxUpdaterFindsTheMakersKeyWrittenByThisKindsRegExe) {
   EXPECT_EQ(RunProgram({"/usr/bin/cmp", "-s", Tessiro("Dossaro.zip"), TTU_DOSSARO_ZIP}).status, 0);
 }
 
+// A person who keeps the maker's products in a bottle of Bottles (a real
+// prefix where Bottles keeps them, run with the system's Wine) double-clicks
+// the Linux updater: no WINEPREFIX, nothing in its environment beyond what a
+// desktop gives. The updater finds the bottle by itself, writes there, and
+// registers the COM server in it with the bottle's Wine.
+TEST(WineBottleE2eTest, TheLinuxUpdaterFindsTheBottleAndRegistersInIt) {
+  X11Client x;
+  if (!x.ok()) GTEST_SKIP() << "no X display (scripts/test starts Xvfb)";
+  const std::string com_dir = kSource + "/build-windows64/tests/windows";
+  if (!fs::exists(com_dir + "/TessiroTestCom.dll")) GTEST_SKIP() << "no Windows build in " << com_dir;
+  TempDir home;
+  const std::string bottle = home / ".local/share/bottles/bottles/Kelmo";
+  fs::create_directories(bottle);
+  WriteFile(home / ".local/share/bottles/bottles/Kelmo/bottle.yml", "Name: Kelmo\nRunner: sys-wine-8.0\nArch: win64\n");
+  const std::vector<std::string> wine_env = {"/usr/bin/env", "WINEPREFIX=" + bottle, "WINEDEBUG=-all",
+                                             "WINEDLLOVERRIDES=mscoree,mshtml="};
+  auto wine = [&](std::vector<std::string> argv) {
+    argv.insert(argv.begin(), wine_env.begin(), wine_env.end());
+    return RunProgram(argv);
+  };
+  ASSERT_EQ(wine({"/usr/bin/wine", "wineboot", "-i"}).status, 0);
+  ASSERT_EQ(wine({"/usr/bin/wine", "reg.exe", "add", "HKLM\\Software\\Kelmo\\Installazione", "/v", "strPath", "/d",
+                  "C:\\Programmi\\Kelmo", "/f"}).status, 0);
+  wine({"/usr/bin/wineserver", "-w"});
+  const std::string tessiro = bottle + "/drive_c/Programmi/Kelmo/Tessiro/";
+  fs::create_directories(tessiro);
+  WriteFile(tessiro + "Tessiro.exe", "MZ");
+  const std::string updater = home / "tessiro-tiny-updater";
+  const auto packed = RunProgram({TTU_PACK_EXE, "--stub", TTU_STUB_EXE, "-I", com_dir,
+                                  kSource + "/tests/windows/com_package.rc", "-o", updater});
+  ASSERT_EQ(packed.status, 0) << packed.output;
+
+  const char* display = std::getenv("DISPLAY");
+  const pid_t pid = Spawn({"/usr/bin/env", "-i", "HOME=" + home.path(), std::string("DISPLAY=") + (display ? display : ""),
+                           "PATH=/usr/local/bin:/usr/bin:/bin", updater}, home.path());
+  int status = -1;
+  if (const auto w = x.WaitForWindow("Tessiro Tiny Updater", 20000)) {
+    Sleep(300);
+    ClickAt(w->x + w->width / 2, w->y + w->height / 2);
+    EXPECT_FALSE(x.WaitForWindow("Setup", 3000).has_value()) << "the bottle's registry was not read";
+    if (const auto done = x.WaitForWindow("Kelmo S.r.l.", 60000)) {
+      Sleep(300);
+      ClickAt(done->x + done->width / 2, done->y + done->height - 26);
+      status = WaitExit(pid, 20000);
+    }
+  }
+  if (status == -1) Stop(pid);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(ReadFile(tessiro + "TessiroTestCom.dll"), ReadFile(com_dir + "/TessiroTestCom.dll"));
+  RunResult q;  // regsvr32 runs on after the updater has ended
+  for (int k = 0; k < 120; ++k, Sleep(500)) {
+    q = wine({"/usr/bin/wine", "reg.exe", "query", "HKLM\\Software\\TessiroTest", "/v", "TessiroTestCom"});
+    if (q.output.find("registered") != std::string::npos) break;
+  }
+  EXPECT_NE(q.output.find("registered"), std::string::npos) << q.output;
+  wine({"/usr/bin/wineserver", "-k"});
+}
+
 // A registry file for `reg import`: UTF-16 with a byte-order mark, as regedit writes it.
 void WriteRegFile(const std::string& path, const std::string& utf8) {
   const std::u16string units = u"\xFEFF" + text::Utf8ToUtf16("Windows Registry Editor Version 5.00\r\n\r\n" + utf8);

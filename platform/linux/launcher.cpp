@@ -16,7 +16,9 @@
 #include "platform/linux/fd.h"
 #include "platform/linux/path_mapping.h"
 #include "platform/linux/search_path.h"
+#include "platform/linux/wine_guard.h"
 #include "platform/linux/wine_prefix.h"
+#include "platform/linux/wine_session.h"
 #include "platform/process.h"
 #include "support/run_error.h"
 
@@ -61,13 +63,19 @@ void CloseOnExecAboveStderr() {
   for (int fd = 3; fd < (max > 0 ? max : 1024); ++fd) ::fcntl(fd, F_SETFD, FD_CLOEXEC);
 }
 
+std::vector<char*> Pointers(const std::vector<std::string>& texts) {
+  std::vector<char*> p;
+  for (const auto& t : texts) p.push_back(const_cast<char*>(t.c_str()));
+  p.push_back(nullptr);
+  return p;
+}
+
 // Starts argv detached (the child outlives the updater and leaves no zombie)
-// in the folder `cwd` (the updater's own when empty) and waits only until
-// exec has succeeded or failed. Returns 0 or an errno.
-int SpawnDetached(const std::vector<std::string>& argv, const std::string& cwd) {
-  std::vector<char*> args;
-  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
+// in the folder `cwd` (the updater's own when empty) with the environment
+// `env`, and waits only until exec has succeeded or failed. Returns 0 or an errno.
+int SpawnDetached(const std::vector<std::string>& argv, const std::string& cwd,
+                  const std::vector<std::string>& env) {
+  std::vector<char*> args = Pointers(argv), envp = Pointers(env);
   int pipefd[2];
   if (::pipe2(pipefd, O_CLOEXEC) != 0) return errno;
   const pid_t child = ::fork();
@@ -84,7 +92,7 @@ int SpawnDetached(const std::vector<std::string>& argv, const std::string& cwd) 
     CloseOnExecAboveStderr();
     ::signal(SIGXFSZ, SIG_DFL);
     if (!cwd.empty() && ::chdir(cwd.c_str()) != 0 && ::chdir("/") != 0) ::_exit(126);
-    ::execve(args[0], args.data(), environ);
+    ::execve(args[0], args.data(), envp.data());
     const int err = errno;
     (void)!::write(pipefd[1], &err, sizeof err);
     ::_exit(127);
@@ -102,6 +110,16 @@ int SpawnDetached(const std::vector<std::string>& argv, const std::string& cwd) 
   return n == static_cast<ssize_t>(sizeof err) ? err : 0;
 }
 
+// A discovered prefix is registered in only by its own Wine, and only while
+// no other Wine serves it: any other would update it as a side effect.
+void CheckPrefixWine(const WineSession& session, const std::string& wine) {
+  if (!WineKeepsPrefix(session.prefix, wine)) {
+    throw RunError::PrefixNeedsItsWine(session.prefix, wine, session.wine.empty() ? RecordedWine(session.prefix)
+                                                                                 : "the Wine at " + wine);
+  }
+  if (OtherWineServes(session.prefix, wine)) throw RunError::Of(kErrPathFileAccess);  // held: retried
+}
+
 class LinuxLauncher final : public Launcher {
  public:
   void Launch(const std::string& command_line, int /*window_style: no meaning here*/) override {
@@ -113,14 +131,17 @@ class LinuxLauncher final : public Launcher {
     // A Windows program runs in the prefix's system folder, as on Windows: a
     // library that a registered server imports is never looked for in the
     // updater's current folder (else in "/", where only root writes).
+    const WineSession& session = CurrentWineSession();
     std::string cwd;
     if (IsWindowsExecutable(program)) {
-      const std::string wine = SearchPath("wine");
-      if (wine.empty()) throw RunError::Of(kErrFileNotFound);
-      args.insert(args.begin(), wine);
-      cwd = ToLinuxPath("C:\\windows\\system32", WinePrefix());
+      std::vector<std::string> wine = session.wine;
+      if (wine.empty()) wine.push_back(SearchPath("wine"));
+      if (wine[0].empty()) throw RunError::Of(kErrFileNotFound);
+      if (session.discovered) CheckPrefixWine(session, wine[0]);
+      args.insert(args.begin(), wine.begin(), wine.end());
+      cwd = ToLinuxPath("C:\\windows\\system32", session.prefix);
     }
-    if (SpawnDetached(args, cwd) != 0) throw RunError::Of(kErrFileNotFound);
+    if (SpawnDetached(args, cwd, SessionEnvironment(session, environ)) != 0) throw RunError::Of(kErrFileNotFound);
   }
 };
 

@@ -1,5 +1,6 @@
 #include "platform/linux/wine_hive.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "support/text.h"
@@ -160,12 +161,83 @@ std::string FoldedPath(const std::u16string& key_name) {
   return path;
 }
 
+// The folded path of a key line's name ("[A\\\\B] 123") that is plain ASCII,
+// its levels separated by "\\\\" and nothing else escaped, as nearly every
+// key name is; nothing for any other, which takes the general way.
+std::optional<std::string> PlainKeyPath(std::string_view line) {
+  std::string path;
+  for (std::size_t i = 1; i < line.size(); ++i) {
+    const char c = line[i];
+    if (c == ']') return path.empty() || path.back() == '\\' ? std::nullopt : std::optional(FoldName(path));
+    if (c == '\\') {
+      if (i + 1 >= line.size() || line[i + 1] != '\\' || path.empty() || path.back() == '\\') return std::nullopt;
+      path += '\\';
+      ++i;
+    } else if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x80) {
+      return std::nullopt;
+    } else {
+      path += c;
+    }
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 std::string FoldName(std::string_view utf8) { return text::FoldCase(utf8); }
 
+namespace {
+
+// A logical line: a line that ends with "\\" goes on, after the next line's
+// leading blanks; line ends may be "\r\n".
+std::string JoinLines(std::string_view raw) {
+  std::string joined;
+  while (!raw.empty()) {
+    const std::size_t eol = std::min(raw.find('\n'), raw.size());
+    std::string_view line = raw.substr(0, eol);
+    raw.remove_prefix(std::min(eol + 1, raw.size()));
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (!joined.empty()) {
+      const auto first = line.find_first_not_of(" \t");
+      line.remove_prefix(first == std::string_view::npos ? line.size() : first);
+    }
+    if (!raw.empty() && !line.empty() && line.back() == '\\') line.remove_suffix(1);
+    joined.append(line);
+  }
+  return joined;
+}
+
+// One value line ("name"=data, or @=data for the default value); false for
+// one that cannot be read, which is skipped.
+bool ParseValue(std::string_view line, HiveValue& v) {
+  std::size_t i = 1;
+  std::u16string name;
+  const bool named = line[0] == '"';
+  if ((named && !ParseString(line, i, '"', name)) || i >= line.size() || line[i] != '=' ||
+      !ParseData(line.substr(i + 1), v)) {
+    return false;
+  }
+  v.folded_name = FoldName(text::Utf16ToUtf8(name));
+  return true;
+}
+
+}  // namespace
+
 const HiveValue* HiveKey::Find(std::string_view folded_name) const {
-  for (const auto& v : values) {
+  if (!parsed_) {
+    parsed_ = true;
+    for (const auto raw : lines_) {
+      HiveValue v;
+      if (!ParseValue(JoinLines(raw), v)) continue;
+      auto same = std::find_if(values_.begin(), values_.end(), [&](const auto& o) { return o.folded_name == v.folded_name; });
+      if (same != values_.end()) {
+        *same = std::move(v);  // a name given twice: the later one holds
+      } else {
+        values_.push_back(std::move(v));
+      }
+    }
+  }
+  for (const auto& v : values_) {
     if (v.folded_name == folded_name) return &v;
   }
   return nullptr;
@@ -200,42 +272,42 @@ std::optional<LinkTarget> Hive::Link(const std::string& folded_path) const {
   return t;
 }
 
+
 HiveKey& Hive::Insert(const std::string& folded_path) {
-  // Every ancestor exists too, listed or not.
-  for (std::size_t p = folded_path.find('\\'); p != std::string::npos; p = folded_path.find('\\', p + 1)) {
-    keys_.try_emplace(folded_path.substr(0, p));
-  }
+  // Every ancestor exists too, listed or not; a key's parent is there once
+  // any key below it is.
+  const auto it = keys_.find(folded_path);
+  if (it != keys_.end()) return it->second;
+  const std::size_t up = folded_path.rfind('\\');
+  Insert(up == std::string::npos ? std::string() : folded_path.substr(0, up));
   return keys_[folded_path];
 }
 
-Hive Hive::Parse(std::string_view text) {
+Hive Hive::Parse(std::string_view original) {
   Hive h;
   h.keys_.try_emplace("");
-  if (text.substr(0, kHeader.size()) != kHeader) return h;
+  if (original.substr(0, kHeader.size()) != kHeader) return h;
+  h.text_ = std::make_unique<const std::string>(original);
+  const std::string_view text = *h.text_;
   HiveKey* key = nullptr;
-  std::string joined;  // a logical line, continuation lines joined
   std::size_t pos = 0;
   while (pos < text.size()) {
-    std::size_t eol = text.find('\n', pos);
-    if (eol == std::string_view::npos) eol = text.size();
+    const std::size_t start = pos;
+    std::size_t eol = std::min(text.find('\n', pos), text.size());
     std::string_view line = text.substr(pos, eol - pos);
     pos = eol + 1;
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    if (!line.empty() && line.back() == '\\' && (line[0] == '"' || line[0] == '@' || !joined.empty())) {
-      // A value whose hex data goes on, on the next line.
-      if (!joined.empty()) {
-        const auto first = line.find_first_not_of(" \t");
-        line.remove_prefix(first == std::string_view::npos ? line.size() : first);
+    if (!line.empty() && (line[0] == '"' || line[0] == '@')) {
+      // A value, kept as text until it is looked for; its hex data may go
+      // on, on the lines that follow.
+      while (!line.empty() && line.back() == '\\' && pos < text.size()) {
+        eol = std::min(text.find('\n', pos), text.size());
+        line = text.substr(pos, eol - pos);
+        pos = eol + 1;
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
       }
-      joined.append(line.substr(0, line.size() - 1));
-      continue;
-    }
-    if (!joined.empty()) {
-      const auto first = line.find_first_not_of(" \t");
-      joined.append(line.substr(first == std::string_view::npos ? line.size() : first));
-      line = joined;
-    }
-    if (line.substr(0, 11) == "#arch=win64") {
+      if (key) key->lines_.push_back(text.substr(start, std::min(eol, text.size()) - start));
+    } else if (line.substr(0, 11) == "#arch=win64") {
       h.win64_ = true;
     } else if (line.substr(0, kRelativeTo.size()) == kRelativeTo) {
       std::size_t i = kRelativeTo.size();
@@ -244,25 +316,14 @@ Hive Hive::Parse(std::string_view text) {
     } else if (key && line == "#link") {
       key->link = true;
     } else if (!line.empty() && line[0] == '[') {
+      if (auto plain = PlainKeyPath(line)) {
+        key = &h.Insert(*plain);
+        continue;
+      }
       std::size_t i = 1;
       std::u16string name;
       key = ParseString(line, i, ']', name) ? &h.Insert(FoldedPath(name)) : nullptr;
-    } else if (key && !line.empty() && (line[0] == '"' || line[0] == '@')) {
-      HiveValue v;
-      std::size_t i = 1;
-      std::u16string name;
-      const bool named = line[0] == '"';
-      if ((!named || ParseString(line, i, '"', name)) && i < line.size() && line[i] == '=' &&
-          ParseData(line.substr(i + 1), v)) {
-        v.folded_name = FoldName(text::Utf16ToUtf8(name));
-        if (HiveValue* old = const_cast<HiveValue*>(key->Find(v.folded_name))) {
-          *old = std::move(v);
-        } else {
-          key->values.push_back(std::move(v));
-        }
-      }
     }
-    joined.clear();
   }
   return h;
 }

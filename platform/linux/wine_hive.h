@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -17,10 +18,18 @@ struct HiveValue {
   std::vector<uint8_t> data;  // as Windows stores it: strings in UTF-16LE with their NUL
 };
 
-struct HiveKey {
-  std::vector<HiveValue> values;
+class HiveKey {
+ public:
   bool link = false;  // "#link": the key stands for the key its SymbolicLinkValue names
+  // Its values are read from the file's text when one is first looked for:
+  // a lookup needs a handful of the hive's tens of thousands.
   const HiveValue* Find(std::string_view folded_name) const;
+
+ private:
+  friend class Hive;
+  std::vector<std::string_view> lines_;  // its value lines, continuation lines included
+  mutable std::vector<HiveValue> values_;
+  mutable bool parsed_ = false;
 };
 
 // Where a link key leads: a key of the machine's hive or of the user's.
@@ -32,6 +41,9 @@ struct LinkTarget {
 
 class Hive {
  public:
+  Hive() = default;
+  Hive(Hive&&) = default;
+  Hive& operator=(Hive&&) = default;
   // Parses the text; lines it cannot read are skipped. Text without the
   // format's first line gives an empty hive.
   static Hive Parse(std::string_view text);
@@ -49,6 +61,7 @@ class Hive {
 
  private:
   HiveKey& Insert(const std::string& folded_path);
+  std::unique_ptr<const std::string> text_;  // what the keys' value lines point into
   std::unordered_map<std::string, HiveKey> keys_;
   bool win64_ = false;
   std::string relative_to_;

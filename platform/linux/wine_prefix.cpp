@@ -5,9 +5,11 @@
 
 #include <cstdlib>
 
+#include "platform/linux/wine_session.h"
+
 namespace ttu::platform {
 
-std::string WinePrefix() {
+std::string GivenWinePrefix() {
   if (const char* p = std::getenv("WINEPREFIX"); p && *p) return p;
   const char* home = std::getenv("HOME");
   if (!home || !*home) {
@@ -16,5 +18,7 @@ std::string WinePrefix() {
   }
   return std::string(home) + "/.wine";
 }
+
+std::string WinePrefix() { return CurrentWineSession().prefix; }
 
 }  // namespace ttu::platform

@@ -6,6 +6,9 @@
 namespace ttu::platform {
 
 // $WINEPREFIX, else ~/.wine.
+std::string GivenWinePrefix();
+
+// The run's prefix: the one its session settled on (else the given one).
 std::string WinePrefix();
 
 }  // namespace ttu::platform

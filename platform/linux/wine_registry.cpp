@@ -258,8 +258,34 @@ int32_t WineRegistry::RegCloseKey(HKEY32 key) {
   return handles_.erase(key) ? kErrorSuccess : kErrorInvalidHandle;
 }
 
+namespace {
+
+// The registry of the run's prefix, opened at its first use: by then the
+// run's prefix is settled.
+class SessionRegistry final : public RegistryApi {
+ public:
+  int32_t RegOpenKeyExA(HKEY32 key, const std::string& sub_key, uint32_t options, uint32_t sam,
+                        HKEY32* result) override {
+    return Get().RegOpenKeyExA(key, sub_key, options, sam, result);
+  }
+  int32_t RegQueryValueExA(HKEY32 key, const std::string& value_name, uint32_t* reserved, uint32_t* type,
+                           uint8_t* data, uint32_t* size) override {
+    return Get().RegQueryValueExA(key, value_name, reserved, type, data, size);
+  }
+  int32_t RegCloseKey(HKEY32 key) override { return Get().RegCloseKey(key); }
+
+ private:
+  WineRegistry& Get() {
+    if (!registry_) registry_ = std::make_unique<WineRegistry>(WinePrefix());
+    return *registry_;
+  }
+  std::unique_ptr<WineRegistry> registry_;
+};
+
+}  // namespace
+
 RegistryApi& NativeRegistry() {
-  static WineRegistry registry(WinePrefix());
+  static SessionRegistry registry;
   return registry;
 }
 

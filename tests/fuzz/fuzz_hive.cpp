@@ -10,7 +10,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (const std::string& t : {text, "WINE REGISTRY Version 2\n" + text}) {
     const auto hive = ttu::platform::Hive::Parse(t);
     if (const auto* key = hive.Find("SOFTWARE\\KELMO\\INSTALLAZIONE")) key->Find("STRPATH");
-    hive.Find("");
+    // Values are read when first looked for: look in short keys too.
+    for (const char* path : {"", "A", "A\\B"}) {
+      if (const auto* key = hive.Find(path)) key->Find(""), key->Find("A");
+      hive.Link(path);
+    }
   }
   return 0;
 }

@@ -1,0 +1,162 @@
+#include "platform/linux/config_readers.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <yaml.h>
+
+#include <memory>
+#include <nlohmann/json.hpp>
+
+#include "platform/linux/fd.h"
+#include "support/text.h"
+
+namespace ttu::platform {
+namespace {
+
+// A YAML document, loaded whole (settings files are small) and freed on exit.
+class YamlDocument {
+ public:
+  explicit YamlDocument(std::string_view text) {
+    yaml_parser_t parser;
+    if (!yaml_parser_initialize(&parser)) return;
+    yaml_parser_set_input_string(&parser, reinterpret_cast<const unsigned char*>(text.data()), text.size());
+    loaded_ = yaml_parser_load(&parser, &doc_) != 0;
+    yaml_parser_delete(&parser);
+  }
+  ~YamlDocument() {
+    if (loaded_) yaml_document_delete(&doc_);
+  }
+  YamlDocument(const YamlDocument&) = delete;
+  YamlDocument& operator=(const YamlDocument&) = delete;
+
+  yaml_node_t* Root() { return loaded_ ? yaml_document_get_root_node(&doc_) : nullptr; }
+  yaml_node_t* Child(yaml_node_t* map, std::string_view key) {
+    if (!map || map->type != YAML_MAPPING_NODE) return nullptr;
+    for (auto* pair = map->data.mapping.pairs.start; pair < map->data.mapping.pairs.top; ++pair) {
+      if (Scalar(yaml_document_get_node(&doc_, pair->key)) == key) return yaml_document_get_node(&doc_, pair->value);
+    }
+    return nullptr;
+  }
+  static std::optional<std::string> Scalar(yaml_node_t* node) {
+    if (!node || node->type != YAML_SCALAR_NODE) return std::nullopt;
+    return std::string(reinterpret_cast<const char*>(node->data.scalar.value), node->data.scalar.length);
+  }
+
+ private:
+  yaml_document_t doc_{};
+  bool loaded_ = false;
+};
+
+// KeyValues tokens: quoted strings (with \" and \\), bare words, braces;
+// "//" starts a comment.
+class KeyValuesLexer {
+ public:
+  explicit KeyValuesLexer(std::string_view text) : text_(text) {}
+  enum Kind { kEnd, kString, kOpen, kClose };
+  Kind Next(std::string& out) {
+    for (;;) {
+      while (pos_ < text_.size() && std::isspace(static_cast<unsigned char>(text_[pos_]))) ++pos_;
+      if (text_.compare(pos_, 2, "//") != 0) break;
+      while (pos_ < text_.size() && text_[pos_] != '\n') ++pos_;
+    }
+    if (pos_ >= text_.size()) return kEnd;
+    const char c = text_[pos_++];
+    if (c == '{') return kOpen;
+    if (c == '}') return kClose;
+    out.clear();
+    if (c != '"') {
+      out += c;
+      while (pos_ < text_.size() && !std::isspace(static_cast<unsigned char>(text_[pos_])) &&
+             text_[pos_] != '{' && text_[pos_] != '}' && text_[pos_] != '"')
+        out += text_[pos_++];
+      return kString;
+    }
+    while (pos_ < text_.size() && text_[pos_] != '"') {
+      if (text_[pos_] == '\\' && pos_ + 1 < text_.size()) ++pos_;
+      out += text_[pos_++];
+    }
+    ++pos_;
+    return kString;
+  }
+
+ private:
+  std::string_view text_;
+  std::size_t pos_ = 0;
+};
+
+std::string_view Trim(std::string_view s) {
+  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
+  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
+  return s;
+}
+
+}  // namespace
+
+std::optional<std::string> ReadSettingsFile(const std::string& path, long long max_size) {
+  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  struct stat st {};
+  if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > max_size) {
+    return std::nullopt;
+  }
+  std::string text(static_cast<std::size_t>(st.st_size), '\0');
+  if (!ReadFully(fd.get(), text.data(), text.size(), 0)) return std::nullopt;
+  return text;
+}
+
+std::optional<std::string> YamlScalar(std::string_view text, std::initializer_list<std::string_view> keys) {
+  YamlDocument doc(text);
+  yaml_node_t* node = doc.Root();
+  for (const auto key : keys) node = doc.Child(node, key);
+  return YamlDocument::Scalar(node);
+}
+
+std::optional<std::string> JsonString(std::string_view text, std::initializer_list<std::string_view> keys) {
+  const auto doc = nlohmann::json::parse(text.begin(), text.end(), nullptr, false);
+  const nlohmann::json* node = &doc;
+  for (const auto key : keys) {
+    if (!node->is_object()) return std::nullopt;
+    const nlohmann::json* next = nullptr;
+    for (const auto& [name, value] : node->items()) {
+      if (key == "*" ? value.is_object() : name == key) {
+        next = &value;
+        break;
+      }
+    }
+    if (!next) return std::nullopt;
+    node = next;
+  }
+  if (!node->is_string()) return std::nullopt;
+  return node->get<std::string>();
+}
+
+std::vector<std::string> KeyValuesStrings(std::string_view text, std::string_view key) {
+  std::vector<std::string> found;
+  KeyValuesLexer lexer(text);
+  std::string name, value;
+  const std::string wanted = text::FoldCase(key);
+  for (auto kind = lexer.Next(name); kind != KeyValuesLexer::kEnd; kind = lexer.Next(name)) {
+    if (kind != KeyValuesLexer::kString) continue;
+    const auto after = lexer.Next(value);
+    if (after == KeyValuesLexer::kString && text::FoldCase(name) == wanted) found.push_back(value);
+    if (after == KeyValuesLexer::kEnd) break;
+  }
+  return found;
+}
+
+std::optional<std::string> LineSetting(std::string_view text, std::string_view key) {
+  while (!text.empty()) {
+    const std::size_t end = text.find('\n');
+    std::string_view line = Trim(text.substr(0, end));
+    text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+    const std::size_t eq = line.find('=');
+    if (eq == std::string_view::npos || Trim(line.substr(0, eq)) != key) continue;
+    std::string_view value = Trim(line.substr(eq + 1));
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front()) {
+      value = value.substr(1, value.size() - 2);
+    }
+    return std::string(value);
+  }
+  return std::nullopt;
+}
+
+}  // namespace ttu::platform

@@ -1,0 +1,278 @@
+#include "platform/linux/prefix_managers.h"
+
+#include <algorithm>
+#include <filesystem>
+
+#include "platform/linux/config_readers.h"
+
+namespace ttu::platform {
+namespace {
+
+namespace fs = std::filesystem;
+using Out = std::vector<PrefixCandidate>;
+
+// The folders in `dir`, sorted; none when it cannot be read.
+std::vector<std::string> Subfolders(const std::string& dir) {
+  std::vector<std::string> found;
+  std::error_code ec;
+  for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+    std::error_code type_ec;
+    if (it->is_directory(type_ec)) found.push_back(it->path().string());
+  }
+  std::sort(found.begin(), found.end());
+  return found;
+}
+
+// The files in `dir` whose names end with `suffix`, sorted.
+std::vector<std::string> FilesEndingWith(const std::string& dir, const std::string& suffix) {
+  std::vector<std::string> found;
+  std::error_code ec;
+  for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (name.size() > suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0) {
+      found.push_back(it->path().string());
+    }
+  }
+  std::sort(found.begin(), found.end());
+  return found;
+}
+
+bool Exists(const std::string& path) {
+  std::error_code ec;
+  return fs::exists(path, ec);
+}
+
+std::string BaseName(const std::string& path) { return fs::path(path).filename().string(); }
+std::string Parent(const std::string& path) { return fs::path(path).parent_path().string(); }
+
+// "~" and "~/…" name the home folder, as the managers write them.
+std::string Expand(const std::string& path, const DiscoveryPlaces& p) {
+  if (path == "~") return p.home;
+  if (path.rfind("~/", 0) == 0) return p.home + path.substr(1);
+  return path;
+}
+
+std::vector<std::string> Wine(const std::string& binary) {
+  return binary.empty() ? std::vector<std::string>{} : std::vector<std::string>{binary};
+}
+
+// A runner folder's wine: bin/wine, or Proton's files/bin/wine.
+std::string RunnerWine(const std::string& runner) {
+  const std::string proton = runner + "/files/bin/wine";
+  return Exists(proton) && !Exists(runner + "/bin/wine") ? proton : runner + "/bin/wine";
+}
+
+void Bottles(const DiscoveryPlaces& p, Out& out) {
+  for (const std::string& data : {p.xdg_data_home + "/bottles",
+                                 p.home + "/.var/app/com.usebottles.bottles/data/bottles"}) {
+    std::vector<std::string> dirs{data + "/bottles"};
+    if (const auto t = ReadSettingsFile(data + "/data.yml")) {
+      if (const auto custom = YamlScalar(*t, {"custom_bottles_path"}); custom && !custom->empty()) {
+        dirs.push_back(Expand(*custom, p));
+      }
+    }
+    for (const auto& dir : dirs) {
+      for (const auto& entry : Subfolders(dir)) {
+        std::string where = entry;
+        if (const auto t = ReadSettingsFile(entry + "/placeholder.yml")) {
+          if (const auto moved = YamlScalar(*t, {"Path"}); moved && !moved->empty()) where = Expand(*moved, p);
+        }
+        PrefixCandidate c{"Bottles", BaseName(where), where, {}, 0};
+        if (const auto t = ReadSettingsFile(where + "/bottle.yml")) {
+          c.name = YamlScalar(*t, {"Name"}).value_or(c.name);
+          const std::string runner = YamlScalar(*t, {"Runner"}).value_or("");
+          if (!runner.empty() && runner.rfind("sys-", 0) != 0) c.wine = Wine(RunnerWine(data + "/runners/" + runner));
+        }
+        out.push_back(std::move(c));
+      }
+    }
+  }
+}
+
+// A game's name from its settings file's: "slug-1700000000.yml" is "slug".
+std::string GameSlug(const std::string& file) {
+  std::string name = fs::path(file).stem().string();
+  const std::size_t dash = name.rfind('-');
+  if (dash != std::string::npos && dash + 1 < name.size() &&
+      name.find_first_not_of("0123456789", dash + 1) == std::string::npos) {
+    name.resize(dash);
+  }
+  return name;
+}
+
+void Lutris(const DiscoveryPlaces& p, Out& out) {
+  const std::string flatpak = p.home + "/.var/app/net.lutris.Lutris";
+  const struct {
+    std::string games, runners;
+  } homes[] = {{p.xdg_config_home + "/lutris/games", p.xdg_data_home + "/lutris/runners/wine"},
+               {p.xdg_data_home + "/lutris/games", p.xdg_data_home + "/lutris/runners/wine"},
+               {flatpak + "/config/lutris/games", flatpak + "/data/lutris/runners/wine"},
+               {flatpak + "/data/lutris/games", flatpak + "/data/lutris/runners/wine"}};
+  for (const auto& h : homes) {
+    for (const auto& file : FilesEndingWith(h.games, ".yml")) {
+      const auto t = ReadSettingsFile(file);
+      if (!t) continue;
+      const auto prefix = YamlScalar(*t, {"game", "prefix"});
+      if (!prefix || prefix->empty()) continue;
+      PrefixCandidate c{"Lutris", GameSlug(file), Expand(*prefix, p), {}, 0};
+      const std::string custom = YamlScalar(*t, {"wine", "custom_wine_path"}).value_or("");
+      const std::string version = YamlScalar(*t, {"wine", "version"}).value_or("");
+      if (!custom.empty()) {
+        c.wine = Wine(Expand(custom, p));
+      } else if (!version.empty() && version != "system") {
+        c.wine = Wine(h.runners + "/" + version + "/bin/wine");
+      }
+      out.push_back(std::move(c));
+    }
+  }
+}
+
+void PlayOnLinux(const DiscoveryPlaces& p, Out& out) {
+  const std::string pol = p.home + "/.PlayOnLinux";
+  for (const auto& prefix : Subfolders(pol + "/wineprefix")) {
+    PrefixCandidate c{"PlayOnLinux", BaseName(prefix), prefix, {}, 0};
+    if (const auto t = ReadSettingsFile(prefix + "/playonlinux.cfg")) {
+      const std::string version = LineSetting(*t, "VERSION").value_or("");
+      const std::string arch = LineSetting(*t, "ARCH").value_or("x86");
+      if (!version.empty() && version != "System") c.wine = Wine(pol + "/wine/linux-" + arch + "/" + version + "/bin/wine");
+    }
+    out.push_back(std::move(c));
+  }
+}
+
+void Phoenicis(const DiscoveryPlaces& p, Out& out) {
+  for (const std::string& root : {p.home + "/.Phoenicis", p.home + "/.var/app/org.phoenicis.playonlinux/.Phoenicis"}) {
+    for (const auto& prefix : Subfolders(root + "/containers/wineprefix")) {
+      PrefixCandidate c{"Phoenicis", BaseName(prefix), prefix, {}, 0};
+      if (const auto t = ReadSettingsFile(prefix + "/phoenicis.cfg")) {
+        auto setting = [&](const char* key) {
+          return JsonString(*t, {key}).value_or(LineSetting(*t, key).value_or(""));
+        };
+        const std::string version = setting("wineVersion");
+        const std::string distribution = setting("wineDistribution");
+        const std::string arch = setting("wineArchitecture");
+        if (!version.empty()) {
+          c.wine = Wine(root + "/engines/wine/" + (distribution.empty() ? "upstream" : distribution) + "-linux-" +
+                        (arch.empty() ? "x86" : arch) + "/" + version + "/bin/wine");
+        }
+      }
+      out.push_back(std::move(c));
+    }
+  }
+}
+
+void CrossOver(const DiscoveryPlaces& p, Out& out) {
+  std::vector<std::string> dirs;
+  for (std::size_t at = 0; at <= p.cx_bottle_path.size();) {
+    const std::size_t colon = std::min(p.cx_bottle_path.find(':', at), p.cx_bottle_path.size());
+    if (colon > at) dirs.push_back(p.cx_bottle_path.substr(at, colon - at));
+    at = colon + 1;
+  }
+  if (dirs.empty()) dirs.push_back(p.home + "/.cxoffice");
+  for (const auto& dir : dirs) {
+    for (const auto& bottle : Subfolders(dir)) {
+      out.push_back({"CrossOver", BaseName(bottle), bottle, {"/opt/cxoffice/bin/wine", "--bottle", BaseName(bottle)}, 0});
+    }
+  }
+}
+
+// The Proton a game's prefix was last run with: the second line of its
+// config_info names a folder inside it ("…/Proton 8.0/files/share/fonts/").
+std::vector<std::string> ProtonWine(const std::string& compat) {
+  const auto t = ReadSettingsFile(compat + "/config_info");
+  if (!t) return {};
+  const std::size_t first = t->find('\n');
+  if (first == std::string::npos) return {};
+  const std::string line = t->substr(first + 1, t->find('\n', first + 1) - first - 1);
+  for (const char* inside : {"/files/", "/dist/"}) {
+    const std::size_t at = line.find(inside);
+    if (at != std::string::npos) return Wine(line.substr(0, at) + inside + "bin/wine");
+  }
+  return {};
+}
+
+void Steam(const DiscoveryPlaces& p, Out& out) {
+  for (const std::string& root : {p.home + "/.steam/steam", p.xdg_data_home + "/Steam", p.home + "/.steam/root",
+                                 p.home + "/.var/app/com.valvesoftware.Steam/data/Steam"}) {
+    std::vector<std::string> libraries{root};
+    for (const char* vdf : {"/steamapps/libraryfolders.vdf", "/config/libraryfolders.vdf"}) {
+      if (const auto t = ReadSettingsFile(root + vdf)) {
+        for (const auto& path : KeyValuesStrings(*t, "path")) libraries.push_back(path);
+      }
+    }
+    for (const auto& lib : libraries) {
+      for (const auto& compat : Subfolders(lib + "/steamapps/compatdata")) {
+        const std::string id = BaseName(compat);
+        std::string name = id;
+        if (const auto t = ReadSettingsFile(lib + "/steamapps/appmanifest_" + id + ".acf")) {
+          const auto names = KeyValuesStrings(*t, "name");
+          if (!names.empty()) name = names.front();
+        }
+        out.push_back({"Steam", name, compat + "/pfx", ProtonWine(compat), 0});
+      }
+    }
+  }
+}
+
+void Heroic(const DiscoveryPlaces& p, Out& out) {
+  for (const std::string& config : {p.xdg_config_home + "/heroic",
+                                   p.home + "/.var/app/com.heroicgameslauncher.hgl/config/heroic"}) {
+    for (const auto& file : FilesEndingWith(config + "/GamesConfig", ".json")) {
+      const auto t = ReadSettingsFile(file);
+      if (!t) continue;
+      const auto prefix = JsonString(*t, {"*", "winePrefix"});
+      if (!prefix || prefix->empty()) continue;
+      const std::string type = JsonString(*t, {"*", "wineVersion", "type"}).value_or("wine");
+      const std::string bin = JsonString(*t, {"*", "wineVersion", "bin"}).value_or("");
+      PrefixCandidate c{"Heroic", fs::path(file).stem().string(), Expand(*prefix, p), {}, 0};
+      if (type == "proton") {
+        c.path += "/pfx";
+        if (!bin.empty()) c.wine = Wine(Parent(bin) + "/files/bin/wine");
+      } else if (!bin.empty()) {
+        c.wine = Wine(bin);
+      }
+      out.push_back(std::move(c));
+    }
+    std::string defaults = p.home + "/Games/Heroic/Prefixes/default";
+    if (const auto t = ReadSettingsFile(config + "/config.json")) {
+      const auto dir = JsonString(*t, {"defaultSettings", "defaultWinePrefixDir"});
+      if (dir && !dir->empty()) defaults = Expand(*dir, p);
+    }
+    for (const auto& prefix : Subfolders(defaults)) {
+      const bool proton = Exists(prefix + "/pfx/system.reg");
+      out.push_back({"Heroic", BaseName(prefix), proton ? prefix + "/pfx" : prefix, {}, 0});
+    }
+  }
+}
+
+}  // namespace
+
+std::vector<PrefixCandidate> ManagedPrefixes(const DiscoveryPlaces& places) {
+  Out out;
+  Bottles(places, out);
+  Lutris(places, out);
+  Steam(places, out);
+  Heroic(places, out);
+  PlayOnLinux(places, out);
+  Phoenicis(places, out);
+  CrossOver(places, out);
+  return out;
+}
+
+std::vector<PrefixCandidate> PlainPrefixes(const DiscoveryPlaces& places) {
+  Out out;
+  std::error_code ec;
+  std::vector<std::string> homes;
+  for (fs::directory_iterator it(places.home, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (name.rfind(".wine", 0) == 0) homes.push_back(it->path().string());
+  }
+  std::sort(homes.begin(), homes.end());
+  for (const auto& h : homes) out.push_back({"Wine", BaseName(h), h, {}, 0});
+  const std::string tricks =
+      places.wine_prefixes.empty() ? places.xdg_data_home + "/wineprefixes" : places.wine_prefixes;
+  for (const auto& prefix : Subfolders(tricks)) out.push_back({"Wine", BaseName(prefix), prefix, {}, 0});
+  return out;
+}
+
+}  // namespace ttu::platform

@@ -1,0 +1,55 @@
+#include "platform/linux/wine_session.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/linux/wine_prefix.h"
+
+namespace ttu::platform {
+namespace {
+
+std::optional<WineSession>& Settled() {
+  static std::optional<WineSession> session;
+  return session;
+}
+
+WineSession Of(const PrefixCandidate& c) { return {c.path, c.wine, true, c.manager, c.name}; }
+
+}  // namespace
+
+std::optional<WineSession> FindWineSession(const DiscoveryPlaces& places, const PrefixChooser& choose) {
+  if (const char* given = std::getenv("WINEPREFIX"); given && *given) return WineSession{given, {}, false, "", ""};
+  const auto found = FindMakersPrefixes(places);
+  if (found.empty()) return WineSession{places.home + "/.wine", {}, false, "", ""};
+  if (found.size() == 1) return Of(found.front());
+  const auto chosen = choose ? choose(found) : std::nullopt;
+  if (!chosen || *chosen >= found.size()) return std::nullopt;
+  return Of(found[*chosen]);
+}
+
+const WineSession& CurrentWineSession() {
+  if (Settled()) return *Settled();
+  static WineSession unsettled;  // follows WINEPREFIX until the run settles
+  unsettled = {GivenWinePrefix(), {}, false, "", ""};
+  return unsettled;
+}
+
+bool WineInstallation::Settle() {
+  if (Settled()) return true;
+  Settled() = FindWineSession(DiscoveryPlaces::FromEnvironment(), choose_);
+  return Settled().has_value();
+}
+
+std::vector<std::string> SessionEnvironment(const WineSession& session, char** environment) {
+  static const char* const kTied[] = {"WINEPREFIX=", "WINEARCH=", "WINELOADER=", "WINESERVER=", "WINEDLLPATH="};
+  std::vector<std::string> env;
+  for (char** e = environment; e && *e; ++e) {
+    bool tied = false;
+    for (const char* name : kTied) tied = tied || std::strncmp(*e, name, std::strlen(name)) == 0;
+    if (!session.discovered || !tied) env.emplace_back(*e);
+  }
+  if (session.discovered) env.push_back("WINEPREFIX=" + session.prefix);
+  return env;
+}
+
+}  // namespace ttu::platform
