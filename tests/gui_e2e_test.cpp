@@ -178,6 +178,66 @@ TEST_F(E2eTest, ClosingTheWindowWhileRetriesArePendingEndsAtOnce) {
 // in its package's directory, or cut short as a download can be: the press
 // shows the error box (the application's title, beside the window), nothing is
 // written and the window stays. The same updater untouched completes.
+// Two prefixes of a home folder hold the maker's products and no WINEPREFIX
+// is set: at the press the list offers them, the most recently used first and
+// selected, and keys alone answer it. The answer decides whose registry is
+// read (each names another folder) and where the file goes; Escape writes
+// nothing, as cancelling the "Setup" box does.
+TEST_F(E2eTest, SeveralPrefixesAreChosenFromAListByKeys) {
+  const struct {
+    const char* what;
+    std::vector<std::string> keys;
+    int gets;  // which prefix gets the file: 0 the older, 1 the newer; -1 none
+  } rows[] = {
+      {"Enter takes the most recently used", {"Return"}, 1},
+      {"Down and Enter take the other", {"Down", "Return"}, 0},
+      {"Escape cancels the press", {"Escape"}, -1},
+  };
+  const char* display = std::getenv("DISPLAY");
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.what);
+    TempDir home;
+    std::vector<std::string> folders;
+    for (int k = 0; k < 2; ++k) {
+      const std::string p = home / (".wine-" + std::to_string(k));
+      ASSERT_EQ(RunProgram({"/bin/bash", std::string(TTU_SOURCE_DIR) + "/scripts/make-demo-prefix", p}).status, 0);
+      const std::string folder = "Kelmo" + std::to_string(k);
+      std::string reg = ReadFile(p + "/system.reg");
+      const std::string kelmo = "C:\\\\Programmi\\\\Kelmo";
+      reg.replace(reg.find(kelmo), kelmo.size(), "C:\\\\" + folder);
+      WriteFile(p + "/system.reg", reg);
+      std::filesystem::create_directories(p + "/drive_c/" + folder + "/Tessiro");
+      WriteFile(p + "/drive_c/" + folder + "/Tessiro/Tessiro.exe", "MZ");
+      WriteFile(p + "/user.reg", "WINE REGISTRY Version 2\n");
+      const timespec used[2] = {{1700000000 + k * 1000, 0}, {1700000000 + k * 1000, 0}};
+      ::utimensat(AT_FDCWD, (p + "/user.reg").c_str(), used, 0);
+      folders.push_back(p + "/drive_c/" + folder + "/Tessiro/Dossaro.zip");
+    }
+    pid = Spawn({"/usr/bin/env", "-i", "HOME=" + home.path(), std::string("DISPLAY=") + (display ? display : ""),
+                 "PATH=/usr/bin:/bin", kUpdater}, cwd.path());
+    const auto w = x.WaitForWindow(kTitle, 10000);
+    ASSERT_TRUE(w.has_value());
+    ClickCentre(*w);
+    const auto list = x.WaitForWindow("Prefisso Wine", 10000);
+    ASSERT_TRUE(list.has_value()) << "no list of prefixes";
+    Xdotool({"mousemove", std::to_string(list->x + list->width / 2), std::to_string(list->y + 10)});
+    Sleep(300);
+    for (const auto& key : r.keys) Xdotool({"key", key});
+    if (r.gets >= 0) {
+      ExpectCompletion(60000);
+    } else {
+      Sleep(1500);
+      EXPECT_FALSE(x.WaitForWindow(kDoneTitle, 0).has_value());
+      EXPECT_FALSE(x.WaitForWindow("Prefisso Wine", 0).has_value()) << "the list stays open";
+      Stop(pid);
+    }
+    pid = -1;
+    for (int k = 0; k < 2; ++k) {
+      EXPECT_EQ(Exists(folders[static_cast<std::size_t>(k)]), k == r.gets) << "prefix " << k;
+    }
+  }
+}
+
 TEST_F(E2eTest, ADamagedUpdaterWritesNothing) {
   const std::string payload = PseudoRandomBytes(3 << 20, 21);
   WriteFile(cwd / "Dossaro.zip", payload);

@@ -36,14 +36,16 @@ struct Answer {
 
 void Choose(Fl_Widget*, void* data) {
   auto* a = static_cast<Answer*>(data);
-  a->chosen = a->list->value() > 0;
+  a->chosen = a->list->value() >= 2;  // a prefix, not the heading
   if (a->chosen) a->window->hide();
 }
 
 void Cancel(Fl_Widget*, void* data) { static_cast<Answer*>(data)->window->hide(); }
 
+// A double click, or Enter (which the list takes before any button), chooses.
 void OnList(Fl_Widget*, void* data) {
-  if (Fl::event_clicks()) Choose(nullptr, data);  // a double click chooses
+  const bool enter = Fl::event() == FL_KEYBOARD && (Fl::event_key() == FL_Enter || Fl::event_key() == FL_KP_Enter);
+  if (enter || (Fl::event() == FL_RELEASE && Fl::event_clicks())) Choose(nullptr, data);
 }
 
 std::optional<std::size_t> ChooseWithList(const std::vector<PrefixCandidate>& prefixes) {
@@ -69,7 +71,7 @@ std::optional<std::size_t> ChooseWithList(const std::vector<PrefixCandidate>& pr
   for (const auto& p : prefixes) list->add((p.manager + "\t" + p.name + "\t" + p.path + "\t" + Date(p.last_used)).c_str());
   list->select(2);  // the most recently used, first after the heading
   list->callback(OnList, &answer);
-  list->when(FL_WHEN_RELEASE_ALWAYS);
+  list->when(FL_WHEN_RELEASE_ALWAYS | FL_WHEN_ENTER_KEY_ALWAYS);
   auto* ok = new Fl_Return_Button(win_w - 2 * (kButtonW + kMargin), buttons_y, kButtonW, kButtonH, "OK");
   ok->callback(Choose, &answer);
   auto* cancel = new Fl_Button(win_w - kButtonW - kMargin, buttons_y, kButtonW, kButtonH, "Annulla");
