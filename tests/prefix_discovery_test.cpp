@@ -380,18 +380,38 @@ TEST(WineSession, RegistrationUsesThePrefixsOwnWine) {
   Put(h + "/.local/share/bottles/runners/kelmo-8/share/wine/wine.inf", "");
   SetTime(h + "/.local/share/bottles/runners/kelmo-8/share/wine/wine.inf", 1676758571);
   const std::string record = h + "/record.txt";
+  // A server of another Wine: a program of that Wine's working in the folder
+  // named after the prefix, as wineserver does.
+  const std::string other_server = h + "/other-wine/bin/wineserver";
+  fs::create_directories(h + "/other-wine/bin");
+  fs::copy_file("/bin/sleep", other_server);
+  Put(h + "/other-wine/share/wine/wine.inf", "");
+  struct stat st {};
+  ASSERT_EQ(::stat(bottle.c_str(), &st), 0);
+  char server_dir[96];
+  std::snprintf(server_dir, sizeof server_dir, "/server-%llx-%llx", (unsigned long long)st.st_dev,
+                (unsigned long long)st.st_ino);
+  fs::create_directories(h + "/tmp" + server_dir);
   const struct {
     const char* what;
     std::string stamp;
+    bool other_server;
     int status;  // the launch's: 0, or the RunError number
   } rows[] = {
-      {"the prefix's own Wine", "1676758571\n", 0},
-      {"a prefix another Wine updated", "1600000000\n", kErrPrefixNeedsItsWine},
+      {"the prefix's own Wine", "1676758571\n", false, 0},
+      {"a prefix another Wine updated", "1600000000\n", false, kErrPrefixNeedsItsWine},
+      {"another Wine's server serves the prefix", "1676758571\n", true, kErrPathFileAccess},
   };
   for (const auto& r : rows) {
     SCOPED_TRACE(r.what);
     Put(bottle + "/.update-timestamp", r.stamp);
     fs::remove(record);
+    const pid_t server = r.other_server ? Spawn({other_server, "60"}, h + "/tmp" + server_dir) : -1;
+    std::error_code ec;  // until it runs the server's program
+    for (int k = 0; server > 0 && k < 500 && fs::read_symlink("/proc/" + std::to_string(server) + "/exe", ec) != other_server;
+         ++k) {
+      ::usleep(10000);
+    }
     const pid_t child = ::fork();
     if (child == 0) {
       ::unsetenv("WINEPREFIX");
@@ -404,10 +424,11 @@ TEST(WineSession, RegistrationUsesThePrefixsOwnWine) {
       const int status = RunErrorNumberOf([] { NativeLauncher().Launch("regsvr32.exe \"C:\\K\\a.dll\" /s", kHide); });
       ::_exit(status);
     }
-    int st = 0;
-    ::waitpid(child, &st, 0);
-    ASSERT_TRUE(WIFEXITED(st));
-    EXPECT_EQ(WEXITSTATUS(st), r.status % 256);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    Stop(server);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), r.status % 256);
     if (r.status != 0) {
       EXPECT_FALSE(Exists(record)) << "launched";
       continue;

@@ -430,8 +430,8 @@ TEST_P(WineE2eTest, TheLinuxUpdaterFindsTheMakersKeyWrittenByThisKindsRegExe) {
 
 // A person who keeps the maker's products in a bottle of Bottles (a real
 // prefix where Bottles keeps them, run with the system's Wine) double-clicks
-// the Linux updater: no WINEPREFIX, nothing in its environment beyond what a
-// desktop gives. The updater finds the bottle by itself, writes there, and
+// the Linux updater: no WINEPREFIX, nothing in its environment but HOME and
+// DISPLAY. The updater finds the bottle by itself, writes there, and
 // registers the COM server in it with the bottle's Wine.
 TEST(WineBottleE2eTest, TheLinuxUpdaterFindsTheBottleAndRegistersInIt) {
   X11Client x;
@@ -462,7 +462,7 @@ TEST(WineBottleE2eTest, TheLinuxUpdaterFindsTheBottleAndRegistersInIt) {
 
   const char* display = std::getenv("DISPLAY");
   const pid_t pid = Spawn({"/usr/bin/env", "-i", "HOME=" + home.path(), std::string("DISPLAY=") + (display ? display : ""),
-                           "PATH=/usr/local/bin:/usr/bin:/bin", updater}, home.path());
+                           updater}, home.path());
   int status = -1;
   if (const auto w = x.WaitForWindow("Tessiro Tiny Updater", 20000)) {
     Sleep(300);
