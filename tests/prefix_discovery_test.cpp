@@ -356,10 +356,14 @@ TEST(WineGuard, OnlyThePrefixsOwnWineKeepsIt) {
 TEST(ConfigReaders, ReadWhatTheManagersWrite) {
   EXPECT_EQ(YamlScalar("game:\n  prefix: '~/Games/a b'\n", {"game", "prefix"}), "~/Games/a b");
   EXPECT_EQ(YamlScalar("game: [1, 2]\n", {"game", "prefix"}), std::nullopt);
+  EXPECT_EQ(YamlScalar("a: " + std::string(1 << 20, '[') + std::string(1 << 20, ']') + "\n", {"a"}), std::nullopt);
   EXPECT_EQ(JsonString(R"({"version": "v0", "g": {"winePrefix": "/p"}})", {"*", "winePrefix"}), "/p");
   EXPECT_EQ(JsonString("{not json", {"a"}), std::nullopt);
+  EXPECT_EQ(JsonString(R"({"a": 1, "b": )" + std::string(1 << 20, '[') + std::string(1 << 20, ']') + "}", {"a"}),
+            std::nullopt);
   EXPECT_EQ(KeyValuesStrings("// c\n\"a\" { \"Path\" \"/x \\\"y\\\"\" \"b\" { \"path\" \"/z\" } }", "path"),
             (std::vector<std::string>{"/x \"y\"", "/z"}));
+  EXPECT_EQ(KeyValuesStrings("\"path\" \"/open", "path"), (std::vector<std::string>{"/open"}));
   EXPECT_EQ(LineSetting("ARCH=x86\n VERSION = \"7.0\"\n", "VERSION"), "7.0");
   EXPECT_EQ(LineSetting("XVERSION=1\n", "VERSION"), std::nullopt);
 }

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <yaml.h>
 
+#include <algorithm>
 #include <memory>
 #include <nlohmann/json.hpp>
 
@@ -75,7 +76,7 @@ class KeyValuesLexer {
       if (text_[pos_] == '\\' && pos_ + 1 < text_.size()) ++pos_;
       out += text_[pos_++];
     }
-    ++pos_;
+    if (pos_ < text_.size()) ++pos_;  // the closing quote, when there is one
     return kString;
   }
 
@@ -83,6 +84,20 @@ class KeyValuesLexer {
   std::string_view text_;
   std::size_t pos_ = 0;
 };
+
+// The YAML reader's time grows with the square of the nesting of [ ] and { };
+// settings nest a few levels. Counted over the whole text, quotes or not:
+// the deepest it could be.
+constexpr int kMaxFlowDepth = 64;
+
+int DeepestFlow(std::string_view text) {
+  int depth = 0, deepest = 0;
+  for (const char c : text) {
+    if (c == '[' || c == '{') deepest = std::max(deepest, ++depth);
+    if ((c == ']' || c == '}') && depth > 0) --depth;
+  }
+  return deepest;
+}
 
 std::string_view Trim(std::string_view s) {
   while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
@@ -104,6 +119,7 @@ std::optional<std::string> ReadSettingsFile(const std::string& path, long long m
 }
 
 std::optional<std::string> YamlScalar(std::string_view text, std::initializer_list<std::string_view> keys) {
+  if (DeepestFlow(text) > kMaxFlowDepth) return std::nullopt;
   YamlDocument doc(text);
   yaml_node_t* node = doc.Root();
   for (const auto key : keys) node = doc.Child(node, key);
@@ -111,7 +127,10 @@ std::optional<std::string> YamlScalar(std::string_view text, std::initializer_li
 }
 
 std::optional<std::string> JsonString(std::string_view text, std::initializer_list<std::string_view> keys) {
-  const auto doc = nlohmann::json::parse(text.begin(), text.end(), nullptr, false);
+  // Settings nest a few levels: deeper parts are dropped as they are read,
+  // so no file builds a tree that takes the stack to take apart.
+  const auto shallow = [](int depth, nlohmann::json::parse_event_t, nlohmann::json&) { return depth <= 16; };
+  const auto doc = nlohmann::json::parse(text.begin(), text.end(), shallow, false);
   const nlohmann::json* node = &doc;
   for (const auto key : keys) {
     if (!node->is_object()) return std::nullopt;
