@@ -615,6 +615,9 @@ TEST_P(WineRegistryAgreement, TheLinuxRegistryAnswersWhatTheShippedProgramReads)
   WriteFile(prefix_->path() + "/cases.txt", all);
 
   const std::string locales = Locales();
+  // One session for all the locales (the code page is each process's own):
+  // a persistent server keeps the desktop, so no run waits for a new one.
+  Wine({"/bin/sh", "-c", "exec /usr/bin/wineserver -p >/dev/null 2>&1"});  // it outlives this call
   // LC_ALL is taken as written; LANG only where the C library has the locale.
   const std::pair<const char*, const char*> kLocales[] = {
       {"LC_ALL=C.UTF-8", "1252"},      {"LC_ALL=el_GR.UTF-8", "1253"}, {"LANG=ru_RU.UTF-8", "1251"},
