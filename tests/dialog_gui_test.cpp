@@ -119,6 +119,54 @@ TEST_P(DialogTest, PlainBoxHasNoIcon) {
   EXPECT_EQ(Answer(15000), 1);
 }
 
+// Every box driven by keys only, as on Windows: Enter presses the button that
+// has the focus (the default one when the box opens), Tab moves it, Space
+// presses too, and Escape answers only where a box has Cancel or a lone OK.
+TEST(DialogKeysTest, EnterPressesTheFocusedButtonInEveryBox) {
+  X11Client x;
+  if (!x.ok()) GTEST_SKIP() << "no X display (scripts/test starts Xvfb)";
+  struct Row {
+    const char* box;  // a message box style, or "input"
+    std::vector<const char*> keys;
+    std::string answer;
+  } rows[] = {
+      {"36", {"Return"}, "6"},                       // Yes/No: Yes is the default
+      {"36", {"Tab", "Return"}, "7"},                // Tab to No, Enter: No
+      {"36", {"Escape", "Tab", "Return"}, "7"},      // Escape does not end it
+      {"292", {"Return"}, "7"},                      // No made the default
+      {"292", {"shift+Tab", "Return"}, "6"},         // back to Yes
+      {"36", {"Tab", "space"}, "7"},                 // Space on the focused button
+      {"33", {"Tab", "Return"}, "2"},                // OK/Cancel: Tab to Annulla
+      {"33", {"Escape"}, "2"},
+      {"35", {"Tab", "Tab", "Return"}, "2"},         // Yes/No/Cancel: the third
+      {"16", {"Return"}, "1"},                       // a lone OK
+      {"input", {"Return"}, "C:\\Programmi"},        // Enter in the line: OK
+      {"input", {"Tab", "Return"}, "C:\\Programmi"}, // Tab to OK
+      {"input", {"Tab", "Tab", "Return"}, ""},       // Tab to Annulla: Cancel
+      {"input", {"D", "Return"}, "D"},               // the text starts selected
+      {"input", {"Escape"}, ""},
+  };
+  for (const auto& r : rows) {
+    std::string keys;
+    for (const char* k : r.keys) keys += std::string(k) + " ";
+    SCOPED_TRACE(std::string(r.box) + ": " + keys);
+    TempDir dir;
+    const std::string result = dir / "answer";
+    const pid_t pid = Spawn({TTU_DIALOG_PROBE, r.box, result}, dir.path(), {});
+    const auto w = x.WaitForWindow(std::string(r.box) == "input" ? "Setup" : "Tessiro Tiny Updater", 20000);
+    ASSERT_TRUE(w);
+    Sleep(500);  // drawn, focus set
+    RunProgram({"/usr/bin/xdotool", "mousemove", std::to_string(w->x + w->width / 2), std::to_string(w->y + 4)});
+    std::vector<std::string> argv = {"/usr/bin/xdotool", "key", "--delay", "150"};
+    argv.insert(argv.end(), r.keys.begin(), r.keys.end());
+    RunProgram(argv);
+    const int status = WaitExit(pid, 15000);
+    if (status != 0) Stop(pid);
+    ASSERT_EQ(status, 0) << "the box did not end";
+    EXPECT_EQ(ReadFile(result), r.answer);
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Platforms, DialogTest, ::testing::Values(kLinux, kWindows),
                          [](const auto& info) { return std::string(info.param.name); });
 

@@ -135,6 +135,58 @@ TEST_F(E2eTest, WindowAppearsAndClosingItEndsTheProcessWithNothingWritten) {
   EXPECT_FALSE(Exists(Tessiro("Dossaro.zip")));
 }
 
+// The window and the "Setup" box at the desktop's scale, from each place a
+// desktop sets it: sizes and the caption's text height against 96 dpi.
+TEST_F(E2eTest, TheWindowAndTheSetupBoxFollowTheDesktopScale) {
+  TessiroElsewhere();
+  struct Row {
+    const char* why;
+    std::vector<std::string> env;
+    std::string resources;
+    std::vector<std::pair<std::string, int>> xsettings;
+    double factor;
+  } rows[] = {
+      {"96 dpi", {}, "", {}, 1.0},
+      {"Xft.dpi 144", {}, "Xft.antialias:\t1\nXft.dpi:\t144\n", {}, 1.5},
+      {"Xft.dpi 192", {}, "Xft.dpi:\t192\n", {}, 2.0},
+      {"GDK_SCALE=2", {"GDK_SCALE=2"}, "", {}, 2.0},
+      {"XSETTINGS Xft/DPI 144", {}, "", {{"Xft/DPI", 144 * 1024}}, 1.5},
+      {"XSETTINGS scale 2", {}, "", {{"Gdk/WindowScalingFactor", 2}, {"Xft/DPI", 192 * 1024},
+                                     {"Gdk/UnscaledDPI", 96 * 1024}}, 2.0},
+  };
+  int text96 = 0, setup_w96 = 0, setup_h96 = 0;
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.why);
+    x.SetResources(r.resources);
+    if (r.xsettings.empty()) {
+      x.StopXSettings();
+    } else {
+      ASSERT_TRUE(x.PublishXSettings(XSettingsProperty(r.xsettings)));
+    }
+    std::vector<std::string> env = {"WINEPREFIX=" + prefix.path()};
+    env.insert(env.end(), r.env.begin(), r.env.end());
+    pid = Spawn({kUpdater}, cwd.path(), env);
+    const auto w = x.WaitForWindow(kTitle, 10000);
+    ASSERT_TRUE(w);
+    EXPECT_NEAR(w->width, 557 * r.factor, 2);
+    EXPECT_NEAR(w->height, 137 * r.factor, 2);
+    Sleep(500);
+    const int text = x.InkHeight(*w, 0.25);
+    if (r.factor == 1.0) text96 = text;
+    EXPECT_NEAR(text, text96 * r.factor, text96 * r.factor * 0.2) << "the caption's text height";
+    if (r.factor == 2.0) x.SavePng(*w, std::string(TTU_SCREENSHOT_DIR) + "/main-window-192.png");
+    ClickCentre(*w);
+    const auto setup = x.WaitForWindow("Setup", 10000);
+    ASSERT_TRUE(setup);
+    if (r.factor == 1.0) setup_w96 = setup->width, setup_h96 = setup->height;
+    EXPECT_NEAR(setup->width, setup_w96 * r.factor, setup_w96 * r.factor * 0.06);
+    EXPECT_NEAR(setup->height, setup_h96 * r.factor, setup_h96 * r.factor * 0.06);
+    Stop(pid);
+    pid = -1;
+  }
+  x.SetResources("");
+}
+
 TEST_F(E2eTest, PressingTheButtonDeploysThePackageAndSaysSo) {
   ClickCentre(Start());
   ExpectCompletion(60000);

@@ -34,6 +34,7 @@ X11Client::X11Client() {
 }
 
 X11Client::~X11Client() {
+  StopXSettings();
   if (display_) XCloseDisplay(display_);
 }
 
@@ -149,20 +150,86 @@ bool X11Client::SavePng(const WindowInfo& w, const std::string& path) {
   return static_cast<bool>(out);
 }
 
-int X11Client::CountPixels(const WindowInfo& w, const std::function<bool(int, int, int)>& match, double margin) {
+// Calls `row(y, pixel)` for each row of the inner area; -1 when the window
+// cannot be read.
+int X11Client::ForEachRow(const WindowInfo& w, double margin,
+                          const std::function<int(const std::function<unsigned long(int)>&, int, int)>& row) {
   XImage* img = XGetImage(display_, w.id, 0, 0, static_cast<unsigned>(w.width), static_cast<unsigned>(w.height),
                           AllPlanes, ZPixmap);
   if (!img) return -1;
   int n = 0;
   const int mx = static_cast<int>(w.width * margin), my = static_cast<int>(w.height * margin);
-  for (int y = my; y < w.height - my; ++y) {
-    for (int x = mx; x < w.width - mx; ++x) {
-      const unsigned long p = XGetPixel(img, x, y);
-      n += match(int((p >> 16) & 0xFF), int((p >> 8) & 0xFF), int(p & 0xFF));
-    }
-  }
+  for (int y = my; y < w.height - my; ++y) n += row([&](int x) { return XGetPixel(img, x, y); }, mx, w.width - mx);
   XDestroyImage(img);
   return n;
+}
+
+int X11Client::CountPixels(const WindowInfo& w, const std::function<bool(int, int, int)>& match, double margin) {
+  return ForEachRow(w, margin, [&](const auto& pixel, int from, int to) {
+    int n = 0;
+    for (int x = from; x < to; ++x) {
+      const unsigned long p = pixel(x);
+      n += match(int((p >> 16) & 0xFF), int((p >> 8) & 0xFF), int(p & 0xFF));
+    }
+    return n;
+  });
+}
+
+int X11Client::InkHeight(const WindowInfo& w, double margin) {
+  return ForEachRow(w, margin, [](const auto& pixel, int from, int to) {
+    for (int x = from; x < to; ++x) {
+      const unsigned long p = pixel(x);
+      if (((p >> 16) & 0xFF) < 90 && ((p >> 8) & 0xFF) < 90 && (p & 0xFF) < 90) return 1;
+    }
+    return 0;
+  });
+}
+
+void X11Client::SetResources(const std::string& text) {
+  const Window root = DefaultRootWindow(display_);
+  const Atom rm = XInternAtom(display_, "RESOURCE_MANAGER", False);
+  if (text.empty()) {
+    XDeleteProperty(display_, root, rm);
+  } else {
+    XChangeProperty(display_, root, rm, XA_STRING, 8, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(text.data()), static_cast<int>(text.size()));
+  }
+  XSync(display_, False);
+}
+
+bool X11Client::PublishXSettings(const std::string& property) {
+  StopXSettings();
+  const Window root = DefaultRootWindow(display_);
+  settings_owner_ = XCreateSimpleWindow(display_, root, 0, 0, 1, 1, 0, 0, 0);
+  const Atom settings = XInternAtom(display_, "_XSETTINGS_SETTINGS", False);
+  XChangeProperty(display_, settings_owner_, settings, settings, 8, PropModeReplace,
+                  reinterpret_cast<const unsigned char*>(property.data()), static_cast<int>(property.size()));
+  const Atom selection = XInternAtom(display_, ("_XSETTINGS_S" + std::to_string(DefaultScreen(display_))).c_str(), False);
+  XSetSelectionOwner(display_, selection, settings_owner_, CurrentTime);
+  XSync(display_, False);
+  return XGetSelectionOwner(display_, selection) == settings_owner_;
+}
+
+void X11Client::StopXSettings() {
+  if (!settings_owner_) return;
+  XDestroyWindow(display_, settings_owner_);  // the selection goes with its owner
+  XSync(display_, False);
+  settings_owner_ = 0;
+}
+
+std::string XSettingsProperty(const std::vector<std::pair<std::string, int>>& integers) {
+  std::string b;
+  auto put = [&](uint32_t v, int bytes) {
+    for (int k = 0; k < bytes; ++k) b += static_cast<char>(v >> (8 * k));
+  };
+  put(0, 4), put(1, 4), put(static_cast<uint32_t>(integers.size()), 4);
+  for (const auto& [name, value] : integers) {
+    put(0, 2), put(static_cast<uint32_t>(name.size()), 2);
+    b += name;
+    while (b.size() % 4) b += '\0';
+    put(1, 4), put(static_cast<uint32_t>(value), 4);
+  }
+  return b;
 }
 
 }  // namespace ttu::test

@@ -38,10 +38,26 @@ class X11Client {
   // with a `margin`, only in the inner area, that part of the width and of
   // the height left out on each side.
   int CountPixels(const WindowInfo& w, const std::function<bool(int, int, int)>& match, double margin = 0);
+  // How many rows of the inner area (as CountPixels) hold a dark pixel: the
+  // height of the text drawn there.
+  int InkHeight(const WindowInfo& w, double margin);
+
+  // The root window's X resources (as xrdb -load sets them); "" removes them.
+  void SetResources(const std::string& text);
+  // Acts as the screen's XSETTINGS manager publishing `property` (the
+  // _XSETTINGS_SETTINGS bytes) until StopXSettings or the client's end.
+  bool PublishXSettings(const std::string& property);
+  void StopXSettings();
 
  private:
   void FindAll(Window root, const std::string& title, std::vector<WindowInfo>& found);
+  int ForEachRow(const WindowInfo& w, double margin,
+                 const std::function<int(const std::function<unsigned long(int)>&, int, int)>& row);
   Display* display_ = nullptr;
+  Window settings_owner_ = 0;
 };
+
+// The _XSETTINGS_SETTINGS bytes of these integer settings, little-endian.
+std::string XSettingsProperty(const std::vector<std::pair<std::string, int>>& integers);
 
 }  // namespace ttu::test

@@ -1,13 +1,11 @@
 // Message box and input box as modal FLTK windows with their own event loop,
-// so timer ticks go on being delivered while they are open.
+// so timer ticks go on being delivered while they are open. Sizes are given
+// at 96 dpi and drawn at the desktop's scale.
 #include <FL/Fl.H>
 #include <FL/Fl_Box.H>
 #include <FL/Fl_Button.H>
 #include <FL/Fl_Input.H>
-#include <FL/Fl_Return_Button.H>
-#include <FL/Fl_Window.H>
 #include <FL/fl_draw.H>
-#include <FL/x.H>
 
 #include <algorithm>
 #include <cstdio>
@@ -15,6 +13,7 @@
 #include <vector>
 
 #include "platform/dialogs.h"
+#include "platform/linux/fltk_look.h"
 
 namespace ttu::platform {
 namespace {
@@ -68,7 +67,7 @@ int DismissResult(const std::vector<ButtonSpec>& buttons) {
 }
 
 struct DialogState {
-  Fl_Window* window = nullptr;
+  DialogWindow* window = nullptr;
   int result = 0;
   int dismiss = 0;
 };
@@ -86,12 +85,6 @@ void OnClose(Fl_Widget*, void* data) {
   st->window->hide();
 }
 
-void RunModal(Fl_Window& w) {
-  w.set_modal();
-  w.show();
-  while (w.shown()) Fl::wait();
-}
-
 // Text as an FLTK label draws it: "\n" alone for a line break, "@@" for "@".
 std::string DisplayText(const std::string& s) {
   std::string out;
@@ -103,29 +96,23 @@ std::string DisplayText(const std::string& s) {
   return out;
 }
 
-// A window placed from the start (centred, a third of the way down), so that
-// it is mapped where it stays.
-struct Centred {
-  int x, y;
-  Centred(int w, int h) : x((Fl::w() - w) / 2), y((Fl::h() - h) / 3) {}
-};
-
+// The text's size at the desktop's scale.
 void MeasureText(const std::string& s, int& w, int& h) {
-  fl_open_display();
-  fl_font(FL_HELVETICA, kFontSize);
-  w = kMaxTextWidth, h = 0;
+  const int max_w = Scaled(kMaxTextWidth);
+  fl_font(FL_HELVETICA, Scaled(kFontSize));
+  w = max_w, h = 0;
   fl_measure(s.c_str(), w, h, 0);
-  if (w > kMaxTextWidth) {  // long lines wrap
-    w = kMaxTextWidth, h = 0;
+  if (w > max_w) {  // long lines wrap
+    w = max_w, h = 0;
     fl_measure(s.c_str(), w, h, 0);
   }
-  w += 12;  // the label box draws inside margins: keep it from wrapping
+  w += Scaled(12);  // the label box draws inside margins: keep it from wrapping
 }
 
 Fl_Box* MakeLabel(int x, int y, int w, int h, const std::string& s) {
   auto* box = new Fl_Box(x, y, w, h);
   box->copy_label(s.c_str());
-  box->labelsize(kFontSize);
+  box->labelsize(Scaled(kFontSize));
   box->align(FL_ALIGN_INSIDE | FL_ALIGN_LEFT | FL_ALIGN_TOP | FL_ALIGN_WRAP);
   return box;
 }
@@ -139,43 +126,46 @@ class FltkDialogs final : public Dialogs {
     const auto buttons = ButtonsFor(style);
     int tw = 0, th = 0;
     MeasureText(text, tw, th);
-    const int text_x = kMargin + (icon ? kIconSize + kMargin : 0);
-    const int body_h = std::max(th, icon ? kIconSize : 0);
-    const int row_w = static_cast<int>(buttons.size()) * (kButtonW + kMargin) - kMargin;
-    const int win_w = std::max(text_x + tw + kMargin, row_w + 2 * kMargin);
-    const int win_h = kMargin + body_h + kMargin + kButtonH + kMargin;
+    const int margin = Scaled(kMargin), icon_size = Scaled(kIconSize);
+    const int button_w = Scaled(kButtonW), button_h = Scaled(kButtonH);
+    const int text_x = margin + (icon ? icon_size + margin : 0);
+    const int body_h = std::max(th, icon ? icon_size : 0);
+    const int row_w = static_cast<int>(buttons.size()) * (button_w + margin) - margin;
+    const int win_w = std::max(text_x + tw + margin, row_w + 2 * margin);
+    const int win_h = margin + body_h + margin + button_h + margin;
 
     DialogState st;
-    const Centred at(win_w, win_h);
-    Fl_Window w(at.x, at.y, win_w, win_h);
+    DialogWindow w(win_w, win_h, nullptr);
     w.copy_label(title ? title->c_str() : kApplicationTitle);
-    w.xclass("tessiro-tiny-updater");
     w.user_data(&st);
     st.window = &w;
     st.dismiss = DismissResult(buttons);
     w.callback(OnClose, &st);
     if (icon) {
-      auto* b = new Fl_Box(kMargin, kMargin, kIconSize, kIconSize, icon->symbol);
+      auto* b = new Fl_Box(margin, margin, icon_size, icon_size, icon->symbol);
       b->box(FL_OVAL_BOX);
       b->color(icon->color);
       b->labelcolor(FL_WHITE);
       b->labelfont(FL_HELVETICA_BOLD);
-      b->labelsize(26);
+      b->labelsize(Scaled(26));
     }
-    MakeLabel(text_x, kMargin, tw, body_h, text);
-    const int default_index = (style & 0x300) >> 8;
+    MakeLabel(text_x, margin, tw, body_h, text);
+    // The default button has the focus when the box opens; Enter presses
+    // whichever button has it then.
+    int default_index = (style & 0x300) >> 8;
+    if (default_index >= static_cast<int>(buttons.size())) default_index = 0;
     int x = (win_w - row_w) / 2;
-    for (std::size_t k = 0; k < buttons.size(); ++k, x += kButtonW + kMargin) {
-      const int y = win_h - kMargin - kButtonH;
-      Fl_Button* b = static_cast<int>(k) == default_index
-                         ? new Fl_Return_Button(x, y, kButtonW, kButtonH)
-                         : new Fl_Button(x, y, kButtonW, kButtonH);
-      b->label(buttons[k].label);
+    PushButton* first = nullptr;
+    for (std::size_t k = 0; k < buttons.size(); ++k, x += button_w + margin) {
+      auto* b = new PushButton(x, win_h - margin - button_h, button_w, button_h, buttons[k].label);
       b->callback(OnButton, reinterpret_cast<void*>(static_cast<intptr_t>(buttons[k].result)));
-      if (static_cast<int>(k) == default_index) b->take_focus();
+      if (static_cast<int>(k) == default_index) {
+        b->make_default();
+        first = b;
+      }
     }
     w.end();
-    RunModal(w);
+    w.RunModal(first);
     return st.result;
   }
 
@@ -184,33 +174,33 @@ class FltkDialogs final : public Dialogs {
     const std::string text = DisplayText(prompt);
     int tw = 0, th = 0;
     MeasureText(text, tw, th);
-    const int win_w = std::max(tw, 420) + 2 * kMargin;
-    const int input_y = kMargin + th + kMargin;
-    const int buttons_y = input_y + kButtonH + kMargin;
-    const int win_h = buttons_y + kButtonH + kMargin;
+    const int margin = Scaled(kMargin), button_w = Scaled(kButtonW), button_h = Scaled(kButtonH);
+    const int win_w = std::max(tw, Scaled(420)) + 2 * margin;
+    const int input_y = margin + th + margin;
+    const int buttons_y = input_y + button_h + margin;
+    const int win_h = buttons_y + button_h + margin;
 
     DialogState st;
-    const Centred at(win_w, win_h);
-    Fl_Window w(at.x, at.y, win_w, win_h);
+    DialogWindow w(win_w, win_h, nullptr);
     w.copy_label(title.c_str());
-    w.xclass("tessiro-tiny-updater");
     w.user_data(&st);
     st.window = &w;
     st.dismiss = kResultCancel;
     w.callback(OnClose, &st);
-    MakeLabel(kMargin, kMargin, win_w - 2 * kMargin, th, text);
-    auto* input = new Fl_Input(kMargin, input_y, win_w - 2 * kMargin, kButtonH);
-    input->textsize(kFontSize);
+    MakeLabel(margin, margin, win_w - 2 * margin, th, text);
+    auto* input = new Fl_Input(margin, input_y, win_w - 2 * margin, button_h);
+    input->textsize(Scaled(kFontSize));
     input->value(default_text.c_str());
     input->position(input->size(), 0);  // all selected, as a new prompt shows it
-    const int ok_x = win_w - 2 * (kButtonW + kMargin);
-    auto* ok = new Fl_Return_Button(ok_x, buttons_y, kButtonW, kButtonH, "OK");
+    // Enter in the line presses OK, the default; on a button, that button.
+    const int ok_x = win_w - 2 * (button_w + margin);
+    auto* ok = new PushButton(ok_x, buttons_y, button_w, button_h, "OK");
     ok->callback(OnButton, reinterpret_cast<void*>(static_cast<intptr_t>(kResultOk)));
-    auto* cancel = new Fl_Button(ok_x + kButtonW + kMargin, buttons_y, kButtonW, kButtonH, "Annulla");
+    ok->make_default();
+    auto* cancel = new PushButton(ok_x + button_w + margin, buttons_y, button_w, button_h, "Annulla");
     cancel->callback(OnButton, reinterpret_cast<void*>(static_cast<intptr_t>(kResultCancel)));
     w.end();
-    input->take_focus();
-    RunModal(w);
+    w.RunModal(input);
     return st.result == kResultOk ? std::string(input->value()) : std::string();
   }
 

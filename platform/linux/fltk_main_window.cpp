@@ -1,12 +1,13 @@
 // The main window on FLTK: a double-buffered window, one button, and the
-// timer as a repeating FLTK timeout.
+// timer as a repeating FLTK timeout. The layout's 96-dpi pixels are drawn at
+// the desktop's scale.
 #include <FL/Fl.H>
-#include <FL/Fl_Button.H>
 #include <FL/Fl_Double_Window.H>
 #include <FL/Fl_Pixmap.H>
 #include <FL/Fl_RGB_Image.H>
 
 #include "platform/dialogs.h"
+#include "platform/linux/fltk_look.h"
 #include "platform/main_window.h"
 
 namespace ttu::platform {
@@ -17,16 +18,16 @@ class FltkMainWindow final : public MainWindow {
  public:
   FltkMainWindow(const WindowLayout& layout, WindowEvents events)
       : events_(std::move(events)), interval_s_(layout.timer_interval_ms / 1000.0) {
-    window_ = new Fl_Double_Window(layout.left, layout.top, layout.client_width,
-                                   layout.client_height);
+    window_ = new Fl_Double_Window(Scaled(layout.left), Scaled(layout.top), Scaled(layout.client_width),
+                                   Scaled(layout.client_height));
     window_->copy_label(layout.caption.c_str());
     window_->xclass("tessiro-tiny-updater");
     window_->callback(OnClose, this);
-    button_ = new Fl_Button(layout.button_x, layout.button_y, layout.button_width,
-                            layout.button_height);
+    button_ = new PushButton(Scaled(layout.button_x), Scaled(layout.button_y), Scaled(layout.button_width),
+                             Scaled(layout.button_height));
     button_->copy_label(layout.button_caption.c_str());
     button_->labelfont(FL_HELVETICA);
-    button_->labelsize(layout.button_font_pixels);
+    button_->labelsize(Scaled(layout.button_font_pixels));
     button_->callback(OnClick, this);
     window_->end();
     if (layout.icon_xpm) {
@@ -71,7 +72,7 @@ class FltkMainWindow final : public MainWindow {
   double interval_s_;
   bool timer_on_ = false;
   Fl_Double_Window* window_ = nullptr;
-  Fl_Button* button_ = nullptr;
+  PushButton* button_ = nullptr;
   Fl_RGB_Image* icon_ = nullptr;
 };
 

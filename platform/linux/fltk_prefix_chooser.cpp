@@ -3,13 +3,11 @@
 // the answer.
 #include <FL/Fl.H>
 #include <FL/Fl_Box.H>
-#include <FL/Fl_Button.H>
 #include <FL/Fl_Hold_Browser.H>
-#include <FL/Fl_Return_Button.H>
-#include <FL/Fl_Window.H>
 
 #include <ctime>
 
+#include "platform/linux/fltk_look.h"
 #include "platform/linux/wine_session.h"
 
 namespace ttu::platform {
@@ -29,7 +27,7 @@ std::string Date(int64_t seconds) {
 }
 
 struct Answer {
-  Fl_Window* window = nullptr;
+  DialogWindow* window = nullptr;
   Fl_Hold_Browser* list = nullptr;
   bool chosen = false;
 };
@@ -49,39 +47,39 @@ void OnList(Fl_Widget*, void* data) {
 }
 
 std::optional<std::size_t> ChooseWithList(const std::vector<PrefixCandidate>& prefixes) {
-  static const int kColumns[] = {110, 170, 340, 0};
+  static int columns[] = {Scaled(110), Scaled(170), Scaled(340), 0};
+  const int margin = Scaled(kMargin), font = Scaled(kFontSize), list_w = Scaled(kListW);
+  const int button_w = Scaled(kButtonW), button_h = Scaled(kButtonH);
   const int rows = std::min(static_cast<int>(prefixes.size()), kMaxRows) + 1;
-  const int list_y = kMargin + 2 * kFontSize + kMargin;
-  const int buttons_y = list_y + rows * kRowH + 6 + kMargin;
-  const int win_w = kListW + 2 * kMargin, win_h = buttons_y + kButtonH + kMargin;
+  const int list_h = rows * Scaled(kRowH) + Scaled(6);
+  const int list_y = margin + 2 * font + margin;
+  const int buttons_y = list_y + list_h + margin;
+  const int win_w = list_w + 2 * margin, win_h = buttons_y + button_h + margin;
 
   Answer answer;
-  Fl_Window w((Fl::w() - win_w) / 2, (Fl::h() - win_h) / 3, win_w, win_h, kTitle);
-  w.xclass("tessiro-tiny-updater");
+  DialogWindow w(win_w, win_h, kTitle);
   w.callback(Cancel, &answer);  // the close box and Escape cancel
-  auto* prompt = new Fl_Box(kMargin, kMargin, kListW, 2 * kFontSize, kPrompt);
-  prompt->labelsize(kFontSize);
+  auto* prompt = new Fl_Box(margin, margin, list_w, 2 * font, kPrompt);
+  prompt->labelsize(font);
   prompt->align(FL_ALIGN_INSIDE | FL_ALIGN_LEFT | FL_ALIGN_WRAP);
-  auto* list = new Fl_Hold_Browser(kMargin, list_y, kListW, rows * kRowH + 6);
-  list->textsize(kFontSize);
+  auto* list = new Fl_Hold_Browser(margin, list_y, list_w, list_h);
+  list->textsize(font);
   list->format_char(0);  // names are shown as they are
   list->column_char('\t');
-  list->column_widths(kColumns);
+  list->column_widths(columns);
   list->add("Gestore\tNome\tPercorso\tUltimo uso");
   for (const auto& p : prefixes) list->add((p.manager + "\t" + p.name + "\t" + p.path + "\t" + Date(p.last_used)).c_str());
   list->select(2);  // the most recently used, first after the heading
   list->callback(OnList, &answer);
   list->when(FL_WHEN_RELEASE_ALWAYS | FL_WHEN_ENTER_KEY_ALWAYS);
-  auto* ok = new Fl_Return_Button(win_w - 2 * (kButtonW + kMargin), buttons_y, kButtonW, kButtonH, "OK");
+  auto* ok = new PushButton(win_w - 2 * (button_w + margin), buttons_y, button_w, button_h, "OK");
   ok->callback(Choose, &answer);
-  auto* cancel = new Fl_Button(win_w - kButtonW - kMargin, buttons_y, kButtonW, kButtonH, "Annulla");
+  ok->make_default();
+  auto* cancel = new PushButton(win_w - button_w - margin, buttons_y, button_w, button_h, "Annulla");
   cancel->callback(Cancel, &answer);
   w.end();
   answer.window = &w, answer.list = list;
-  list->take_focus();
-  w.set_modal();
-  w.show();
-  while (w.shown()) Fl::wait();
+  w.RunModal(list);
   if (!answer.chosen || list->value() < 2) return std::nullopt;
   return static_cast<std::size_t>(list->value() - 2);
 }
