@@ -12,7 +12,6 @@
 #include <cstdlib>
 #include <vector>
 
-#include "platform/dialogs.h"
 #include "platform/linux/fltk_look.h"
 
 namespace ttu::platform {
@@ -117,7 +116,7 @@ Fl_Box* MakeLabel(int x, int y, int w, int h, const std::string& s) {
   return box;
 }
 
-class FltkDialogs final : public Dialogs {
+class FltkBoxes final : public Dialogs {
  public:
   int MessageBox(const std::string& prompt, int style,
                  const std::optional<std::string>& title) override {
@@ -218,8 +217,8 @@ class FltkDialogs final : public Dialogs {
 
 }  // namespace
 
-Dialogs& NativeDialogs() {
-  static FltkDialogs dialogs;
+Dialogs& FltkDialogs() {
+  static FltkBoxes dialogs;
   return dialogs;
 }
 

@@ -6,7 +6,15 @@
 #include <FL/Fl_Button.H>
 #include <FL/Fl_Window.H>
 
+#include "platform/linux/front_end.h"
+
 namespace ttu::platform {
+
+// The FLTK front end's parts.
+std::unique_ptr<MainWindow> ShowFltkMainWindow(const WindowLayout& layout, WindowEvents events);
+int RunFltkEventLoop();
+Dialogs& FltkDialogs();
+std::optional<std::size_t> FltkChoosePrefix(const std::vector<PrefixCandidate>& prefixes);
 
 // The desktop's scale (1 at 96 dpi), read once; sets FLTK's normal text size.
 double UiScale();

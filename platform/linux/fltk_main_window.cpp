@@ -6,9 +6,7 @@
 #include <FL/Fl_Pixmap.H>
 #include <FL/Fl_RGB_Image.H>
 
-#include "platform/dialogs.h"
 #include "platform/linux/fltk_look.h"
-#include "platform/main_window.h"
 
 namespace ttu::platform {
 
@@ -65,7 +63,7 @@ class FltkMainWindow final : public MainWindow {
   // The window's close box ends the process at once; Escape does nothing.
   static void OnClose(Fl_Widget*, void*) {
     if (Fl::event() == FL_SHORTCUT && Fl::event_key() == FL_Escape) return;
-    NativeDialogs().EndProcess();
+    FltkDialogs().EndProcess();
   }
 
   WindowEvents events_;
@@ -78,10 +76,10 @@ class FltkMainWindow final : public MainWindow {
 
 }  // namespace
 
-std::unique_ptr<MainWindow> ShowMainWindow(const WindowLayout& layout, WindowEvents events) {
+std::unique_ptr<MainWindow> ShowFltkMainWindow(const WindowLayout& layout, WindowEvents events) {
   return std::make_unique<FltkMainWindow>(layout, std::move(events));
 }
 
-int RunEventLoop() { return Fl::run(); }
+int RunFltkEventLoop() { return Fl::run(); }
 
 }  // namespace ttu::platform

@@ -1,6 +1,5 @@
 // The list a person picks the Wine prefix to update from, when the maker's
-// products are in several: a modal FLTK window; the run's prefix settles on
-// the answer.
+// products are in several: a modal FLTK window.
 #include <FL/Fl.H>
 #include <FL/Fl_Box.H>
 #include <FL/Fl_Hold_Browser.H>
@@ -8,7 +7,6 @@
 #include <ctime>
 
 #include "platform/linux/fltk_look.h"
-#include "platform/linux/wine_session.h"
 
 namespace ttu::platform {
 namespace {
@@ -46,7 +44,9 @@ void OnList(Fl_Widget*, void* data) {
   if (enter || (Fl::event() == FL_RELEASE && Fl::event_clicks())) Choose(nullptr, data);
 }
 
-std::optional<std::size_t> ChooseWithList(const std::vector<PrefixCandidate>& prefixes) {
+}  // namespace
+
+std::optional<std::size_t> FltkChoosePrefix(const std::vector<PrefixCandidate>& prefixes) {
   static int columns[] = {Scaled(110), Scaled(170), Scaled(340), 0};
   const int margin = Scaled(kMargin), font = Scaled(kFontSize), list_w = Scaled(kListW);
   const int button_w = Scaled(kButtonW), button_h = Scaled(kButtonH);
@@ -82,13 +82,6 @@ std::optional<std::size_t> ChooseWithList(const std::vector<PrefixCandidate>& pr
   w.RunModal(list);
   if (!answer.chosen || list->value() < 2) return std::nullopt;
   return static_cast<std::size_t>(list->value() - 2);
-}
-
-}  // namespace
-
-Installation& NativeInstallation() {
-  static WineInstallation installation(ChooseWithList);
-  return installation;
 }
 
 }  // namespace ttu::platform
