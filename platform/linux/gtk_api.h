@@ -98,6 +98,7 @@ using SourceFunc = int (*)(void*);
   F(int, gtk_main_iteration_do, (int))                                                                 \
   F(unsigned long, g_signal_connect_data, (void*, const char*, Callback, void*, void*, int))           \
   F(unsigned, g_timeout_add, (unsigned, SourceFunc, void*))                                            \
+  F(unsigned, g_idle_add, (SourceFunc, void*))                                                         \
   F(int, g_source_remove, (unsigned))                                                                  \
   F(void, g_object_unref, (void*))                                                                     \
   F(void, cairo_set_source_rgb, (Cairo*, double, double, double))                                      \

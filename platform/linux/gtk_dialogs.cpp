@@ -152,7 +152,8 @@ class GtkBoxes final : public Dialogs {
     g.gtk_entry_set_text(entry, default_text.c_str());
     g.gtk_entry_set_activates_default(entry, 1);  // Enter in the line: OK
     g.gtk_widget_set_size_request(entry, Px(420), -1);
-    g.gtk_label_set_mnemonic_widget(label, entry);  // the line is named by the prompt
+    g.gtk_label_set_mnemonic_widget(label, entry);  // labelled by the prompt, and named by it
+    g.atk_object_set_name(g.gtk_widget_get_accessible(entry), LabelText(prompt).c_str());
     g.gtk_box_pack_start(column, label, 0, 0, 0);
     g.gtk_box_pack_start(column, entry, 0, 0, 0);
     g.gtk_box_pack_start(g.gtk_dialog_get_content_area(d), column, 1, 1, 0);

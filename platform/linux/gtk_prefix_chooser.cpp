@@ -67,6 +67,7 @@ std::optional<std::size_t> GtkChoosePrefix(const std::vector<PrefixCandidate>& p
     g.gtk_tree_view_append_column(list, col);
   }
   g.gtk_label_set_mnemonic_widget(label, list);
+  g.atk_object_set_name(g.gtk_widget_get_accessible(list), kPrompt);
   gtk::Widget* scroll = g.gtk_scrolled_window_new(nullptr, nullptr);
   g.gtk_scrolled_window_set_min_content_height(scroll, static_cast<int>(24 * std::min<std::size_t>(prefixes.size() + 1, 11)));
   g.gtk_widget_set_size_request(scroll, 760, -1);
