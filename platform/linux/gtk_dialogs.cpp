@@ -13,6 +13,10 @@ namespace ttu::platform {
 namespace {
 
 constexpr int kIconSize = 40, kMargin = 12;
+// A button's and a text line's height at 96 dpi, as GTK's own theme makes
+// them: at a higher text resolution the controls grow with the text, so the
+// boxes keep their proportions.
+constexpr int kButtonW = 90, kControlH = 34;
 
 struct IconLook {
   const char* symbol;
@@ -135,6 +139,7 @@ class GtkBoxes final : public Dialogs {
     gtk::Widget* focus = nullptr;
     for (std::size_t k = 0; k < buttons.size(); ++k) {
       gtk::Widget* b = g.gtk_dialog_add_button(d, buttons[k].label, buttons[k].result);
+      g.gtk_widget_set_size_request(b, Px(kButtonW), Px(kControlH));
       if (static_cast<int>(k) == default_index) focus = b;
     }
     g.gtk_dialog_set_default_response(d, buttons[default_index].result);
@@ -151,14 +156,15 @@ class GtkBoxes final : public Dialogs {
     gtk::Widget* entry = g.gtk_entry_new();
     g.gtk_entry_set_text(entry, default_text.c_str());
     g.gtk_entry_set_activates_default(entry, 1);  // Enter in the line: OK
-    g.gtk_widget_set_size_request(entry, Px(420), -1);
+    g.gtk_widget_set_size_request(entry, Px(420), Px(kControlH));
     g.gtk_label_set_mnemonic_widget(label, entry);  // labelled by the prompt, and named by it
     g.atk_object_set_name(g.gtk_widget_get_accessible(entry), LabelText(prompt).c_str());
     g.gtk_box_pack_start(column, label, 0, 0, 0);
     g.gtk_box_pack_start(column, entry, 0, 0, 0);
     g.gtk_box_pack_start(g.gtk_dialog_get_content_area(d), column, 1, 1, 0);
-    g.gtk_dialog_add_button(d, "OK", kResultOk);
-    g.gtk_dialog_add_button(d, "Annulla", kResultCancel);
+    for (const auto& [label_text, result] : {std::pair{"OK", kResultOk}, std::pair{"Annulla", kResultCancel}}) {
+      g.gtk_widget_set_size_request(g.gtk_dialog_add_button(d, label_text, result), Px(kButtonW), Px(kControlH));
+    }
     g.gtk_dialog_set_default_response(d, kResultOk);
     // The text is read before the dialog goes.
     std::string answer;
