@@ -4,6 +4,7 @@
 //                 [--windows32-stub EXE] [--windows64-stub EXE] [--reflink-work DIR]
 // Every figure is a median over the runs, each measured side by side with its
 // reference (alternating) in the same run of this program.
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -241,44 +242,56 @@ std::vector<Row> PackRows(const Options& o, const std::string& stub, const std::
 }
 
 // From exec to the window mapped: the packed updater against the same stub
-// packed with a one-byte payload.
-Row StartupRow(const Options& o, test::X11Client& x) {
+// packed with a one-byte payload, both on the FLTK front end; and the same
+// on the GTK one, against that FLTK figure (GTK loads much more).
+std::vector<Row> StartupRows(const Options& o, test::X11Client& x, bool gtk) {
   const fs::path dir = fs::path(o.work) / "startup";
   fs::create_directories(dir);
   std::ofstream(dir / "one.bin") << "1";
   std::ofstream(dir / "p.rc") << "STRINGTABLE { 100 \"1\" 101 \"one.bin|<APPPATH>Tessiro/|N|\" }\n101 CUSTOM one.bin\n";
   test::RunProgram({o.pack, "--stub", o.stub, (dir / "p.rc").string(), "-o", (dir / "small").string()});
-  auto measure = [&](const std::string& exe) {
+  auto measure = [&](const std::string& exe, const char* toolkit) {
     const auto t0 = Clock::now();
-    const pid_t pid = test::Spawn({exe}, dir.string(), {"WINEPREFIX=" + (dir / "none").string()});
+    const pid_t pid = test::Spawn({exe}, dir.string(),
+                                  {"WINEPREFIX=" + (dir / "none").string(), std::string("TTU_TOOLKIT=") + toolkit});
     const auto w = x.WaitForWindow("Tessiro Tiny Updater", 10000);
     const double s = Seconds(t0, Clock::now());
     if (w) x.Close(w->id);
     if (test::WaitExit(pid, 5000) == -1) ::kill(pid, SIGKILL), test::WaitExit(pid, 1000);
     return w ? s : 99.0;
   };
-  std::vector<double> ref, ours;
+  std::vector<double> ref, ours, with_gtk;
   for (int k = 0; k < std::max(o.runs, 7); ++k) {
-    ref.push_back(measure((dir / "small").string()));
-    ours.push_back(measure(o.updater));
+    ref.push_back(measure((dir / "small").string(), "fltk"));
+    ours.push_back(measure(o.updater, "fltk"));
+    if (gtk) with_gtk.push_back(measure(o.updater, "gtk"));
   }
   const double r = Median(ref), m = Median(ours);
-  return {"start-up to window mapped", Fmt("%.1f ms", r * 1000) + " 1-byte package", Fmt("%.1f ms", m * 1000),
-          Fmt("%.2f", m / r), "<= 1.10", m / r <= 1.10};
+  std::vector<Row> rows{{"start-up to window mapped, FLTK", Fmt("%.1f ms", r * 1000) + " 1-byte package",
+                         Fmt("%.1f ms", m * 1000), Fmt("%.2f", m / r), "<= 1.10", m / r <= 1.10}};
+  if (gtk) {
+    const double g = Median(with_gtk);
+    rows.push_back({"start-up to window mapped, GTK", Fmt("%.1f ms", m * 1000) + " the FLTK window",
+                    Fmt("%.1f ms", g * 1000), Fmt("%.2f", g / m), "reported", true});
+  }
+  return rows;
 }
 
 // Peak resident memory of the packed updater over a whole completed run,
-// driven through its window.
-Row MemoryRow(const Options& o, test::X11Client& x) {
+// driven through its window, on one front end.
+Row MemoryRow(const Options& o, test::X11Client& x, const char* toolkit) {
   const fs::path prefix = fs::path(o.work) / "prefix";
   fs::remove_all(prefix);
   test::RunProgram({"/bin/bash", o.demo_script, prefix.string()});
-  const pid_t pid = test::Spawn({o.updater}, o.work, {"WINEPREFIX=" + prefix.string()});
+  const pid_t pid =
+      test::Spawn({o.updater}, o.work, {"WINEPREFIX=" + prefix.string(), std::string("TTU_TOOLKIT=") + toolkit});
   long max_kb = -1;
   if (auto w = x.WaitForWindow("Tessiro Tiny Updater", 10000)) {
     test::ClickAt(w->x + w->width / 2, w->y + w->height / 2);
     if (auto done = x.WaitForWindow("Kelmo S.r.l.", 120000)) {
-      test::ClickAt(done->x + done->width / 2, done->y + done->height - 26);
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));  // settled, its OK focused
+      test::RunProgram({"/usr/bin/xdotool", "mousemove", std::to_string(done->x + done->width / 2),
+                        std::to_string(done->y + done->height / 2), "key", "Return"});
     }
   }
   int status = 0;
@@ -292,7 +305,8 @@ Row MemoryRow(const Options& o, test::X11Client& x) {
   if (max_kb < 0) ::kill(pid, SIGKILL), ::waitpid(pid, nullptr, 0);
   const double mib = static_cast<double>(max_kb) / 1024.0;
   const double payload_mib = static_cast<double>(fs::file_size(o.payload)) / (1 << 20);
-  return {"peak memory, whole run", Fmt("%.0f MiB", payload_mib) + " payload",
+  return {std::string("peak memory, whole run, ") + (std::string(toolkit) == "gtk" ? "GTK" : "FLTK"),
+          Fmt("%.0f MiB", payload_mib) + " payload",
           max_kb < 0 ? "run failed" : Fmt("%.1f MiB", mib), Fmt("%.3f", mib / payload_mib), "<= 32 MiB",
           max_kb >= 0 && mib <= 32.0};
 }
@@ -443,8 +457,11 @@ int main(int argc, char** argv) {
   }
   test::X11Client x;
   if (x.ok()) {
-    rows.push_back(MemoryRow(o, x));
-    rows.push_back(StartupRow(o, x));
+    // The GTK rows where the system has GTK 3.
+    const bool gtk = ::dlopen("libgtk-3.so.0", RTLD_LAZY) != nullptr;
+    rows.push_back(MemoryRow(o, x, "fltk"));
+    if (gtk) rows.push_back(MemoryRow(o, x, "gtk"));
+    for (Row& r : StartupRows(o, x, gtk)) rows.push_back(std::move(r));
   } else {
     std::fputs("no X display: start-up and memory not measured\n", stderr);
   }

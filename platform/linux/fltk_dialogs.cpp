@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "platform/linux/box_style.h"
 #include "platform/linux/fltk_look.h"
 
 namespace ttu::platform {
@@ -22,48 +23,6 @@ constexpr int kMargin = 12;
 constexpr int kIconSize = 40;
 constexpr int kButtonW = 90, kButtonH = 28;
 constexpr int kMaxTextWidth = 520;
-
-struct IconLook {
-  const char* symbol;
-  Fl_Color color;
-};
-
-// Icon value of a style code: 16 critical, 32 question, 48 exclamation, 64 information.
-const IconLook* IconFor(int style) {
-  static const IconLook kCritical{"X", FL_RED}, kQuestion{"?", FL_BLUE},
-      kExclamation{"!", fl_rgb_color(230, 170, 0)}, kInformation{"i", FL_BLUE};
-  switch (style & 0x70) {
-    case 16: return &kCritical;
-    case 32: return &kQuestion;
-    case 48: return &kExclamation;
-    case 64: return &kInformation;
-    default: return nullptr;
-  }
-}
-
-struct ButtonSpec {
-  const char* label;
-  int result;
-};
-
-// Buttons value of a style code, in the order they are shown.
-std::vector<ButtonSpec> ButtonsFor(int style) {
-  switch (style & 0x7) {
-    case 1: return {{"OK", kResultOk}, {"Annulla", kResultCancel}};
-    case 3: return {{"Sì", kResultYes}, {"No", kResultNo}, {"Annulla", kResultCancel}};
-    case 4: return {{"Sì", kResultYes}, {"No", kResultNo}};
-    default: return {{"OK", kResultOk}};
-  }
-}
-
-// What closing the box (or Escape) answers: Cancel where there is one, OK on
-// a lone OK; a Yes/No box cannot be dismissed that way.
-int DismissResult(const std::vector<ButtonSpec>& buttons) {
-  for (const auto& b : buttons) {
-    if (b.result == kResultCancel) return kResultCancel;
-  }
-  return buttons.size() == 1 ? buttons[0].result : 0;
-}
 
 struct DialogState {
   DialogWindow* window = nullptr;
@@ -84,13 +43,12 @@ void OnClose(Fl_Widget*, void* data) {
   st->window->hide();
 }
 
-// Text as an FLTK label draws it: "\n" alone for a line break, "@@" for "@".
+// Text as an FLTK label draws it: "@@" for "@" (a single one would start a symbol).
 std::string DisplayText(const std::string& s) {
   std::string out;
-  for (std::size_t i = 0; i < s.size(); ++i) {
-    if (s[i] == '\r' && i + 1 < s.size() && s[i + 1] == '\n') continue;
-    if (s[i] == '@') out += '@';  // a single "@" would start an FLTK symbol
-    out += s[i] == '\r' ? '\n' : s[i];
+  for (char c : LineBreaks(s)) {
+    if (c == '@') out += '@';
+    out += c;
   }
   return out;
 }
@@ -121,7 +79,7 @@ class FltkBoxes final : public Dialogs {
   int MessageBox(const std::string& prompt, int style,
                  const std::optional<std::string>& title) override {
     const std::string text = DisplayText(prompt);
-    const IconLook* icon = IconFor(style);
+    const BoxIcon* icon = IconFor(style);
     const auto buttons = ButtonsFor(style);
     int tw = 0, th = 0;
     MeasureText(text, tw, th);
@@ -143,7 +101,7 @@ class FltkBoxes final : public Dialogs {
     if (icon) {
       auto* b = new Fl_Box(margin, margin, icon_size, icon_size, icon->symbol);
       b->box(FL_OVAL_BOX);
-      b->color(icon->color);
+      b->color(fl_rgb_color(icon->r, icon->g, icon->b));
       b->labelcolor(FL_WHITE);
       b->labelfont(FL_HELVETICA_BOLD);
       b->labelsize(Scaled(26));
@@ -151,14 +109,13 @@ class FltkBoxes final : public Dialogs {
     MakeLabel(text_x, margin, tw, body_h, text);
     // The default button has the focus when the box opens; Enter presses
     // whichever button has it then.
-    int default_index = (style & 0x300) >> 8;
-    if (default_index >= static_cast<int>(buttons.size())) default_index = 0;
+    const std::size_t default_index = DefaultIndex(style, buttons.size());
     int x = (win_w - row_w) / 2;
     PushButton* first = nullptr;
     for (std::size_t k = 0; k < buttons.size(); ++k, x += button_w + margin) {
       auto* b = new PushButton(x, win_h - margin - button_h, button_w, button_h, buttons[k].label);
       b->callback(OnButton, reinterpret_cast<void*>(static_cast<intptr_t>(buttons[k].result)));
-      if (static_cast<int>(k) == default_index) {
+      if (k == default_index) {
         b->make_default();
         first = b;
       }

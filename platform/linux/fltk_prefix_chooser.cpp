@@ -4,25 +4,14 @@
 #include <FL/Fl_Box.H>
 #include <FL/Fl_Hold_Browser.H>
 
-#include <ctime>
-
 #include "platform/linux/fltk_look.h"
+#include "platform/linux/prefix_list.h"
 
 namespace ttu::platform {
 namespace {
 
-constexpr const char* kTitle = "Prefisso Wine";
-constexpr const char* kPrompt = "I programmi Kelmo sono installati in più prefissi Wine. Scegliere quello da aggiornare:";
 constexpr int kFontSize = 14, kMargin = 12, kButtonW = 90, kButtonH = 28;
 constexpr int kListW = 760, kRowH = 22, kMaxRows = 10;
-
-std::string Date(int64_t seconds) {
-  const std::time_t t = static_cast<std::time_t>(seconds);
-  std::tm tm{};
-  char text[32] = "";
-  if (seconds > 0 && ::localtime_r(&t, &tm)) std::strftime(text, sizeof text, "%Y-%m-%d %H:%M", &tm);
-  return text;
-}
 
 struct Answer {
   DialogWindow* window = nullptr;
@@ -57,9 +46,9 @@ std::optional<std::size_t> FltkChoosePrefix(const std::vector<PrefixCandidate>& 
   const int win_w = list_w + 2 * margin, win_h = buttons_y + button_h + margin;
 
   Answer answer;
-  DialogWindow w(win_w, win_h, kTitle);
+  DialogWindow w(win_w, win_h, kPrefixListTitle);
   w.callback(Cancel, &answer);  // the close box and Escape cancel
-  auto* prompt = new Fl_Box(margin, margin, list_w, 2 * font, kPrompt);
+  auto* prompt = new Fl_Box(margin, margin, list_w, 2 * font, kPrefixListPrompt);
   prompt->labelsize(font);
   prompt->align(FL_ALIGN_INSIDE | FL_ALIGN_LEFT | FL_ALIGN_WRAP);
   auto* list = new Fl_Hold_Browser(margin, list_y, list_w, list_h);
@@ -67,8 +56,13 @@ std::optional<std::size_t> FltkChoosePrefix(const std::vector<PrefixCandidate>& 
   list->format_char(0);  // names are shown as they are
   list->column_char('\t');
   list->column_widths(columns);
-  list->add("Gestore\tNome\tPercorso\tUltimo uso");
-  for (const auto& p : prefixes) list->add((p.manager + "\t" + p.name + "\t" + p.path + "\t" + Date(p.last_used)).c_str());
+  auto line = [](const auto& cells) {
+    std::string text = cells[0];
+    for (std::size_t k = 1; k < cells.size(); ++k) text += std::string("\t") + cells[k];
+    return text;
+  };
+  list->add(line(kPrefixListColumns).c_str());
+  for (const auto& p : prefixes) list->add(line(PrefixListRow(p)).c_str());
   list->select(2);  // the most recently used, first after the heading
   list->callback(OnList, &answer);
   list->when(FL_WHEN_RELEASE_ALWAYS | FL_WHEN_ENTER_KEY_ALWAYS);

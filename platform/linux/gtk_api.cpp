@@ -2,6 +2,8 @@
 
 #include <dlfcn.h>
 
+#include <cstdlib>
+
 namespace ttu::platform::gtk {
 namespace {
 
@@ -21,8 +23,12 @@ const Api* Open() {
   if (!whole || api.gtk_get_minor_version() < 24) return nullptr;  // GTK stays loaded: it may not unload cleanly
   api.gtk_disable_setlocale();
   api.g_set_prgname("tessiro-tiny-updater");
-  if (!api.gtk_init_check(nullptr, nullptr)) return nullptr;
-  return &api;
+  // No OpenGL: on X11 GDK would load the system's GL driver (with Mesa's
+  // software one, 45 MiB of LLVM) only to pick a visual the window does not need.
+  const bool set_gl = !std::getenv("GDK_GL") && ::setenv("GDK_GL", "disable", 1) == 0;
+  const bool ready = api.gtk_init_check(nullptr, nullptr);
+  if (set_gl) ::unsetenv("GDK_GL");  // what the updater starts gets the environment it was given
+  return ready ? &api : nullptr;
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "platform/linux/box_style.h"
 #include "platform/linux/gtk_front_end.h"
 
 namespace ttu::platform {
@@ -18,56 +19,14 @@ constexpr int kIconSize = 40, kMargin = 12;
 // boxes keep their proportions.
 constexpr int kButtonW = 90, kControlH = 34;
 
-struct IconLook {
-  const char* symbol;
-  double r, g, b;
-};
-
-// Icon value of a style code: 16 critical, 32 question, 48 exclamation, 64 information.
-const IconLook* IconFor(int style) {
-  static const IconLook kCritical{"X", 1, 0, 0}, kQuestion{"?", 0, 0, 1}, kExclamation{"!", 0.9, 0.67, 0},
-      kInformation{"i", 0, 0, 1};
-  switch (style & 0x70) {
-    case 16: return &kCritical;
-    case 32: return &kQuestion;
-    case 48: return &kExclamation;
-    case 64: return &kInformation;
-    default: return nullptr;
-  }
-}
-
-struct ButtonSpec {
-  const char* label;
-  int result;
-};
-
-// Buttons value of a style code, in the order they are shown.
-std::vector<ButtonSpec> ButtonsFor(int style) {
-  switch (style & 0x7) {
-    case 1: return {{"OK", kResultOk}, {"Annulla", kResultCancel}};
-    case 3: return {{"Sì", kResultYes}, {"No", kResultNo}, {"Annulla", kResultCancel}};
-    case 4: return {{"Sì", kResultYes}, {"No", kResultNo}};
-    default: return {{"OK", kResultOk}};
-  }
-}
-
-// What closing the box (or Escape) answers: Cancel where there is one, OK on
-// a lone OK; a Yes/No box cannot be dismissed that way.
-int DismissResult(const std::vector<ButtonSpec>& buttons) {
-  for (const auto& b : buttons) {
-    if (b.result == kResultCancel) return kResultCancel;
-  }
-  return buttons.size() == 1 ? buttons[0].result : 0;
-}
-
 int Px(int v) { return static_cast<int>(std::lround(v * GtkTextScale())); }
 
 // The icon: a coloured disc with its white symbol.
 int DrawIcon(gtk::Widget*, gtk::Cairo* cr, void* data) {
   const gtk::Api& g = *gtk::Load();
-  const auto* look = static_cast<const IconLook*>(data);
+  const auto* look = static_cast<const BoxIcon*>(data);
   const double size = Px(kIconSize);
-  g.cairo_set_source_rgb(cr, look->r, look->g, look->b);
+  g.cairo_set_source_rgb(cr, look->r / 255.0, look->g / 255.0, look->b / 255.0);
   g.cairo_arc(cr, size / 2, size / 2, size / 2, 0, 2 * M_PI);
   g.cairo_fill(cr);
   g.cairo_set_source_rgb(cr, 1, 1, 1);
@@ -89,7 +48,7 @@ gtk::Widget* NewDialog(const gtk::Api& g, const char* title) {
 }
 
 gtk::Widget* NewLabel(const gtk::Api& g, const std::string& text) {
-  gtk::Widget* label = g.gtk_label_new(LabelText(text).c_str());
+  gtk::Widget* label = g.gtk_label_new(LineBreaks(text).c_str());
   g.gtk_label_set_line_wrap(label, 1);
   g.gtk_label_set_max_width_chars(label, 60);
   g.gtk_label_set_xalign(label, 0);
@@ -124,23 +83,22 @@ class GtkBoxes final : public Dialogs {
     if (dismiss == 0) g.gtk_window_set_deletable(d, 0);
     gtk::Widget* row = g.gtk_box_new(gtk::kOrientationHorizontal, Px(kMargin));
     g.gtk_container_set_border_width(row, static_cast<unsigned>(Px(kMargin)));
-    if (const IconLook* icon = IconFor(style)) {
+    if (const BoxIcon* icon = IconFor(style)) {
       gtk::Widget* area = g.gtk_drawing_area_new();
       g.gtk_widget_set_size_request(area, Px(kIconSize), Px(kIconSize));
-      gtk::Connect(g, area, "draw", DrawIcon, const_cast<IconLook*>(icon));
+      gtk::Connect(g, area, "draw", DrawIcon, const_cast<BoxIcon*>(icon));
       gtk::Widget* column = g.gtk_box_new(gtk::kOrientationVertical, 0);
       g.gtk_box_pack_start(column, area, 0, 0, 0);
       g.gtk_box_pack_start(row, column, 0, 0, 0);
     }
     g.gtk_box_pack_start(row, NewLabel(g, prompt), 1, 1, 0);
     g.gtk_box_pack_start(g.gtk_dialog_get_content_area(d), row, 1, 1, 0);
-    int default_index = (style & 0x300) >> 8;
-    if (default_index >= static_cast<int>(buttons.size())) default_index = 0;
+    const std::size_t default_index = DefaultIndex(style, buttons.size());
     gtk::Widget* focus = nullptr;
     for (std::size_t k = 0; k < buttons.size(); ++k) {
       gtk::Widget* b = g.gtk_dialog_add_button(d, buttons[k].label, buttons[k].result);
       g.gtk_widget_set_size_request(b, Px(kButtonW), Px(kControlH));
-      if (static_cast<int>(k) == default_index) focus = b;
+      if (k == default_index) focus = b;
     }
     g.gtk_dialog_set_default_response(d, buttons[default_index].result);
     return RunDialog(g, d, focus, dismiss);
@@ -158,7 +116,7 @@ class GtkBoxes final : public Dialogs {
     g.gtk_entry_set_activates_default(entry, 1);  // Enter in the line: OK
     g.gtk_widget_set_size_request(entry, Px(420), Px(kControlH));
     g.gtk_label_set_mnemonic_widget(label, entry);  // labelled by the prompt, and named by it
-    g.atk_object_set_name(g.gtk_widget_get_accessible(entry), LabelText(prompt).c_str());
+    g.atk_object_set_name(g.gtk_widget_get_accessible(entry), LineBreaks(prompt).c_str());
     g.gtk_box_pack_start(column, label, 0, 0, 0);
     g.gtk_box_pack_start(column, entry, 0, 0, 0);
     g.gtk_box_pack_start(g.gtk_dialog_get_content_area(d), column, 1, 1, 0);
@@ -209,15 +167,6 @@ class GtkBoxes final : public Dialogs {
 Dialogs& GtkDialogs() {
   static GtkBoxes dialogs;
   return dialogs;
-}
-
-std::string LabelText(const std::string& s) {
-  std::string out;
-  for (std::size_t i = 0; i < s.size(); ++i) {
-    if (s[i] == '\r' && i + 1 < s.size() && s[i + 1] == '\n') continue;
-    out += s[i] == '\r' ? '\n' : s[i];
-  }
-  return out;
 }
 
 double GtkTextScale() {

@@ -15,7 +15,4 @@ std::optional<std::size_t> GtkChoosePrefix(const std::vector<PrefixCandidate>& p
 // itself): what lengths given at 96 dpi are multiplied by.
 double GtkTextScale();
 
-// Text as a GTK label shows it: "\r\n" and a lone "\r" as line breaks.
-std::string LabelText(const std::string& s);
-
 }  // namespace ttu::platform

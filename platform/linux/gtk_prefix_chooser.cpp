@@ -1,24 +1,12 @@
 // The list a person picks the Wine prefix to update from, as a GTK dialog
 // with a four-column list: Enter or a double click on a row takes it.
 #include <algorithm>
-#include <ctime>
 
 #include "platform/linux/gtk_front_end.h"
+#include "platform/linux/prefix_list.h"
 
 namespace ttu::platform {
 namespace {
-
-constexpr const char* kTitle = "Prefisso Wine";
-constexpr const char* kPrompt = "I programmi Kelmo sono installati in più prefissi Wine. Scegliere quello da aggiornare:";
-constexpr const char* kColumns[] = {"Gestore", "Nome", "Percorso", "Ultimo uso"};
-
-std::string Date(int64_t seconds) {
-  const std::time_t t = static_cast<std::time_t>(seconds);
-  std::tm tm{};
-  char text[32] = "";
-  if (seconds > 0 && ::localtime_r(&t, &tm)) std::strftime(text, sizeof text, "%Y-%m-%d %H:%M", &tm);
-  return text;
-}
 
 gtk::ListStore* Rows(const gtk::Api& g, const std::vector<PrefixCandidate>& prefixes) {
   uintptr_t types[4] = {gtk::kTypeString, gtk::kTypeString, gtk::kTypeString, gtk::kTypeString};
@@ -26,7 +14,7 @@ gtk::ListStore* Rows(const gtk::Api& g, const std::vector<PrefixCandidate>& pref
   for (const auto& p : prefixes) {
     gtk::TreeIter row{};
     g.gtk_list_store_append(store, &row);
-    const std::string cells[4] = {p.manager, p.name, p.path, Date(p.last_used)};
+    const auto cells = PrefixListRow(p);
     for (int c = 0; c < 4; ++c) {
       gtk::Value v{};
       g.g_value_init(&v, gtk::kTypeString);
@@ -48,26 +36,26 @@ void OnRowActivated(gtk::Widget*, gtk::TreePath*, gtk::TreeViewColumn*, void* di
 std::optional<std::size_t> GtkChoosePrefix(const std::vector<PrefixCandidate>& prefixes) {
   const gtk::Api& g = *gtk::Load();
   gtk::Widget* d = g.gtk_dialog_new();
-  g.gtk_window_set_title(d, kTitle);
+  g.gtk_window_set_title(d, kPrefixListTitle);
   g.gtk_window_set_modal(d, 1);
   g.gtk_window_set_position(d, gtk::kWinPosCenter);
   gtk::Widget* column = g.gtk_box_new(gtk::kOrientationVertical, 12);
   g.gtk_container_set_border_width(column, 12);
-  gtk::Widget* label = g.gtk_label_new(kPrompt);
+  gtk::Widget* label = g.gtk_label_new(kPrefixListPrompt);
   g.gtk_label_set_xalign(label, 0);
   gtk::ListStore* store = Rows(g, prefixes);
   gtk::Widget* list = g.gtk_tree_view_new_with_model(store);
   g.g_object_unref(store);
   for (int c = 0; c < 4; ++c) {
     gtk::TreeViewColumn* col = g.gtk_tree_view_column_new();
-    g.gtk_tree_view_column_set_title(col, kColumns[c]);
+    g.gtk_tree_view_column_set_title(col, kPrefixListColumns[c]);
     gtk::Widget* cell = g.gtk_cell_renderer_text_new();
     g.gtk_tree_view_column_pack_start(col, cell, 1);
     g.gtk_tree_view_column_add_attribute(col, cell, "text", c);
     g.gtk_tree_view_append_column(list, col);
   }
   g.gtk_label_set_mnemonic_widget(label, list);
-  g.atk_object_set_name(g.gtk_widget_get_accessible(list), kPrompt);
+  g.atk_object_set_name(g.gtk_widget_get_accessible(list), kPrefixListPrompt);
   gtk::Widget* scroll = g.gtk_scrolled_window_new(nullptr, nullptr);
   g.gtk_scrolled_window_set_min_content_height(scroll, static_cast<int>(24 * std::min<std::size_t>(prefixes.size() + 1, 11)));
   g.gtk_widget_set_size_request(scroll, 760, -1);
