@@ -38,6 +38,9 @@ class DialogTest : public ::testing::TestWithParam<Platform> {
   void SetUp() override {
     if (!x.ok()) GTEST_SKIP() << "no X display (scripts/test starts Xvfb)";
     if (!fs::exists(GetParam().probe)) GTEST_SKIP() << "no " << GetParam().probe;
+    if (const std::string missing = MissingFrontEnd(); GetParam().runner.empty() && !missing.empty()) {
+      GTEST_SKIP() << missing;
+    }
   }
   void TearDown() override {
     Stop(pid);
@@ -125,6 +128,7 @@ TEST_P(DialogTest, PlainBoxHasNoIcon) {
 TEST(DialogKeysTest, EnterPressesTheFocusedButtonInEveryBox) {
   X11Client x;
   if (!x.ok()) GTEST_SKIP() << "no X display (scripts/test starts Xvfb)";
+  if (const std::string missing = MissingFrontEnd(); !missing.empty()) GTEST_SKIP() << missing;
   struct Row {
     const char* box;  // a message box style, or "input"
     std::vector<const char*> keys;

@@ -1,6 +1,5 @@
 // The packed updater in a real window (under Xvfb in CI), driven the way a
 // person drives it: the pointer, clicks and keys of xdotool.
-#include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <gtest/gtest.h>
@@ -58,10 +57,7 @@ class E2eTest : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!x.ok()) GTEST_SKIP() << "no X display (scripts/test starts Xvfb)";
-    const char* toolkit = std::getenv("TTU_TOOLKIT");
-    if (toolkit && std::string(toolkit) == "gtk" && !::dlopen("libgtk-3.so.0", RTLD_LAZY)) {
-      GTEST_SKIP() << "no GTK 3 (libgtk-3.so.0) here";
-    }
+    if (const std::string missing = MissingFrontEnd(); !missing.empty()) GTEST_SKIP() << missing;
     const auto r = RunProgram({"/bin/bash", std::string(TTU_SOURCE_DIR) + "/scripts/make-demo-prefix", prefix.path()});
     ASSERT_EQ(r.status, 0) << r.output;
   }

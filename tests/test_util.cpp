@@ -1,5 +1,7 @@
 #include "tests/test_util.h"
 
+#include <dlfcn.h>
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/prctl.h>
@@ -168,6 +170,12 @@ pid_t HoldOpen(const std::string& path) {
   ::close(ready[0]);
   ::close(ready[1]);
   return holder;
+}
+
+std::string MissingFrontEnd() {
+  const char* toolkit = std::getenv("TTU_TOOLKIT");
+  if (!toolkit || std::string(toolkit) != "gtk") return "";
+  return ::dlopen("libgtk-3.so.0", RTLD_LAZY) ? "" : "no GTK 3 (libgtk-3.so.0) here";
 }
 
 }  // namespace ttu::test

@@ -72,4 +72,8 @@ int WaitExit(pid_t pid, int timeout_ms);
 // group (a stuck helper would otherwise outlive the test, holding its output).
 void Stop(pid_t pid);
 
+// Why the window's front end this test is to run on (TTU_TOOLKIT=gtk) cannot
+// be used here; empty when it can.
+std::string MissingFrontEnd();
+
 }  // namespace ttu::test
