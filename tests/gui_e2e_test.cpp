@@ -34,13 +34,6 @@ void Xdotool(const std::vector<std::string>& args) {
 
 void ClickCentre(const WindowInfo& w) { ASSERT_TRUE(ClickAt(w.x + w.width / 2, w.y + w.height / 2)); }
 
-// A lone OK has the focus in a message box (where it sits differs between
-// the front ends): Enter with the pointer in the box.
-void PressOk(const WindowInfo& w) {
-  Xdotool({"mousemove", std::to_string(w.x + w.width / 2), std::to_string(w.y + w.height / 2)});
-  Xdotool({"key", "Return"});
-}
-
 // Keys go to the window under the pointer (no window manager).
 void TypeInto(const WindowInfo& w, const std::string& text) {
   Xdotool({"mousemove", std::to_string(w.x + w.width / 2), std::to_string(w.y + 10)});
@@ -110,7 +103,7 @@ class E2eTest : public ::testing::Test {
     int status = -1;
     for (int attempt = 0; attempt < 5 && status == -1; ++attempt) {
       Sleep(200);  // where the box has settled
-      if (const auto now = x.WaitForWindow(kDoneTitle, 1000)) PressOk(*now);
+      if (const auto now = x.WaitForWindow(kDoneTitle, 1000)) PressReturnIn(*now);
       status = WaitExit(pid, 2000);
     }
     if (status != 0) {  // what the screen showed, for the report

@@ -28,6 +28,15 @@ int IgnoreXError(Display*, XErrorEvent*) { return 0; }
 
 }  // namespace
 
+bool PressReturnIn(const WindowInfo& w) {
+  if (RunProgram({"/usr/bin/xdotool", "mousemove", std::to_string(w.x + w.width / 2),
+                  std::to_string(w.y + w.height / 2)}).status != 0) {
+    return false;
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  return RunProgram({"/usr/bin/xdotool", "key", "Return"}).status == 0;
+}
+
 X11Client::X11Client() {
   display_ = XOpenDisplay(nullptr);
   XSetErrorHandler(IgnoreXError);

@@ -19,6 +19,10 @@ struct WindowInfo {
 // Moves the pointer to screen position (x, y) and clicks the left button, as a
 // person would (xdotool); false when xdotool failed.
 bool ClickAt(int x, int y);
+// Answers a box by its focused button, whichever front end drew it: the
+// pointer into the box (with no window manager the keyboard goes there), then
+// Return; false when xdotool failed.
+bool PressReturnIn(const WindowInfo& w);
 
 class X11Client {
  public:
