@@ -4,26 +4,30 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <random>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 namespace ttu::test {
 
-RunResult RunProgram(const std::vector<std::string>& argv, const std::string& cwd) {
+RunResult RunProgram(const std::vector<std::string>& argv, const std::string& cwd, int timeout_ms) {
   int pipefd[2];
   if (::pipe2(pipefd, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
   const pid_t pid = ::fork();
   if (pid == 0) {
+    ::setpgid(0, 0);  // so that a program past its time goes with all it started
     ::dup2(pipefd[1], 1);
     ::dup2(pipefd[1], 2);
     if (!cwd.empty() && ::chdir(cwd.c_str()) != 0) ::_exit(126);
@@ -33,14 +37,40 @@ RunResult RunProgram(const std::vector<std::string>& argv, const std::string& cw
     ::execv(args[0], args.data());
     ::_exit(127);
   }
+  if (pid > 0) ::setpgid(pid, pid);
   ::close(pipefd[1]);
   RunResult r;
+  // The output is read until the program ends, not until the pipe closes: a
+  // daemon it started may hold the pipe open for long after.
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
   char buf[4096];
-  for (ssize_t n; (n = ::read(pipefd[0], buf, sizeof buf)) > 0;) r.output.append(buf, static_cast<std::size_t>(n));
+  bool open = true;
+  for (;;) {
+    pollfd pfd{pipefd[0], POLLIN, 0};
+    if (open && ::poll(&pfd, 1, 50) > 0) {
+      const ssize_t n = ::read(pipefd[0], buf, sizeof buf);
+      if (n > 0) r.output.append(buf, static_cast<std::size_t>(n));
+      if (n == 0) open = false;
+      if (n > 0) continue;
+    } else if (!open) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    int st = 0;
+    if (::waitpid(pid, &st, WNOHANG) == pid) {
+      r.status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+      break;
+    }
+    if (timeout_ms > 0 && std::chrono::steady_clock::now() > end) {
+      Stop(pid);
+      r.status = kTimedOut;
+      r.output += "\n[stopped after " + std::to_string(timeout_ms / 1000) + " s]\n";
+      break;
+    }
+  }
+  // What it wrote before it ended is in the pipe already.
+  ::fcntl(pipefd[0], F_SETFL, O_NONBLOCK);
+  for (ssize_t n; open && (n = ::read(pipefd[0], buf, sizeof buf)) > 0;) r.output.append(buf, static_cast<std::size_t>(n));
   ::close(pipefd[0]);
-  int st = 0;
-  ::waitpid(pid, &st, 0);
-  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
   return r;
 }
 

@@ -11,8 +11,13 @@ struct RunResult {
   std::string output;  // standard output and error together
 };
 
-// Runs a program (no shell; in `cwd` when given) and waits for it.
-RunResult RunProgram(const std::vector<std::string>& argv, const std::string& cwd = "");
+// The status of a run stopped at its time limit.
+inline constexpr int kTimedOut = 124;
+
+// Runs a program (no shell; in `cwd` when given) and waits for it: at most
+// `timeout_ms` when that is given, after which it and everything it started
+// in its process group are killed and the status is kTimedOut.
+RunResult RunProgram(const std::vector<std::string>& argv, const std::string& cwd = "", int timeout_ms = 0);
 
 // A fresh folder under the system's temporary folder, removed with everything in it.
 class TempDir {

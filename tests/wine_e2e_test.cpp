@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -79,12 +80,21 @@ class WineE2eTest : public ::testing::TestWithParam<Bits> {
   static std::vector<std::string> WineEnv() {
     return {"WINEPREFIX=" + prefix_->path(), "WINEDEBUG=-all", "WINEDLLOVERRIDES=mscoree,mshtml="};
   }
+  // A Wine program run to its end. Now and then, on a busy machine, a Wine
+  // session (more often a 32-bit one under emulation) stops answering: a run
+  // that takes more than a few minutes is ended, the session with it, and the
+  // run is made once more in a new one.
   static RunResult Wine(const std::vector<std::string>& argv, const std::vector<std::string>& env = {}) {
     std::vector<std::string> full{"/usr/bin/env"};
     for (const auto& e : WineEnv()) full.push_back(e);
     full.insert(full.end(), env.begin(), env.end());
     full.insert(full.end(), argv.begin(), argv.end());
-    return RunProgram(full);
+    constexpr int kLimitMs = 240000;
+    RunResult r = RunProgram(full, "", kLimitMs);
+    if (r.status != kTimedOut) return r;
+    std::fprintf(stderr, "[wine] %s stopped answering; run again in a new session\n", argv.back().c_str());
+    RunProgram({"/usr/bin/env", "WINEPREFIX=" + prefix_->path(), "/usr/bin/wineserver", "-k"}, "", 60000);
+    return RunProgram(full, "", kLimitMs);
   }
   static void Wineserver(const std::vector<std::string>& args) {
     std::vector<std::string> argv{"/usr/bin/wineserver"};
