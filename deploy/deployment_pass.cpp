@@ -1,6 +1,7 @@
 #include "deploy/deployment_pass.h"
 
 #include "deploy/manifest.h"
+#include "deploy/payload_writer.h"
 #include "deploy/registration.h"
 #include "support/run_error.h"
 #include "platform/scoped_flag.h"
@@ -55,10 +56,9 @@ void DeploymentPass::DeployItem(int32_t j) {
   // An unresolved folder is a failure of the item: writing the bare name into
   // the current folder would report success for a product that got nothing.
   if (folder.empty()) throw RunError::Of(kErrPathNotFound);
-  const platform::Blob payload = LoadPayload(s_.resources, j);
   std::string target = folder;
   target += tables_.FileName[at];  // folder and name joined with nothing between
-  s_.files.ReplaceFile(target, payload);
+  WritePayload(s_.files, target, s_.resources, j);
   if (tables_.ItemState[at][0] == kRegisterFlag) {
     Register(folder, j);
   }

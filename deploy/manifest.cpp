@@ -76,11 +76,9 @@ std::string LoadResString(platform::Resources& res, uint32_t id) {
   return *s;
 }
 
-platform::Blob LoadPayload(platform::Resources& res, int32_t j) {
-  const auto id = static_cast<uint32_t>(kFirstItemId + static_cast<int64_t>(j));
-  auto blob = res.Data(id, kPayloadType);
-  if (!blob) throw RunError::ResourceNotFound(id);
-  return *blob;
+std::string DescribedFileName(platform::Resources& res, uint32_t id) {
+  const auto descriptor = res.String(id);
+  return descriptor ? descriptor->substr(0, descriptor->find('|')) : std::string();
 }
 
 int32_t LastIndexOf(std::string_view count_text) {

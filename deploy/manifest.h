@@ -43,7 +43,7 @@ void ReadDescriptor(ItemTables& tables, int32_t j, platform::Resources& res);
 
 // The string `id`, or the failure "resource not found".
 std::string LoadResString(platform::Resources& res, uint32_t id);
-// The payload of item j ("CUSTOM" 101 + j), or the failure "resource not found".
-platform::Blob LoadPayload(platform::Resources& res, int32_t j);
+// Field 0 of descriptor `id` (the file's name), for messages; "" when there is none.
+std::string DescribedFileName(platform::Resources& res, uint32_t id);
 
 }  // namespace ttu::deploy

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "deploy/manifest.h"
+#include "deploy/payload_writer.h"
 #include "support/payload_checksum.h"
 #include "support/run_error.h"
 
@@ -30,12 +31,6 @@ checksum::Digest Hash(const platform::Blob& payload) {
   return h.Finish();
 }
 
-// Field 0 of the item's descriptor, for the message; "" when it cannot be read.
-std::string NameOf(platform::Resources& res, uint32_t id) {
-  const auto descriptor = res.String(id);
-  return descriptor ? descriptor->substr(0, descriptor->find('|')) : std::string();
-}
-
 }  // namespace
 
 void CheckPackage(const ItemTables& tables, platform::Resources& res) {
@@ -48,14 +43,14 @@ void CheckPackage(const ItemTables& tables, platform::Resources& res) {
   if (!recorded_any) return;  // linked by the resource compiler, or packed before checksums
   for (int32_t j = 0; j <= tables.LastIndex; ++j) {
     const uint32_t id = kFirstItemId + static_cast<uint32_t>(j);
-    const auto payload = res.Data(id, kPayloadType);
-    if (!payload) continue;  // the pass reports a missing payload as it always has
+    const auto found = FindPayload(res, id);
+    if (!found) continue;  // the pass reports a missing payload as it always has
     const auto recorded = res.Data(id, checksum::kResourceType);
     if (!recorded) throw RunError::PackageDamaged("the checksum of resource " + std::to_string(id) + " is missing");
     checksum::Digest expected{};
-    if (recorded->size != expected.size()) throw RunError::PackageDamaged(id, NameOf(res, id));
+    if (recorded->size != expected.size()) throw RunError::PackageDamaged(id, DescribedFileName(res, id));
     platform::ReadBlob(*recorded, 0, expected.data(), expected.size());
-    if (Hash(*payload) != expected) throw RunError::PackageDamaged(id, NameOf(res, id));
+    if (Hash(found->blob) != expected) throw RunError::PackageDamaged(id, DescribedFileName(res, id));
   }
 }
 

@@ -4,6 +4,7 @@
 #include <exception>
 
 #include "deploy/manifest.h"
+#include "support/compressed_payload.h"
 #include "support/little_endian.h"
 #include "support/run_error.h"
 
@@ -58,6 +59,11 @@ checksum::Digest SealOf(platform::Resources& res) {
     const auto payload = res.Data(id, kPayloadType);
     w.Tag(payload ? 'P' : '-');
     if (payload) w.Number(payload->size);
+    // Sealed only where there is one, so that a package without them keeps its seal.
+    if (const auto compressed = res.Data(id, zpayload::kResourceType)) {
+      w.Tag('Z');
+      w.Number(compressed->size);
+    }
     const auto record = res.Data(id, checksum::kResourceType);
     w.Tag(record ? 'C' : '-');
     if (!record) continue;

@@ -1,11 +1,19 @@
 // Files, named by Windows folder texts ("C:\Programmi\Kelmo\Tessiro\a.zip").
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <string>
 
 #include "platform/resources.h"
 
 namespace ttu::platform {
+
+// Where a file's bytes are handed, in order, as they are made.
+using ByteSink = std::function<void(const uint8_t* bytes, std::size_t n)>;
+// What makes a file's bytes (a compressed payload's decoder): it hands them
+// to the sink it is given.
+using Producer = std::function<void(const ByteSink& put)>;
 
 class FileSystem {
  public:
@@ -18,6 +26,9 @@ class FileSystem {
   // else. Creates no folders. A file in use by another program is not replaced.
   // Raises a RunError on failure, leaving nothing behind.
   virtual void ReplaceFile(const std::string& path, const Blob& payload) = 0;
+  // The same, with the bytes that `produce` makes while they are written. What
+  // it raises fails the replacement the same way: the old file stays.
+  virtual void ReplaceFileWith(const std::string& path, const Producer& produce) = 0;
 };
 
 FileSystem& NativeFileSystem();

@@ -31,4 +31,18 @@ class MemorySource final : public ByteSource {
   std::span<const uint8_t> bytes_;
 };
 
+// `size` bytes of another source from `offset` on.
+class SliceSource final : public ByteSource {
+ public:
+  SliceSource(const ByteSource& whole, uint64_t offset, uint64_t size) : whole_(whole), offset_(offset), size_(size) {}
+  uint64_t Size() const override { return size_; }
+  bool Read(uint64_t offset, void* out, std::size_t n) const override {
+    return offset <= size_ && n <= size_ - offset && whole_.Read(offset_ + offset, out, n);
+  }
+
+ private:
+  const ByteSource& whole_;
+  uint64_t offset_, size_;
+};
+
 }  // namespace ttu

@@ -158,6 +158,13 @@ class FakeFileSystem : public platform::FileSystem {
     if (auto it = fail_writes.find(path); it != fail_writes.end()) throw RunError::Of(it->second);
     files[path].assign(static_cast<const char*>(payload.data), payload.size);
   }
+  void ReplaceFileWith(const std::string& path, const platform::Producer& produce) override {
+    writes.push_back(path);
+    if (auto it = fail_writes.find(path); it != fail_writes.end()) throw RunError::Of(it->second);
+    std::string made;
+    produce([&](const uint8_t* bytes, std::size_t n) { made.append(reinterpret_cast<const char*>(bytes), n); });
+    files[path] = std::move(made);  // nothing is kept when it raises
+  }
 };
 
 // Records every launch; fails those whose command line contains `fail_on`.

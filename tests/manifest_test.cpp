@@ -1,4 +1,5 @@
 #include "deploy/manifest.h"
+#include "deploy/payload_writer.h"
 
 #include <gtest/gtest.h>
 
@@ -151,7 +152,8 @@ TEST_F(DescriptorTest, MissingFieldStopsStoringThereWithAFailure) {
 TEST_F(DescriptorTest, ItemsUseIdentifier101PlusJ) {
   EXPECT_EQ(test::RunErrorNumberOf([&] { ReadDescriptor(t, 2, res); }), kErrResourceNotFound);
   EXPECT_EQ(res.string_reads.back(), 103u);
-  EXPECT_EQ(test::RunErrorNumberOf([&] { LoadPayload(res, 2); }), kErrResourceNotFound);
+  test::FakeFileSystem files;
+  EXPECT_EQ(test::RunErrorNumberOf([&] { WritePayload(files, "C:\\a", res, 2); }), kErrResourceNotFound);
   EXPECT_EQ(res.payload_reads.back(), 103u);
 }
 

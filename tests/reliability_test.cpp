@@ -28,19 +28,32 @@ namespace fs = std::filesystem;
 std::size_t OpenDescriptors() { return ListDir("/proc/self/fd").size(); }
 
 // A Wine-style prefix with Kelmo installed, and a packed updater carrying
-// `payload` as Dossaro.zip, both in temporary folders.
+// `payload` as Dossaro.zip (or the files given, all into Tessiro\), both in
+// temporary folders; `options` go to the packer.
 class Installation {
  public:
-  explicit Installation(const std::string& payload) {
+  using Files = std::vector<std::pair<std::string, std::string>>;
+  explicit Installation(const std::string& payload) : Installation(Files{{"Dossaro.zip", payload}}) {}
+  explicit Installation(const Files& files, const std::vector<std::string>& options = {}) {
     const auto r = RunProgram({"/bin/bash", std::string(TTU_SOURCE_DIR) + "/scripts/make-demo-prefix", prefix.path()});
     EXPECT_EQ(r.status, 0) << r.output;
     ::setenv("WINEPREFIX", prefix.path().c_str(), 1);
-    WriteFile(pkg / "Dossaro.zip", payload);
-    WriteFile(pkg / "p.rc", "STRINGTABLE { 100 \"1\" 101 \"Dossaro.zip|<APPPATH>Tessiro/|N|\" }\n101 CUSTOM Dossaro.zip\n");
-    const auto p = RunProgram({TTU_PACK_EXE, "--stub", TTU_STUB_EXE, pkg / "p.rc", "-o", pkg / "updater"});
+    std::string strings = "STRINGTABLE { 100 \"" + std::to_string(files.size()) + "\"", data;
+    for (std::size_t k = 0; k < files.size(); ++k) {
+      WriteFile(pkg / files[k].first, files[k].second);
+      const std::string id = std::to_string(101 + k);
+      strings += " " + id + " \"" + files[k].first + "|<APPPATH>Tessiro/|N|\"";
+      data += id + " CUSTOM " + files[k].first + "\n";
+    }
+    WriteFile(pkg / "p.rc", strings + " }\n" + data);
+    std::vector<std::string> argv{TTU_PACK_EXE, "--stub", TTU_STUB_EXE};
+    argv.insert(argv.end(), options.begin(), options.end());
+    argv.insert(argv.end(), {pkg / "p.rc", "-o", pkg / "updater"});
+    const auto p = RunProgram(argv);
     EXPECT_EQ(p.status, 0) << p.output;
   }
-  std::string Target() const { return prefix / "drive_c/Programmi/Kelmo/Tessiro/Dossaro.zip"; }
+  std::string Target(const std::string& name) const { return prefix / ("drive_c/Programmi/Kelmo/Tessiro/" + name); }
+  std::string Target() const { return Target("Dossaro.zip"); }
   std::string TargetDir() const { return prefix / "drive_c/Programmi/Kelmo/Tessiro"; }
   std::string Updater() const { return pkg / "updater"; }
 
@@ -202,6 +215,60 @@ TEST(Reliability, PlantedLinksNeverRedirectTheWrite) {
   EXPECT_EQ(ReadFile(outside / "victim"), "victim");
   EXPECT_FALSE(fs::is_symlink(inst.Target()));
   EXPECT_EQ(ListDir(inst.TargetDir()), (std::vector<std::string>{"Dossaro.zip", "Tessiro.exe"}));
+}
+
+// Stored and compressed payloads, alone and mixed in one package, are
+// written whole; a compressed payload damaged by one bit writes nothing.
+TEST(Reliability, EveryKindOfPayloadIsWrittenAndADamagedOneWritesNothing) {
+  const std::string text = "riga di testo\n", random = PseudoRandomBytes(300000, 9);
+  std::string big;
+  while (big.size() < (12u << 20)) big += text + std::to_string(big.size());  // past the long-distance threshold
+  const Installation::Files mixed = {{"a.txt", big}, {"r.bin", random}, {"e.txt", ""}};
+  struct Row {
+    const char* what;
+    Installation::Files files;
+    std::vector<std::string> options;
+    const char* kinds;  // the payloads' types, in item order
+    bool damage;
+  } rows[] = {
+      {"stored", {{"a.txt", big}}, {}, "CUSTOM", false},
+      {"compressed", {{"a.txt", big}}, {"--compress"}, "ZSTD", false},
+      {"compressed at level 1", {{"a.txt", big}}, {"--compress=1"}, "ZSTD", false},
+      {"mixed: what compression does not shrink stays stored", mixed, {"--compress=3"}, "ZSTD CUSTOM CUSTOM", false},
+      {"compressed, one bit of its frame flipped", mixed, {"--compress=3"}, "ZSTD CUSTOM CUSTOM", true},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    Installation inst(row.files, row.options);
+    std::string kinds;
+    {
+      const auto res = platform::ResourcesOfFile(inst.Updater());
+      for (std::size_t k = 0; k < row.files.size(); ++k) {
+        kinds += std::string(k ? " " : "") + (res->Data(static_cast<uint32_t>(101 + k), "ZSTD") ? "ZSTD" : "CUSTOM");
+      }
+      if (row.damage) {
+        const auto blob = res->Data(101, "ZSTD");
+        ASSERT_TRUE(blob);
+        std::string bytes = ReadFile(inst.Updater());
+        bytes[blob->offset + blob->size / 2] ^= 1;
+        WriteFile(inst.Updater(), bytes);
+      }
+    }
+    EXPECT_EQ(kinds, row.kinds);
+    Updater u(inst.Updater(), inst.prefix.path());
+    EXPECT_EQ(u.Press(), !row.damage);
+    for (const auto& [name, bytes] : row.files) {
+      if (row.damage) {
+        EXPECT_FALSE(Exists(inst.Target(name))) << name;
+      } else {
+        EXPECT_TRUE(ReadFile(inst.Target(name)) == bytes) << name;
+      }
+    }
+    ASSERT_FALSE(u.dialogs.shown.empty());
+    EXPECT_EQ(u.dialogs.shown.back().prompt.rfind(row.damage ? "Error 31037 (The package is damaged: " : "Aggiornamento", 0), 0u)
+        << u.dialogs.shown.back().prompt;
+    EXPECT_EQ(ListDir(inst.TargetDir()).size(), row.damage ? 1u : 1u + row.files.size());  // no temporary left
+  }
 }
 
 }  // namespace

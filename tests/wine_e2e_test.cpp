@@ -178,6 +178,37 @@ TEST_P(WineE2eTest, ThePackageIsDeployedAndTheProcessEndsWithStatusZero) {
   EXPECT_EQ(RunProgram({"/usr/bin/cmp", "-s", Tessiro("Dossaro.zip"), TTU_DOSSARO_ZIP}).status, 0);
 }
 
+// The 64-bit updater packed with compressed payloads beside stored ones: each
+// file is decoded straight into place, whole.
+class WineCompressedTest : public WineE2eTest {};
+
+TEST_P(WineCompressedTest, CompressedAndStoredPayloadsAreWrittenWhole) {
+  TempDir pkg;
+  std::string big;
+  while (big.size() < (9u << 20)) big += "riga " + std::to_string(big.size()) + "\n";
+  const std::vector<std::pair<std::string, std::string>> files = {
+      {"grande.txt", big}, {"casuale.bin", PseudoRandomBytes(200000, 5)}, {"vuoto.txt", ""},
+      {"programma.dll", ReadFile(Build() + "/TessiroTinyUpdater-stub.exe")}};
+  std::string strings = "STRINGTABLE { 100 \"4\"", data;
+  for (std::size_t k = 0; k < files.size(); ++k) {
+    WriteFile(pkg / files[k].first, files[k].second);
+    strings += " " + std::to_string(101 + k) + " \"" + files[k].first + "|<APPPATH>Tessiro/|N|\"";
+    data += std::to_string(101 + k) + " CUSTOM " + files[k].first + "\n";
+  }
+  WriteFile(pkg / "p.rc", strings + " }\n" + data);
+  const std::string updater = Downloads() + "/Compresso.exe";
+  fs::create_directories(Downloads());
+  const auto packed = RunProgram({TTU_PACK_EXE, "--stub", Build() + "/TessiroTinyUpdater-stub.exe", "--compress=9",
+                                  pkg / "p.rc", "-o", updater});
+  ASSERT_EQ(packed.status, 0) << packed.output;
+  const auto listed = RunProgram({TTU_PACK_EXE, "--list", updater});
+  EXPECT_NE(listed.output.find("payload ZSTD 101"), std::string::npos) << listed.output;
+  EXPECT_NE(listed.output.find("payload CUSTOM 102"), std::string::npos) << listed.output;
+  EXPECT_NE(listed.output.find("payload ZSTD 104"), std::string::npos) << listed.output;
+  EXPECT_EQ(RunToCompletion(updater), 0);
+  for (const auto& [name, bytes] : files) EXPECT_TRUE(ReadFile(Tessiro(name)) == bytes) << name;
+}
+
 // At 192 DPI (Wine's LogPixels) the window, the "Setup" box and the message
 // box are twice as large as at 96 DPI, and so is their text: nothing is
 // clipped. Measured on the screen, by size and by the pixels of the text.
@@ -656,6 +687,7 @@ std::string KindName(const ::testing::TestParamInfo<Bits>& info) { return std::s
 
 INSTANTIATE_TEST_SUITE_P(Kinds, WineE2eTest, ::testing::Values(kBits64, kBits32), KindName);
 INSTANTIATE_TEST_SUITE_P(Kinds, WineDpiTest, ::testing::Values(kBits64), KindName);
+INSTANTIATE_TEST_SUITE_P(Kinds, WineCompressedTest, ::testing::Values(kBits64), KindName);
 // The Linux updater reads a prefix as the shipped 32-bit program does.
 INSTANTIATE_TEST_SUITE_P(Shipped, WineRegistryAgreement, ::testing::Values(kBits32), KindName);
 

@@ -122,6 +122,23 @@ class LinuxFileSystem final : public FileSystem {
   }
 
   void ReplaceFile(const std::string& path, const Blob& payload) override {
+    Replace(path, [&](int out) { WritePayload(out, payload); });
+  }
+
+  void ReplaceFileWith(const std::string& path, const Producer& produce) override {
+    Replace(path, [&](int out) {
+      uint64_t at = 0;
+      produce([&](const uint8_t* bytes, std::size_t n) {
+        if (!WriteFully(out, bytes, n, at)) Fail(errno);
+        at += n;
+      });
+    });
+  }
+
+ private:
+  // The sound replacement: a new temporary file beside the target, written by
+  // `write`, flushed, and renamed over the target.
+  static void Replace(const std::string& path, const std::function<void(int out)>& write) {
     const std::string p = ToLinuxPath(path, WinePrefix());
     const auto slash = p.find_last_of('/');
     const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : p.substr(0, slash));
@@ -150,7 +167,7 @@ class LinuxFileSystem final : public FileSystem {
     Fd out = CreateTemporary(dir_fd.get(), name, mode, temp_name);
     try {
       if (S_ISREG(old.st_mode)) ::fchmod(out.get(), mode);  // keep the mode the old file had
-      WritePayload(out.get(), payload);
+      write(out.get());
       if (::fsync(out.get()) != 0) Fail(errno);
       if (::close(out.Release()) != 0) Fail(errno);
       if (::renameat(dir_fd.get(), temp_name.c_str(), dir_fd.get(), name.c_str()) != 0) Fail(errno);

@@ -2,6 +2,8 @@
 // replacement of a file (temporary file, write-through, move over the target).
 #include "platform/windows/windows_api.h"
 
+#include <algorithm>
+#include <functional>
 #include <random>
 
 #include "platform/files.h"
@@ -78,6 +80,35 @@ class WindowsFileSystem final : public FileSystem {
   }
 
   void ReplaceFile(const std::string& path, const Blob& payload) override {
+    Replace(path, [&](HANDLE h) { return WriteAll(h, static_cast<const uint8_t*>(payload.data), payload.size); });
+  }
+
+  void ReplaceFileWith(const std::string& path, const Producer& produce) override {
+    Replace(path, [&](HANDLE h) {
+      produce([&](const uint8_t* bytes, std::size_t n) {
+        if (const DWORD err = WriteAll(h, bytes, n)) throw ErrorFor(err);
+      });
+      return DWORD{ERROR_SUCCESS};
+    });
+  }
+
+ private:
+  // Writes all `n` bytes; the error that stopped it, or ERROR_SUCCESS.
+  static DWORD WriteAll(HANDLE h, const uint8_t* p, uint64_t n) {
+    for (uint64_t done = 0; done < n;) {
+      const DWORD chunk = static_cast<DWORD>(std::min<uint64_t>(kChunk, n - done));
+      DWORD put = 0;
+      if (!WriteFile(h, p + done, chunk, &put, nullptr) || put != chunk) {
+        return GetLastError() ? GetLastError() : ERROR_WRITE_FAULT;
+      }
+      done += put;
+    }
+    return ERROR_SUCCESS;
+  }
+
+  // The sound replacement: a new temporary file beside the target, written
+  // through by `write` (which returns an error, or raises), moved over it.
+  static void Replace(const std::string& path, const std::function<DWORD(HANDLE)>& write) {
     const std::wstring target = CheckedPath(path);
     std::wstring dir, name;
     SplitPath(target, dir, name);
@@ -96,12 +127,12 @@ class WindowsFileSystem final : public FileSystem {
                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr);
     if (h == INVALID_HANDLE_VALUE) throw ErrorFor(GetLastError());
     DWORD err = ERROR_SUCCESS;
-    const auto* p = static_cast<const char*>(payload.data);
-    for (uint64_t done = 0; err == ERROR_SUCCESS && done < payload.size;) {
-      const DWORD n = static_cast<DWORD>(std::min<uint64_t>(kChunk, payload.size - done));
-      DWORD put = 0;
-      if (!WriteFile(h, p + done, n, &put, nullptr) || put != n) err = GetLastError() ? GetLastError() : ERROR_WRITE_FAULT;
-      done += put;
+    try {
+      err = write(h);
+    } catch (...) {
+      CloseHandle(h);
+      DeleteFileW(temp.c_str());
+      throw;
     }
     if (err == ERROR_SUCCESS && !FlushFileBuffers(h)) err = GetLastError();
     CloseHandle(h);

@@ -14,6 +14,8 @@
 #include "deploy/manifest.h"
 #include "deploy/package_seal.h"
 #include "platform/linux/package_resources.h"
+#include "support/byte_source.h"
+#include "support/compressed_payload.h"
 #include "support/payload_checksum.h"
 #include "support/pe_resources.h"
 #include "support/resource_section.h"
@@ -126,6 +128,28 @@ std::string ChecksumLine(const FileSource& source, const resfmt::DataEntry* reco
          checksum::Hex(payload.xxh3) + ")\n";
 }
 
+// What a compressed payload decodes to: the file's SHA-256, checked against
+// the checksum its header records; `damaged` set when it does not decode.
+std::string DecodedLine(const FileSource& source, const resfmt::DataEntry& d, bool& damaged) {
+  const std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx(EVP_MD_CTX_new(), EVP_MD_CTX_free);
+  if (!ctx || EVP_DigestInit_ex(ctx.get(), EVP_sha256(), nullptr) != 1) throw PackError("SHA-256 is not available");
+  try {
+    const auto header = zpayload::Decode(SliceSource(source, d.offset, d.size), [&](const uint8_t* p, std::size_t n) {
+      EVP_DigestUpdate(ctx.get(), p, n);
+    });
+    unsigned char sha[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    EVP_DigestFinal_ex(ctx.get(), sha, &length);
+    char ratio[32];
+    std::snprintf(ratio, sizeof ratio, "%.1f %%", header.size ? 100.0 * static_cast<double>(d.size) / static_cast<double>(header.size) : 0.0);
+    return "    file: " + std::to_string(header.size) + " bytes whole (compressed to " + ratio + "), SHA-256 " +
+           checksum::Hex({sha, length}) + ": it decodes to its checksum\n";
+  } catch (const zpayload::DecodeError& e) {
+    damaged = true;
+    return std::string("    file: DOES NOT DECODE (") + e.what() + ")\n";
+  }
+}
+
 std::string Hex4(uint16_t v) {
   char s[8];
   std::snprintf(s, sizeof s, "0x%04X", v);
@@ -160,14 +184,19 @@ void ListPackage(const std::string& path, std::FILE* out) {
       const auto id = static_cast<uint32_t>(101 + j);
       const auto descriptor = table.String(id);
       std::fprintf(out, "  item %ld: %s\n", j, descriptor ? ("\"" + *descriptor + "\"").c_str() : "(no descriptor)");
-      if (const auto* d = table.Data(id, "CUSTOM")) {
+      bool found = false;
+      for (const char* type : {deploy::kPayloadType, zpayload::kResourceType}) {
+        const auto* d = table.Data(id, type);
+        if (!d) continue;
+        found = true;
         const Digests& payload = DigestsOf(digests, source, *d);
-        std::fprintf(out, "    payload CUSTOM %u (%s): %llu bytes, SHA-256 %s\n", id, Hex4(d->language).c_str(),
+        std::fprintf(out, "    payload %s %u (%s): %llu bytes, SHA-256 %s\n", type, id, Hex4(d->language).c_str(),
                      static_cast<unsigned long long>(d->size), payload.sha256.c_str());
         std::fputs(ChecksumLine(source, table.Data(id, checksum::kResourceType), payload, damaged).c_str(), out);
-      } else {
-        std::fprintf(out, "    payload CUSTOM %u: missing\n", id);
+        if (type == zpayload::kResourceType) std::fputs(DecodedLine(source, *d, damaged).c_str(), out);
+        break;  // the updater writes the first it finds
       }
+      if (!found) std::fprintf(out, "    payload CUSTOM %u: missing\n", id);
     }
     std::fputs(SealLine(res, damaged).c_str(), out);
   }

@@ -1,23 +1,28 @@
-// tessiro-pack [--stub PATH] [-I DIR]... PACKAGE.rc -o OUTPUT
+// tessiro-pack [--stub PATH] [-I DIR]... [--compress[=LEVEL]] PACKAGE.rc -o OUTPUT
 // tessiro-pack --list UPDATER
 #include <unistd.h>
+#include <zstd.h>
 
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <new>
 #include <string>
 
+#include "tools/pack/compressor.h"
 #include "tools/pack/listing.h"
 #include "tools/pack/packer.h"
 
 namespace {
 
 constexpr const char* kUsage =
-    "usage: tessiro-pack [--stub PATH] [-I DIR]... PACKAGE.rc -o OUTPUT\n"
+    "usage: tessiro-pack [--stub PATH] [-I DIR]... [--compress[=LEVEL]] PACKAGE.rc -o OUTPUT\n"
     "       tessiro-pack --list UPDATER\n"
     "The stub is a Linux updater stub (by default the one beside tessiro-pack) or a Windows one\n"
-    "(TessiroTinyUpdater-stub.exe, PE32 or PE32+).\n";
+    "(TessiroTinyUpdater-stub.exe, PE32 or PE32+).\n"
+    "--compress stores each payload compressed with zstd where that makes it smaller, at LEVEL\n"
+    "(1-22; by default 19).\n";
 constexpr const char* kDefaultStub = "tessiro-tiny-updater-stub";
 
 // The stub installed beside this program.
@@ -66,6 +71,17 @@ int main(int argc, char** argv) {
       opt.include_dirs.push_back(argv[++k]);
     } else if (a.rfind("-I", 0) == 0 && a.size() > 2) {
       opt.include_dirs.push_back(a.substr(2));
+    } else if (a == "--compress") {
+      opt.compress_level = ttu::pack::kDefaultLevel;
+    } else if (a.rfind("--compress=", 0) == 0) {
+      const std::string level = a.substr(11);
+      char* end = nullptr;
+      const long n = std::strtol(level.c_str(), &end, 10);
+      if (level.empty() || *end || n < 1 || n > ZSTD_maxCLevel()) {
+        std::fprintf(stderr, "tessiro-pack: --compress=LEVEL takes a level from 1 to %d\n", ZSTD_maxCLevel());
+        return 2;
+      }
+      opt.compress_level = static_cast<int>(n);
     } else if (a == "-o" && has_next) {
       opt.output = argv[++k];
     } else if (!a.empty() && a[0] != '-' && opt.description.empty()) {

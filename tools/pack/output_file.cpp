@@ -60,8 +60,6 @@ SourceFile StatSource(const std::string& path) {
   return {path, size, int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec, st.st_dev, st.st_ino};
 }
 
-namespace {
-
 [[noreturn]] void RefuseChanged(const std::string& path) {
   throw PackError(path + ": error: the file changed while it was packed (its size or modification time is not "
                          "what it was): pack again once it is complete");
@@ -76,6 +74,8 @@ void CheckUnchanged(int fd, const SourceFile& planned) {
     RefuseChanged(planned.path);
   }
 }
+
+namespace {
 
 // Blocks the signals that remove the temporary output while it lives.
 class BlockedSignals {

@@ -33,6 +33,8 @@ struct SourceFile {
   uint64_t device = 0, inode = 0;
 };
 SourceFile StatSource(const std::string& path);
+// Refuses a source whose open file is no longer the one planned.
+void CheckUnchanged(int fd, const SourceFile& planned);
 
 // The output is written to a temporary file beside it and renamed into place
 // by Commit(), so that a failure leaves no output; nor does an interruption

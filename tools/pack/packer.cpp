@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <map>
@@ -15,6 +16,7 @@
 #include "support/linux_package.h"
 #include "support/resource_section.h"
 #include "support/text.h"
+#include "tools/pack/compressor.h"
 #include "tools/pack/output_file.h"
 #include "tools/pack/preprocessor.h"
 
@@ -82,6 +84,12 @@ std::string Pack(const PackOptions& options) {
   const auto slash = options.description.find_last_of('/');
   const std::string base = slash == std::string::npos ? "." : options.description.substr(0, slash);
   ResolvePayloads(desc, base, options.include_dirs);
+  CompressedFiles compressed;  // the compressed payloads' files live until the output is written
+  if (options.compress_level) {
+    const auto out_slash = options.output.find_last_of('/');
+    const std::string out_dir = out_slash == std::string::npos ? "." : options.output.substr(0, std::max<std::size_t>(out_slash, 1));
+    compressed = CompressPayloads(desc, options.compress_level, out_dir);
+  }
   return WritePackedExecutable(desc, options.stub, options.output);
 }
 

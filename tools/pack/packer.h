@@ -17,6 +17,7 @@ struct PackOptions {
   std::vector<std::string> include_dirs;
   std::string description;  // the .rc file
   std::string output;
+  int compress_level = 0;  // 0: payloads stored whole
 };
 
 // Reads the description, finds the payloads and writes the output through a

@@ -18,6 +18,7 @@
 #include <optional>
 
 #include "deploy/package_seal.h"
+#include "support/compressed_payload.h"
 #include "support/little_endian.h"
 #include "support/payload_checksum.h"
 #include "support/pe_resources.h"
@@ -56,8 +57,8 @@ std::vector<pe::NewResource> StubResources(const FileSource& source, const pe::I
   uint64_t total = 0;
   for (const auto& r : *existing) {
     if ((total += r.size) > kMaxStubResources) Refuse(stub, "the stub's own resources are larger than a stub's are");
-    const bool package = r.type.name == kCustom || r.type.name == Utf16Type(checksum::kResourceType) ||
-                         r.type.name == Utf16Type(deploy::kSealType);
+    const bool package = r.type.name == kCustom || r.type.name == Utf16Type(zpayload::kResourceType) ||
+                         r.type.name == Utf16Type(checksum::kResourceType) || r.type.name == Utf16Type(deploy::kSealType);
     if ((!r.type.Named() && r.type.id == pe::kStringTableType) || package) {
       Refuse(stub, "the stub already carries a package (string tables, CUSTOM resources, checksums or a seal): "
                    "pack the bare stub");
@@ -92,7 +93,7 @@ PackageParts PackageResources(const PackageDescription& desc, std::size_t first_
     // An empty payload stays among the small data: no aligned place past the section's end.
     const uint64_t size = p.sources.back().size;
     p.payloads.push_back(first_index + p.resources.size());
-    p.resources.push_back({{0, kCustom}, {d.id, {}}, d.language, 0, {}, size > 0, size});
+    p.resources.push_back({{0, Utf16Type(d.type.c_str())}, {d.id, {}}, d.language, 0, {}, size > 0, size});
     p.checksums.push_back(first_index + p.resources.size());
     p.resources.push_back({{0, Utf16Type(checksum::kResourceType)}, {d.id, {}}, d.language, 0, digest, false, 0});
   }

@@ -46,7 +46,7 @@ std::vector<uint16_t> SealLanguages(const PackageDescription& desc) {
     all.insert(s.language);
   }
   for (const auto& d : desc.data) {
-    if (d.type == "CUSTOM") keys["payload " + std::to_string(d.id)].push_back(d.language);  // and its checksum
+    keys["payload " + std::to_string(d.id)].push_back(d.language);  // and its checksum
     all.insert(d.language);
   }
   const std::vector<uint16_t> languages(all.begin(), all.end());

@@ -1,0 +1,140 @@
+#include "tools/pack/compressor.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+#include <zstd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "support/compressed_payload.h"
+#include "support/payload_checksum.h"
+#include "tools/pack/output_file.h"
+
+namespace ttu::pack {
+namespace {
+
+constexpr std::size_t kPiece = 1 << 20;
+// Beyond the level's own window, long-distance matching finds repeats across
+// the whole of a large file, up to the largest window the updater accepts.
+constexpr uint64_t kLongFrom = 8 << 20;
+
+struct FreeCCtx {
+  void operator()(ZSTD_CCtx* c) const { ZSTD_freeCCtx(c); }
+};
+
+// An unnamed file in `dir`, gone when its last descriptor is closed.
+platform::Fd UnnamedFile(const std::string& dir) {
+  platform::Fd fd(::open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
+  if (fd) return fd;
+  // File systems without O_TMPFILE: a named one, unlinked at once.
+  std::string name = dir + "/.tessiro-pack-XXXXXX";
+  fd = platform::Fd(::mkostemp(name.data(), O_CLOEXEC));
+  if (!fd) FailWithErrno("cannot create a temporary file in " + dir);
+  ::unlink(name.c_str());
+  return fd;
+}
+
+int WindowLogFor(uint64_t size) {
+  int log = 10;
+  while (log < zpayload::kMaxWindowLog && (uint64_t{1} << log) < size) ++log;
+  return log;
+}
+
+void Check(std::size_t r, const std::string& path) {
+  if (ZSTD_isError(r)) throw PackError(path + ": error: zstd: " + ZSTD_getErrorName(r));
+}
+
+// Compresses one payload into `out`: header, then the frame. False when the
+// result would not be smaller than the file.
+bool CompressOne(const DataEntry& d, int level, int out) {
+  const SourceFile planned = StatSource(d.path);
+  uint64_t size = 0;
+  const platform::Fd in = OpenRegularFile(d.path, size);
+  CheckUnchanged(in.get(), planned);
+  std::unique_ptr<ZSTD_CCtx, FreeCCtx> c(ZSTD_createCCtx());
+  if (!c) throw std::bad_alloc();
+  Check(ZSTD_CCtx_setParameter(c.get(), ZSTD_c_compressionLevel, level), d.path);
+  Check(ZSTD_CCtx_setParameter(c.get(), ZSTD_c_checksumFlag, 0), d.path);  // the header holds a stronger one
+  if (size > kLongFrom) {
+    Check(ZSTD_CCtx_setParameter(c.get(), ZSTD_c_enableLongDistanceMatching, 1), d.path);
+    Check(ZSTD_CCtx_setParameter(c.get(), ZSTD_c_windowLog, WindowLogFor(size)), d.path);
+  }
+  Check(ZSTD_CCtx_setPledgedSrcSize(c.get(), size), d.path);
+
+  std::vector<uint8_t> piece(std::min<uint64_t>(kPiece, std::max<uint64_t>(size, 1)));
+  std::vector<uint8_t> frame(ZSTD_CStreamOutSize());
+  checksum::Hasher hash;
+  uint64_t read = 0, written = zpayload::kHeaderSize;
+  const auto drain = [&](ZSTD_inBuffer& ib, ZSTD_EndDirective mode) {
+    for (;;) {
+      ZSTD_outBuffer ob{frame.data(), frame.size(), 0};
+      const std::size_t left = ZSTD_compressStream2(c.get(), &ob, &ib, mode);
+      Check(left, d.path);
+      if (!platform::WriteFully(out, frame.data(), ob.pos, written)) FailWithErrno("cannot write a temporary file");
+      written += ob.pos;
+      if (written >= size + zpayload::kHeaderSize) return false;  // no smaller: stored instead
+      if (mode == ZSTD_e_end ? left == 0 : ib.pos == ib.size) return true;
+    }
+  };
+  while (read < size) {
+    const auto n = static_cast<std::size_t>(std::min<uint64_t>(piece.size(), size - read));
+    if (!platform::ReadFully(in.get(), piece.data(), n, read)) FailWithErrno("cannot read " + d.path);
+    hash.Add({piece.data(), n});
+    read += n;
+    ZSTD_inBuffer ib{piece.data(), n, 0};
+    if (!drain(ib, read < size ? ZSTD_e_continue : ZSTD_e_end)) return false;
+  }
+  if (size == 0) {
+    ZSTD_inBuffer none{nullptr, 0, 0};
+    if (!drain(none, ZSTD_e_end)) return false;
+  }
+  CheckUnchanged(in.get(), planned);
+  const auto header = zpayload::EncodeHeader({size, hash.Finish()});
+  if (!platform::WriteFully(out, header.data(), header.size(), 0)) FailWithErrno("cannot write a temporary file");
+  return true;
+}
+
+}  // namespace
+
+CompressedFiles CompressPayloads(PackageDescription& desc, int level, const std::string& temp_dir) {
+  CompressedFiles kept;
+  std::vector<platform::Fd> files(desc.data.size());
+  std::vector<char> smaller(desc.data.size());  // (not vector<bool>: threads write it)
+  std::atomic<std::size_t> next{0};
+  std::exception_ptr failure;
+  std::mutex lock;
+  const auto work = [&] {
+    for (std::size_t k; (k = next++) < desc.data.size();) {
+      try {
+        files[k] = UnnamedFile(temp_dir);
+        smaller[k] = CompressOne(desc.data[k], level, files[k].get());
+      } catch (...) {
+        const std::lock_guard<std::mutex> hold(lock);
+        if (!failure) failure = std::current_exception();
+        next = desc.data.size();
+      }
+    }
+  };
+  const unsigned threads = std::max(1u, std::min<unsigned>(std::thread::hardware_concurrency(),
+                                                           static_cast<unsigned>(desc.data.size())));
+  std::vector<std::thread> pool;
+  for (unsigned t = 1; t < threads; ++t) pool.emplace_back(work);
+  work();
+  for (auto& t : pool) t.join();
+  if (failure) std::rethrow_exception(failure);
+  for (std::size_t k = 0; k < desc.data.size(); ++k) {
+    if (!smaller[k]) continue;
+    desc.data[k].type = zpayload::kResourceType;
+    desc.data[k].path = "/proc/self/fd/" + std::to_string(files[k].get());
+    kept.files.push_back(std::move(files[k]));
+  }
+  return kept;
+}
+
+}  // namespace ttu::pack

@@ -1,0 +1,28 @@
+// Compressed payloads, made before the package is written: each payload that
+// zstd makes smaller is replaced, in the description, by an unnamed temporary
+// file that holds its compressed payload (type ZSTD); the others stay stored.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/linux/fd.h"
+#include "tools/pack/package_description.h"
+
+namespace ttu::pack {
+
+// zstd's level when --compress names none: its strongest before the levels
+// whose memory grows past what decoding on a small machine should need.
+inline constexpr int kDefaultLevel = 19;
+
+// The temporary files: they go with this (or with the process, however it ends).
+struct CompressedFiles {
+  std::vector<platform::Fd> files;
+};
+
+// Compresses every payload of `desc` at `level` (1 to zstd's maximum), on as
+// many threads as there are processors, into unnamed files in `temp_dir`; a
+// source that changes while it is read is refused.
+CompressedFiles CompressPayloads(PackageDescription& desc, int level, const std::string& temp_dir);
+
+}  // namespace ttu::pack
