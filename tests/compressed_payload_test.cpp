@@ -141,7 +141,7 @@ TEST(CompressedPayload, FramesGoBothWaysWithTheZstdCommandLine) {
     SCOPED_TRACE(row.what);
     WriteFile(dir / "f", row.file);
     WriteFile(dir / "p.rc", "STRINGTABLE { 100 \"1\" 101 \"f|<APPPATH>Tessiro/|N|\" }\n101 CUSTOM f\n");
-    const auto packed = RunProgram({TTU_PACK_EXE, "--compress", dir / "p.rc", "-o", dir / "u"});
+    const auto packed = RunProgram({TTU_PACK_EXE, "--compress=9", dir / "p.rc", "-o", dir / "u"});
     ASSERT_EQ(packed.status, 0) << packed.output;
     const auto res = platform::ResourcesOfFile(dir / "u");
     const auto blob = res->Data(101, zpayload::kResourceType);
