@@ -292,6 +292,7 @@ std::vector<Row> CompressedRows(const Options& o) {
     ref.push_back(TimeProgram({"/bin/sh", "-c", "cp -r \"$0\"/. \"$1\" && sync", o.pe_dir, (kelmo / "Tessiro").string()}));
     fs::remove_all(kelmo);
     fs::create_directories(kelmo / "Tessiro");
+    std::ofstream(kelmo / "Tessiro" / "Tessiro.exe") << "MZ";  // the product the template names is installed
     test::RunProgram({"/bin/sync"});
     deploy::ItemTables tables;
     deploy::DeploymentPass pass(tables, {*res, platform::NativeFileSystem(), launcher, dialogs, loc});

@@ -218,7 +218,8 @@ void PlaceData(const std::vector<NewResource>& resources, const Tree& tree, uint
   out.head.reserve(end);
   for (std::size_t i : tree.order) {
     if (!resources[i].external) continue;
-    end = le::AlignUp(section_file_offset + end, alignment) - section_file_offset;
+    const uint64_t align = resources[i].alignment ? resources[i].alignment : alignment;
+    end = le::AlignUp(section_file_offset + end, align) - section_file_offset;
     out.offsets[i] = end;
     end += resources[i].size;
   }

@@ -48,6 +48,7 @@ struct NewResource {
   std::vector<uint8_t> bytes;
   bool external = false;
   uint64_t size = 0;  // of an external resource
+  uint64_t alignment = 0;  // of an external resource's file offset; 0: the layout's
 };
 
 // The order the writer puts resources in: type, name, language.

@@ -618,5 +618,32 @@ TEST(ResourceWriter, WritesAnyResourcesInAStrictOrderThatReadsBack) {
   }
 }
 
+// Compressed payloads lie at 8-byte offsets among 64 KiB-aligned stored ones,
+// with odd sizes: the PE checksum still counts every word, in both kinds of stub.
+TEST_F(PePackTest, CompressedPayloadsKeepThePeChecksumRight) {
+  if (!HavePefile()) GTEST_SKIP() << "no python3-pefile";
+  std::string rc = "STRINGTABLE { 100 \"5\" }\n";
+  for (int k = 0; k < 5; ++k) {
+    const std::string name = "f" + std::to_string(k);
+    // Compressible (odd sizes) but for item 2, which stays stored.
+    WriteFile(dir / name, k == 2 ? PseudoRandomBytes(70001, 2) : std::string(1000 * k + 3 + k, 'a' + k) + "fine");
+    rc += std::to_string(101 + k) + " CUSTOM " + name + "\n";
+  }
+  for (const std::string& from : {stub, kSource + "/build-windows32/TessiroTinyUpdater-stub.exe"}) {
+    if (!fs::exists(from)) continue;
+    SCOPED_TRACE(from);
+    WriteFile(dir / "p.rc", rc);
+    const auto packed = RunProgram({kPack, "--stub", from, "--compress", dir / "p.rc", "-o", dir / "c.exe"});
+    ASSERT_EQ(packed.status, 0) << packed.output;
+    const auto facts = PeFacts(dir / "c.exe");
+    EXPECT_EQ(Fact(facts, "checksum_ok"), "True");
+    EXPECT_EQ(Fact(facts, "warnings"), "0 ");
+    const auto listed = RunProgram({kPack, "--list", dir / "c.exe"});
+    EXPECT_EQ(listed.status, 0) << listed.output;
+    EXPECT_NE(listed.output.find("payload ZSTD 105"), std::string::npos) << listed.output;
+    EXPECT_NE(listed.output.find("payload CUSTOM 103"), std::string::npos) << listed.output;
+  }
+}
+
 }  // namespace
 }  // namespace ttu::test

@@ -62,7 +62,7 @@ SectionPlan PlanSection(const PackageDescription& desc) {
   for (const auto& d : desc.data) {
     plan.sources.push_back(StatSource(d.path));
     const uint64_t size = plan.sources.back().size;
-    const uint64_t at = le::AlignUp(end, resfmt::kPayloadAlignment);
+    const uint64_t at = le::AlignUp(end, PayloadAlignment(d.type));
     plan.dir.data.push_back({d.id, d.language, d.type, at, size});
     plan.payload_offsets.push_back(at);
     end = at + size;

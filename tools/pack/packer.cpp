@@ -13,6 +13,7 @@
 
 #include "platform/linux/fd.h"
 #include "support/elf_image.h"
+#include "support/compressed_payload.h"
 #include "support/linux_package.h"
 #include "support/resource_section.h"
 #include "support/text.h"
@@ -38,6 +39,10 @@ std::string ReadWholeFile(const std::string& path) {
 }
 
 }  // namespace
+
+uint64_t PayloadAlignment(const std::string& type) {
+  return type == zpayload::kResourceType ? 8 : resfmt::kPayloadAlignment;
+}
 
 std::vector<resfmt::StringBlock> StringBlocks(const PackageDescription& desc) {
   std::map<std::pair<uint16_t, uint16_t>, resfmt::Strings16> blocks;  // (language, block)

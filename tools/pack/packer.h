@@ -31,6 +31,12 @@ std::string Pack(const PackOptions& options);
 std::string WritePackedExecutable(const PackageDescription& desc, const std::string& stub,
                                   const std::string& output);
 
+// Where a payload of `type` starts in the file: a stored one at a 64 KiB
+// boundary, from which the kernel copies (or shares) it fastest; a compressed
+// one, which is decoded, not copied, at the next 8 bytes (64 KiB each would
+// cost a package of many small files more than compression saves).
+uint64_t PayloadAlignment(const std::string& type);
+
 // The package's strings as string-table blocks, by language and block number.
 std::vector<resfmt::StringBlock> StringBlocks(const PackageDescription& desc);
 

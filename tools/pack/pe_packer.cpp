@@ -93,7 +93,8 @@ PackageParts PackageResources(const PackageDescription& desc, std::size_t first_
     // An empty payload stays among the small data: no aligned place past the section's end.
     const uint64_t size = p.sources.back().size;
     p.payloads.push_back(first_index + p.resources.size());
-    p.resources.push_back({{0, Utf16Type(d.type.c_str())}, {d.id, {}}, d.language, 0, {}, size > 0, size});
+    p.resources.push_back({{0, Utf16Type(d.type.c_str())}, {d.id, {}}, d.language, 0, {}, size > 0, size,
+                           PayloadAlignment(d.type)});
     p.checksums.push_back(first_index + p.resources.size());
     p.resources.push_back({{0, Utf16Type(checksum::kResourceType)}, {d.id, {}}, d.language, 0, digest, false, 0});
   }
