@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -40,25 +41,27 @@ RunResult RunProgram(const std::vector<std::string>& argv, const std::string& cw
   if (pid > 0) ::setpgid(pid, pid);
   ::close(pipefd[1]);
   RunResult r;
-  // The output is read until the program ends, not until the pipe closes: a
-  // daemon it started may hold the pipe open for long after.
+  // The output is read to its end, which comes once everything the program
+  // started that holds it has ended too (a Wine session's processes): a
+  // caller goes on when all of that is over. Past the time limit the
+  // program's group is killed and the rest is not waited for.
   const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
   char buf[4096];
   bool open = true;
+  int st = 0;
   for (;;) {
-    pollfd pfd{pipefd[0], POLLIN, 0};
-    if (open && ::poll(&pfd, 1, 50) > 0) {
-      const ssize_t n = ::read(pipefd[0], buf, sizeof buf);
-      if (n > 0) r.output.append(buf, static_cast<std::size_t>(n));
-      if (n == 0) open = false;
-      if (n > 0) continue;
-    } else if (!open) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    int st = 0;
-    if (::waitpid(pid, &st, WNOHANG) == pid) {
+    if (open) {
+      pollfd pfd{pipefd[0], POLLIN, 0};
+      if (::poll(&pfd, 1, 50) > 0) {
+        const ssize_t n = ::read(pipefd[0], buf, sizeof buf);
+        if (n > 0) r.output.append(buf, static_cast<std::size_t>(n));
+        if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN)) open = false;
+      }
+    } else if (::waitpid(pid, &st, WNOHANG) == pid) {
       r.status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
       break;
+    } else {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     if (timeout_ms > 0 && std::chrono::steady_clock::now() > end) {
       Stop(pid);
@@ -67,9 +70,6 @@ RunResult RunProgram(const std::vector<std::string>& argv, const std::string& cw
       break;
     }
   }
-  // What it wrote before it ended is in the pipe already.
-  ::fcntl(pipefd[0], F_SETFL, O_NONBLOCK);
-  for (ssize_t n; open && (n = ::read(pipefd[0], buf, sizeof buf)) > 0;) r.output.append(buf, static_cast<std::size_t>(n));
   ::close(pipefd[0]);
   return r;
 }
