@@ -58,6 +58,19 @@ class E2eTest : public ::testing::Test {
     if (pid > 0 && WaitExit(pid, 0) == -1) Stop(pid);
     for (pid_t h : holders) ::kill(h, SIGKILL), ::waitpid(h, nullptr, 0);
   }
+  // Kills the updater and waits until its windows have gone: the X server
+  // keeps them a moment, and the next run in a test must not find them.
+  void StopUpdater() {
+    Stop(pid);
+    pid = -1;
+    WaitWindowsGone();
+  }
+  void WaitWindowsGone() {
+    for (int k = 0; k < 200; ++k) {
+      if (!x.WaitForWindow(kTitle, 0) && !x.WaitForWindow("Setup", 0) && !x.WaitForWindow("Prefisso Wine", 0)) return;
+      Sleep(25);
+    }
+  }
   WindowInfo Start(const std::string& updater = kUpdater) {
     pid = Spawn({updater}, cwd.path(), {"WINEPREFIX=" + prefix.path()});
     auto w = x.WaitForWindow(kTitle, 10000);
@@ -179,8 +192,7 @@ TEST_F(E2eTest, TheWindowAndTheSetupBoxFollowTheDesktopScale) {
     if (r.factor == 1.0) setup_w96 = setup->width, setup_h96 = setup->height;
     EXPECT_NEAR(setup->width, setup_w96 * r.factor, setup_w96 * r.factor * 0.06);
     EXPECT_NEAR(setup->height, setup_h96 * r.factor, setup_h96 * r.factor * 0.06);
-    Stop(pid);
-    pid = -1;
+    StopUpdater();
   }
   x.SetResources("");
 }
@@ -282,6 +294,7 @@ TEST_F(E2eTest, SeveralPrefixesAreChosenFromAListByKeys) {
       Stop(pid);
     }
     pid = -1;
+    WaitWindowsGone();
     for (int k = 0; k < 2; ++k) {
       EXPECT_EQ(Exists(folders[static_cast<std::size_t>(k)]), k == r.gets) << "prefix " << k;
     }
@@ -330,7 +343,7 @@ TEST_F(E2eTest, ADamagedUpdaterWritesNothing) {
     EXPECT_EQ(ListDir(prefix / "drive_c/Programmi/Kelmo/Tessiro"),
               (std::vector<std::string>{"Dossaro.zip", "Tessiro.exe"}));
     EXPECT_EQ(WaitExit(pid, 300), -1) << "the window stays";
-    Stop(pid);
+    StopUpdater();
   }
   ClickCentre(Start(cwd / "intact"));
   ExpectCompletion(60000);
