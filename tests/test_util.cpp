@@ -28,7 +28,6 @@ RunResult RunProgram(const std::vector<std::string>& argv, const std::string& cw
   if (::pipe2(pipefd, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
   const pid_t pid = ::fork();
   if (pid == 0) {
-    ::setpgid(0, 0);  // so that a program past its time goes with all it started
     ::dup2(pipefd[1], 1);
     ::dup2(pipefd[1], 2);
     if (!cwd.empty() && ::chdir(cwd.c_str()) != 0) ::_exit(126);
@@ -38,13 +37,12 @@ RunResult RunProgram(const std::vector<std::string>& argv, const std::string& cw
     ::execv(args[0], args.data());
     ::_exit(127);
   }
-  if (pid > 0) ::setpgid(pid, pid);
   ::close(pipefd[1]);
   RunResult r;
   // The output is read to its end, which comes once everything the program
   // started that holds it has ended too (a Wine session's processes): a
   // caller goes on when all of that is over. Past the time limit the
-  // program's group is killed and the rest is not waited for.
+  // program is killed and the rest is not waited for.
   const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
   char buf[4096];
   bool open = true;

@@ -15,8 +15,9 @@ struct RunResult {
 inline constexpr int kTimedOut = 124;
 
 // Runs a program (no shell; in `cwd` when given) and waits for it: at most
-// `timeout_ms` when that is given, after which it and everything it started
-// in its process group are killed and the status is kTimedOut.
+// `timeout_ms` when that is given, after which it is killed and the status is
+// kTimedOut (what it started is left to the caller: a Wine session to
+// `wineserver -k`).
 RunResult RunProgram(const std::vector<std::string>& argv, const std::string& cwd = "", int timeout_ms = 0);
 
 // A fresh folder under the system's temporary folder, removed with everything in it.
