@@ -680,7 +680,8 @@ TEST_P(WineRegistryAgreement, TheLinuxRegistryAnswersWhatTheShippedProgramReads)
       {"LC_ALL=hi_IN.UTF-8", "65001"}, {"LANG=xx_YY.UTF-8", "1252"}};
   for (const auto& [locale, code_page] : kLocales) {
     SCOPED_TRACE(locale);
-    const std::vector<std::string> env = {"LOCPATH=" + locales, locale};
+    // The probes are console programs: a desktop that is slow to come is not waited for long.
+    const std::vector<std::string> env = {"LOCPATH=" + locales, locale, "TTU_DESKTOP_WAIT=20"};
     const auto windows = Run({Build() + "/tests/windows/reg-probe.exe", "Z:" + prefix_->path() + "/cases.txt"}, env);
     ASSERT_EQ(windows.status, 0) << windows.output;
     const auto linux = Wine({TTU_LINUX_REG_PROBE, prefix_->path() + "/cases.txt"}, env);
