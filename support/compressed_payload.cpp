@@ -1,12 +1,11 @@
 #include "support/compressed_payload.h"
 
-#include <zstd.h>
-
 #include <algorithm>
 #include <cstring>
 #include <memory>
 
 #include "support/little_endian.h"
+#include "support/zstd_stream.h"
 
 namespace ttu::zpayload {
 namespace {
@@ -14,10 +13,6 @@ namespace {
 constexpr char kMagic[4] = {'T', 'Z', 'S', '1'};
 // Read and written a MiB at a time: few system calls, little memory.
 constexpr std::size_t kPiece = 1 << 20;
-
-struct FreeDStream {
-  void operator()(ZSTD_DStream* d) const { ZSTD_freeDStream(d); }
-};
 
 [[noreturn]] void Fail(const std::string& why) { throw DecodeError(why); }
 
@@ -46,44 +41,20 @@ Header Decode(const ByteSource& source, const Sink& sink) {
   const auto header = DecodeHeader(head);
   if (!header) Fail("it does not start with a compressed payload's header");
   if (header->size / kMaxRatio > source.Size() - kHeaderSize) Fail("its header says more bytes than its frame can make");
-
-  std::unique_ptr<ZSTD_DStream, FreeDStream> d(ZSTD_createDStream());
-  if (!d) throw std::bad_alloc();
-  ZSTD_DCtx_setParameter(d.get(), ZSTD_d_windowLogMax, kMaxWindowLog);
-  const uint64_t in_size = source.Size();
-  std::vector<uint8_t> in(static_cast<std::size_t>(std::min<uint64_t>(kPiece, in_size - kHeaderSize)));
-  std::vector<uint8_t> out(static_cast<std::size_t>(std::min<uint64_t>(kPiece, header->size)) + 1);
+  zstream::FrameReader frame(source, kHeaderSize, source.Size() - kHeaderSize, kMaxWindowLog);
+  std::vector<uint8_t> out(static_cast<std::size_t>(std::min<uint64_t>(kPiece, header->size)));
   checksum::Hasher hash;
-  uint64_t made = 0;
-  std::size_t last = 1;  // the decoder's last answer: 0 at the frame's end
-  // One call of the decoder; what it made goes to the sink. A frame that makes
-  // more than the header says is refused as it grows, before it fills a disk.
-  const auto step = [&](ZSTD_inBuffer& ib) {
-    ZSTD_outBuffer ob{out.data(), out.size(), 0};
-    last = ZSTD_decompressStream(d.get(), &ob, &ib);
-    if (ZSTD_isError(last)) Fail(std::string("its frame is damaged (") + ZSTD_getErrorName(last) + ")");
-    if (ob.pos > header->size - made) Fail("it makes more bytes than its header says");
-    made += ob.pos;
-    hash.Add({out.data(), ob.pos});
-    if (ob.pos) sink(out.data(), ob.pos);
-    return ob.pos;
-  };
-  for (uint64_t read = kHeaderSize; read < in_size;) {
-    const auto n = static_cast<std::size_t>(std::min<uint64_t>(in.size(), in_size - read));
-    if (!source.Read(read, in.data(), n)) Fail("it cannot be read");
-    read += n;
-    ZSTD_inBuffer ib{in.data(), n, 0};
-    while (ib.pos < ib.size) {
-      if (last == 0) Fail("it has bytes after its frame");
-      step(ib);
-    }
+  for (uint64_t made = 0; made < header->size;) {
+    const auto want = static_cast<std::size_t>(std::min<uint64_t>(out.size(), header->size - made));
+    const std::size_t n = frame.Read(out.data(), want);
+    if (n < want) Fail("it makes fewer bytes than its header says");
+    made += n;
+    hash.Add({out.data(), n});
+    sink(out.data(), n);
   }
-  // What the decoder still holds once all the input is in.
-  while (last != 0) {
-    ZSTD_inBuffer none{nullptr, 0, 0};
-    if (step(none) == 0) Fail("its frame is cut short");
-  }
-  if (made != header->size) Fail("it makes fewer bytes than its header says");
+  // A frame that makes more than the header says is refused before any of
+  // the excess is handed on, so it cannot fill a disk.
+  frame.ExpectEnd();
   if (hash.Finish() != header->digest) Fail("the file it makes does not match its checksum");
   return *header;
 }

@@ -1,0 +1,50 @@
+// A delta payload: a file rebuilt from the installed version of it (the base)
+// and the differences to it, in three zstd streams:
+//   control: records of three numbers (8 bytes each, little-endian): bytes to
+//            add to the base, bytes to take as they are, and how far to move
+//            in the base after them (signed);
+//   diff:    the bytes to add (mod 256) to the base's, as many as all records
+//            add: nearly all zero where the file only moved;
+//   extra:   the bytes taken as they are.
+// The header: "TDL1", 4 bytes reserved (0), the file's size and XXH3-128, the
+// base's size and XXH3-128, then the three streams' sizes (8 bytes each).
+// The base is read by offset, a piece at a time, and the file made in order,
+// so rebuilding a file of any size takes a few MiB, whatever the address
+// space; the file's checksum is checked before it replaces the base.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <stdexcept>
+#include <vector>
+
+#include "support/byte_source.h"
+#include "support/compressed_payload.h"
+#include "support/payload_checksum.h"
+
+namespace ttu::delta {
+
+inline constexpr const char* kResourceType = "DELTA";
+inline constexpr std::size_t kHeaderSize = 4 + 4 + 8 + 16 + 8 + 16 + 3 * 8;
+// A stream's window: the streams are decoded side by side.
+inline constexpr int kMaxWindowLog = 23;
+
+struct Header {
+  uint64_t size = 0;
+  checksum::Digest digest{};
+  uint64_t base_size = 0;
+  checksum::Digest base_digest{};
+  uint64_t control = 0, diff = 0, extra = 0;  // the streams' sizes
+};
+
+std::vector<uint8_t> EncodeHeader(const Header& h);
+std::optional<Header> DecodeHeader(std::span<const uint8_t> bytes);
+
+// Rebuilds the file from `base` (which must be the header's base: the caller
+// checks it first) and the delta in `source`, into `sink`. Raises
+// zpayload::DecodeError when the delta is not one or does not give exactly
+// its file; what `sink` or `base` raise passes through. Returns the header.
+Header Apply(const ByteSource& source, const ByteSource& base, const zpayload::Sink& sink);
+
+}  // namespace ttu::delta
