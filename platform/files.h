@@ -3,9 +3,11 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "platform/resources.h"
+#include "support/byte_source.h"
 
 namespace ttu::platform {
 
@@ -29,6 +31,10 @@ class FileSystem {
   // The same, with the bytes that `produce` makes while they are written. What
   // it raises fails the replacement the same way: the old file stays.
   virtual void ReplaceFileWith(const std::string& path, const Producer& produce) = 0;
+  // The file at `path`, open for reading by offset (the installed version a
+  // delta is made against); nothing when there is no such file. It is closed
+  // when the result goes, which must be before the file is replaced.
+  virtual std::unique_ptr<ByteSource> OpenFile(const std::string& path) = 0;
 };
 
 FileSystem& NativeFileSystem();

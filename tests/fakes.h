@@ -165,6 +165,12 @@ class FakeFileSystem : public platform::FileSystem {
     produce([&](const uint8_t* bytes, std::size_t n) { made.append(reinterpret_cast<const char*>(bytes), n); });
     files[path] = std::move(made);  // nothing is kept when it raises
   }
+  std::unique_ptr<ByteSource> OpenFile(const std::string& path) override {
+    const auto it = files.find(path);
+    if (it == files.end()) return nullptr;
+    const auto* p = reinterpret_cast<const uint8_t*>(it->second.data());
+    return std::make_unique<MemorySource>(std::span<const uint8_t>(p, it->second.size()));
+  }
 };
 
 // Records every launch; fails those whose command line contains `fail_on`.

@@ -94,6 +94,18 @@ bool IsListedFile(const std::string& dir, const std::string& name) {
   return ::stat((dir + "/" + name).c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
+// A file read by offset, open as long as this lives.
+class OpenedFile final : public ByteSource {
+ public:
+  OpenedFile(Fd fd, uint64_t size) : fd_(std::move(fd)), source_(fd_.get(), size) {}
+  uint64_t Size() const override { return source_.Size(); }
+  bool Read(uint64_t offset, void* out, std::size_t n) const override { return source_.Read(offset, out, n); }
+
+ private:
+  Fd fd_;
+  FileSource source_;
+};
+
 class LinuxFileSystem final : public FileSystem {
  public:
   LinuxFileSystem() {
@@ -119,6 +131,13 @@ class LinuxFileSystem final : public FileSystem {
     }
     ::closedir(d);
     return found;
+  }
+
+  std::unique_ptr<ByteSource> OpenFile(const std::string& path) override {
+    Fd fd(::open(ToLinuxPath(path, WinePrefix()).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    struct stat st {};
+    if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
+    return std::make_unique<OpenedFile>(std::move(fd), static_cast<uint64_t>(st.st_size));
   }
 
   void ReplaceFile(const std::string& path, const Blob& payload) override {

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <memory>
 #include <random>
 
 #include "platform/files.h"
@@ -58,8 +59,47 @@ void RemoveStaleTemporaries(const std::wstring& dir, const std::wstring& name) {
   FindClose(h);
 }
 
+// A file read by offset, open as long as this lives; others may still read
+// it, and delete or replace it once it is closed.
+class OpenedFile final : public ByteSource {
+ public:
+  OpenedFile(HANDLE h, uint64_t size) : h_(h), size_(size) {}
+  ~OpenedFile() override { CloseHandle(h_); }
+  uint64_t Size() const override { return size_; }
+  bool Read(uint64_t offset, void* out, std::size_t n) const override {
+    if (offset > size_ || n > size_ - offset) return false;
+    auto* p = static_cast<uint8_t*>(out);
+    for (std::size_t done = 0; done < n;) {
+      OVERLAPPED at{};
+      at.Offset = static_cast<DWORD>(offset + done);
+      at.OffsetHigh = static_cast<DWORD>((offset + done) >> 32);
+      const DWORD want = static_cast<DWORD>(std::min<std::size_t>(kChunk, n - done));
+      DWORD got = 0;
+      if (!ReadFile(h_, p + done, want, &got, &at) || got == 0) return false;
+      done += got;
+    }
+    return true;
+  }
+
+ private:
+  HANDLE h_;
+  uint64_t size_;
+};
+
 class WindowsFileSystem final : public FileSystem {
  public:
+  std::unique_ptr<ByteSource> OpenFile(const std::string& path) override {
+    HANDLE h = CreateFileW(CheckedPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return nullptr;
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(h, &size) || (GetFileAttributesW(CheckedPath(path).c_str()) & FILE_ATTRIBUTE_DIRECTORY)) {
+      CloseHandle(h);
+      return nullptr;
+    }
+    return std::make_unique<OpenedFile>(h, static_cast<uint64_t>(size.QuadPart));
+  }
+
   // A directory listing of the path: wildcards match as a listing matches them.
   bool FileExists(const std::string& path) override {
     const std::wstring w = Widen(path);
