@@ -42,6 +42,7 @@ void Form1::cmdAvviaConTimer_Click() {
     deploy::CheckSeal(s_.resources);  // a damaged count or descriptor decides nothing
     deploy::SizeTables(tables, s_.resources);
     deploy::CheckPackage(tables, s_.resources);  // a damaged package writes nothing
+    pass_.CheckBases();  // nor one made for installed files that are not there
     if (pass_.AggiornaFile()) s_.dialogs.EndProcess();
     window_->SetTimerEnabled(true);
   } catch (const std::exception&) {

@@ -49,18 +49,48 @@ void DeploymentPass::Register(const std::string& folder, int32_t j) {
   }
 }
 
-void DeploymentPass::DeployItem(int32_t j) {
-  const auto at = static_cast<std::size_t>(j);
+// Item j's file, its descriptor read. An unresolved folder is a failure of
+// the item: writing the bare name into the current folder would report
+// success for a product that got nothing.
+std::string DeploymentPass::Target(int32_t j) {
   ReadDescriptor(tables_, j, s_.resources);
   const std::string folder = Folder(j);
-  // An unresolved folder is a failure of the item: writing the bare name into
-  // the current folder would report success for a product that got nothing.
   if (folder.empty()) throw RunError::Of(kErrPathNotFound);
-  std::string target = folder;
-  target += tables_.FileName[at];  // folder and name joined with nothing between
-  WritePayload(s_.files, target, s_.resources, j);
+  return folder + tables_.FileName[static_cast<std::size_t>(j)];  // joined with nothing between
+}
+
+void DeploymentPass::CheckBases() {
+  base_checked_.assign(static_cast<std::size_t>(tables_.LastIndex + 1), 0);
+  std::string wrong;
+  for (int32_t j = 0; j <= tables_.LastIndex; ++j) {
+    const auto id = kFirstItemId + static_cast<uint32_t>(j);
+    if (tables_.IsDone(j) || FindFull(s_.resources, id)) continue;  // the file whole serves any installation
+    const auto delta = FindDelta(s_.resources, id);
+    if (!delta) continue;
+    const delta::Header h = DeltaHeader(s_.resources, id, *delta);
+    std::string target, difference;
+    try {
+      target = Target(j);
+      difference = BaseDifference(s_.files, target, h);
+    } catch (const std::exception&) {
+      continue;  // the pass meets it, and retries
+    }
+    if (difference.empty()) {
+      base_checked_[static_cast<std::size_t>(j)] = 1;
+    } else {
+      wrong += (wrong.empty() ? "" : "; ") + BaseNeeded(target, h, difference);
+    }
+  }
+  if (!wrong.empty()) throw RunError::NotTheInstalledVersion(wrong);
+}
+
+void DeploymentPass::DeployItem(int32_t j) {
+  const auto at = static_cast<std::size_t>(j);
+  const std::string target = Target(j);
+  const bool checked = at < base_checked_.size() && base_checked_[at];
+  WritePayload(s_.files, target, s_.resources, j, checked);
   if (tables_.ItemState[at][0] == kRegisterFlag) {
-    Register(folder, j);
+    Register(target.substr(0, target.size() - tables_.FileName[at].size()), j);
   }
   tables_.ItemState[at][0] = std::string(kDoneMark);  // (a move: GCC 12 misreads the char* copy)
 }
@@ -68,6 +98,11 @@ void DeploymentPass::DeployItem(int32_t j) {
 bool DeploymentPass::AggiornaFile() {
   if (running_) return false;
   ScopedFlag running(running_);
+  // What the press checked holds for this pass only: a retry reads again.
+  struct Forget {
+    std::vector<char>& v;
+    ~Forget() { v.clear(); }
+  } forget{base_checked_};
   try {
     const int32_t bound = tables_.LastIndex;
     for (int32_t j = 0; j <= bound; ++j) {

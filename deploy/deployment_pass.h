@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "deploy/item_tables.h"
 #include "deploy/target_resolution.h"
@@ -36,16 +37,25 @@ class DeploymentPass {
   bool AggiornaFile();
   bool Running() const { return running_; }
 
+  // Before a press writes anything: every pending item carried only as the
+  // changes to its installed file must find the version they were made
+  // against. Raises RunError 31039 naming each file that is not; leaves to
+  // the pass an item whose folder or file cannot be read now. The pass that
+  // follows does not read those files again.
+  void CheckBases();
+
  private:
   void DeployItem(int32_t j);
   void Register(const std::string& folder, int32_t j);
   std::string Folder(int32_t j);
+  std::string Target(int32_t j);
 
   ItemTables& tables_;
   DeployServices s_;
   TargetResolver resolver_;
   bool running_ = false;
   bool told_prefix_wine_ = false;
+  std::vector<char> base_checked_;  // by CheckBases, for the pass right after it
 };
 
 }  // namespace ttu::deploy

@@ -31,6 +31,17 @@ checksum::Digest Hash(const platform::Blob& payload) {
   return h.Finish();
 }
 
+// A delta carried beside its file whole, which holds the record, is checked
+// against the checksum its header holds of its streams.
+void CheckDeltaBeside(platform::Resources& res, uint32_t id, const Payload& delta) {
+  const delta::Header h = DeltaHeader(res, id, delta);
+  const platform::BlobSource blob(delta.blob);
+  if (checksum::DigestOf(SliceSource(blob, delta::kHeaderSize, delta.blob.size - delta::kHeaderSize)) !=
+      h.body_digest) {
+    throw RunError::PackageDamaged(id, DescribedFileName(res, id));
+  }
+}
+
 }  // namespace
 
 void CheckPackage(const ItemTables& tables, platform::Resources& res) {
@@ -40,11 +51,14 @@ void CheckPackage(const ItemTables& tables, platform::Resources& res) {
   for (int32_t j = 0; j <= tables.LastIndex && !recorded_any; ++j) {
     recorded_any = res.Data(kFirstItemId + static_cast<uint32_t>(j), checksum::kResourceType).has_value();
   }
-  if (!recorded_any) return;  // linked by the resource compiler, or packed before checksums
   for (int32_t j = 0; j <= tables.LastIndex; ++j) {
     const uint32_t id = kFirstItemId + static_cast<uint32_t>(j);
     const auto found = FindPayload(res, id);
     if (!found) continue;  // the pass reports a missing payload as it always has
+    if (found->kind != PayloadKind::kDelta) {
+      if (const auto delta = FindDelta(res, id)) CheckDeltaBeside(res, id, *delta);
+    }
+    if (!recorded_any) continue;  // linked by the resource compiler, or packed before checksums
     const auto recorded = res.Data(id, checksum::kResourceType);
     if (!recorded) throw RunError::PackageDamaged("the checksum of resource " + std::to_string(id) + " is missing");
     checksum::Digest expected{};

@@ -5,6 +5,7 @@
 
 #include "deploy/manifest.h"
 #include "support/compressed_payload.h"
+#include "support/delta_payload.h"
 #include "support/little_endian.h"
 #include "support/run_error.h"
 
@@ -63,6 +64,14 @@ checksum::Digest SealOf(platform::Resources& res) {
     if (const auto compressed = res.Data(id, zpayload::kResourceType)) {
       w.Tag('Z');
       w.Number(compressed->size);
+    }
+    // A delta's header too: it names the base, which the press checks first.
+    if (const auto delta = res.Data(id, delta::kResourceType)) {
+      w.Tag('D');
+      w.Number(delta->size);
+      uint8_t header[delta::kHeaderSize] = {};
+      platform::ReadBlob(*delta, 0, header, static_cast<std::size_t>(std::min<uint64_t>(delta->size, sizeof header)));
+      w.Bytes(header, sizeof header);
     }
     const auto record = res.Data(id, checksum::kResourceType);
     w.Tag(record ? 'C' : '-');

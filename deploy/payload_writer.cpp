@@ -8,45 +8,96 @@
 namespace ttu::deploy {
 namespace {
 
-// A resource read through the platform, piece by piece.
-class BlobSource final : public ByteSource {
- public:
-  explicit BlobSource(const platform::Blob& blob) : blob_(blob) {}
-  uint64_t Size() const override { return blob_.size; }
-  bool Read(uint64_t offset, void* out, std::size_t n) const override {
-    platform::ReadBlob(blob_, offset, out, n);  // raises when it cannot
-    return true;
-  }
+uint32_t IdOf(int32_t j) { return static_cast<uint32_t>(kFirstItemId + static_cast<int64_t>(j)); }
 
- private:
-  const platform::Blob& blob_;
-};
+// A payload that does not give its file: the package is damaged.
+RunError Damaged(platform::Resources& res, uint32_t id, const std::string& why) {
+  const std::string name = DescribedFileName(res, id);
+  return RunError::PackageDamaged("resource " + std::to_string(id) + (name.empty() ? "" : " (" + name + ")") + ": " +
+                                  why);
+}
+
+// Decodes into `target` what `decode` makes, through a new file.
+template <typename Decode>
+void ReplaceDecoded(platform::FileSystem& files, const std::string& target, platform::Resources& res, uint32_t id,
+                    const Decode& decode) {
+  files.ReplaceFileWith(target, [&](const platform::ByteSink& put) {
+    try {
+      decode(put);
+    } catch (const zpayload::DecodeError& e) {
+      throw Damaged(res, id, e.what());
+    }
+  });
+}
+
+void ApplyDelta(platform::FileSystem& files, const std::string& target, platform::Resources& res, uint32_t id,
+                const Payload& delta) {
+  ReplaceDecoded(files, target, res, id, [&](const platform::ByteSink& put) {
+    // Open only while the new file is made: it must be closed before it is replaced.
+    const auto base = files.OpenFile(target);
+    if (!base) throw RunError::Of(kErrFileNotFound);  // gone since it was checked
+    delta::Apply(platform::BlobSource(delta.blob), *base, put);
+  });
+}
 
 }  // namespace
 
-std::optional<Payload> FindPayload(platform::Resources& res, uint32_t id) {
+std::optional<Payload> FindFull(platform::Resources& res, uint32_t id) {
   if (auto blob = res.Data(id, kPayloadType)) return Payload{PayloadKind::kStored, *blob};
   if (auto blob = res.Data(id, zpayload::kResourceType)) return Payload{PayloadKind::kCompressed, *blob};
   return std::nullopt;
 }
 
-void WritePayload(platform::FileSystem& files, const std::string& target, platform::Resources& res, int32_t j) {
-  const auto id = static_cast<uint32_t>(kFirstItemId + static_cast<int64_t>(j));
-  const auto payload = FindPayload(res, id);
-  if (!payload) throw RunError::ResourceNotFound(id);
-  if (payload->kind == PayloadKind::kStored) {
-    files.ReplaceFile(target, payload->blob);
+std::optional<Payload> FindDelta(platform::Resources& res, uint32_t id) {
+  if (auto blob = res.Data(id, delta::kResourceType)) return Payload{PayloadKind::kDelta, *blob};
+  return std::nullopt;
+}
+
+std::optional<Payload> FindPayload(platform::Resources& res, uint32_t id) {
+  if (auto full = FindFull(res, id)) return full;
+  return FindDelta(res, id);
+}
+
+delta::Header DeltaHeader(platform::Resources& res, uint32_t id, const Payload& delta) {
+  const auto h = delta::ReadHeader(platform::BlobSource(delta.blob));
+  if (!h) throw Damaged(res, id, "it is not a delta");
+  return *h;
+}
+
+std::string BaseDifference(platform::FileSystem& files, const std::string& target, const delta::Header& h) {
+  const auto base = files.OpenFile(target);
+  if (!base) return "it is missing";
+  if (base->Size() != h.base_size) return "it has " + std::to_string(base->Size()) + " bytes";
+  const auto digest = checksum::DigestOf(*base);
+  if (!digest) throw RunError::Of(kErrPathFileAccess);
+  return *digest == h.base_digest ? "" : "it has other content";
+}
+
+std::string BaseNeeded(const std::string& target, const delta::Header& h, const std::string& difference) {
+  return target + " (the update needs " + std::to_string(h.base_size) + " bytes, XXH3-128 " +
+         checksum::Hex(h.base_digest) + "; " + difference + ")";
+}
+
+void WritePayload(platform::FileSystem& files, const std::string& target, platform::Resources& res, int32_t j,
+                  bool base_checked) {
+  const uint32_t id = IdOf(j);
+  const auto full = FindFull(res, id);
+  if (const auto delta = FindDelta(res, id)) {
+    const delta::Header h = DeltaHeader(res, id, *delta);
+    const std::string difference = base_checked ? "" : BaseDifference(files, target, h);
+    if (difference.empty()) {
+      if (!h.Unchanged()) ApplyDelta(files, target, res, id, *delta);
+      return;  // an unchanged file is kept as it is
+    }
+    if (!full) throw RunError::NotTheInstalledVersion(BaseNeeded(target, h, difference));
+  }
+  if (!full) throw RunError::ResourceNotFound(id);
+  if (full->kind == PayloadKind::kStored) {
+    files.ReplaceFile(target, full->blob);
     return;
   }
-  files.ReplaceFileWith(target, [&](const platform::ByteSink& put) {
-    try {
-      zpayload::Decode(BlobSource(payload->blob), put);
-    } catch (const zpayload::DecodeError& e) {
-      const std::string name = DescribedFileName(res, id);
-      throw RunError::PackageDamaged("resource " + std::to_string(id) + (name.empty() ? "" : " (" + name + ")") + ": " +
-                                     e.what());
-    }
-  });
+  ReplaceDecoded(files, target, res, id,
+                 [&](const platform::ByteSink& put) { zpayload::Decode(platform::BlobSource(full->blob), put); });
 }
 
 }  // namespace ttu::deploy

@@ -6,6 +6,8 @@
 #include <optional>
 #include <string>
 
+#include "support/byte_source.h"
+
 namespace ttu::platform {
 
 // A resource's bytes, where they lie: a byte range of a file, or memory the
@@ -36,6 +38,20 @@ namespace ttu::platform {
 // Reads `n` bytes of a blob from `offset` on; raises a RunError when they
 // cannot be read (a damaged or shortened executable).
 void ReadBlob(const Blob& blob, uint64_t offset, void* out, std::size_t n);
+
+// A resource read piece by piece, as the readers of payloads read.
+class BlobSource final : public ByteSource {
+ public:
+  explicit BlobSource(const Blob& blob) : blob_(blob) {}
+  uint64_t Size() const override { return blob_.size; }
+  bool Read(uint64_t offset, void* out, std::size_t n) const override {
+    ReadBlob(blob_, offset, out, n);  // raises when it cannot
+    return true;
+  }
+
+ private:
+  const Blob& blob_;
+};
 
 // The resources of the running executable. Nothing is read before the first lookup.
 Resources& OwnResources();

@@ -31,6 +31,7 @@ std::vector<uint8_t> EncodeHeader(const Header& h) {
   le::Put64(b.data() + 56, h.control);
   le::Put64(b.data() + 64, h.diff);
   le::Put64(b.data() + 72, h.extra);
+  std::copy(h.body_digest.begin(), h.body_digest.end(), b.begin() + 80);
   return b;
 }
 
@@ -45,22 +46,24 @@ std::optional<Header> DecodeHeader(std::span<const uint8_t> bytes) {
   h.control = le::Get64(bytes.data() + 56);
   h.diff = le::Get64(bytes.data() + 64);
   h.extra = le::Get64(bytes.data() + 72);
+  std::copy(bytes.begin() + 80, bytes.begin() + 96, h.body_digest.begin());
   return h;
 }
 
-Header Apply(const ByteSource& source, const ByteSource& base, const zpayload::Sink& sink) {
+std::optional<Header> ReadHeader(const ByteSource& source) {
   uint8_t head[kHeaderSize];
-  if (!source.Read(0, head, sizeof head)) Fail("it is shorter than its header");
-  const auto h = DecodeHeader(head);
+  if (!source.Read(0, head, sizeof head)) return std::nullopt;
+  return DecodeHeader(head);
+}
+
+Header Apply(const ByteSource& source, const ByteSource& base, const zpayload::Sink& sink) {
+  const auto h = ReadHeader(source);
   if (!h) Fail("it does not start with a delta's header");
   const uint64_t body = source.Size() - kHeaderSize;
   if (h->control > body || h->diff > body - h->control || h->extra != body - h->control - h->diff) {
     Fail("its streams do not fill it");
   }
   if (base.Size() != h->base_size) Fail("its base is not the one it was made against");
-  zstream::FrameReader control(source, kHeaderSize, h->control, kMaxWindowLog);
-  zstream::FrameReader diff(source, kHeaderSize + h->control, h->diff, kMaxWindowLog);
-  zstream::FrameReader extra(source, kHeaderSize + h->control + h->diff, h->extra, kMaxWindowLog);
   std::vector<uint8_t> out(kPiece), old(kPiece);
   checksum::Hasher hash;
   uint64_t made = 0, at = 0;  // at: where in the base the next added bytes come from
@@ -69,6 +72,19 @@ Header Apply(const ByteSource& source, const ByteSource& base, const zpayload::S
     sink(out.data(), n);
     made += n;
   };
+  if (body == 0) {  // unchanged: the file is its base
+    if (!h->Unchanged()) Fail("it has no streams");
+    for (; made < h->size;) {
+      const auto n = static_cast<std::size_t>(std::min<uint64_t>(kPiece, h->size - made));
+      if (!base.Read(made, out.data(), n)) Fail("its base cannot be read");
+      put(n);
+    }
+    if (hash.Finish() != h->digest) Fail("the file it makes does not match its checksum");
+    return *h;
+  }
+  zstream::FrameReader control(source, kHeaderSize, h->control, kMaxWindowLog);
+  zstream::FrameReader diff(source, kHeaderSize + h->control, h->diff, kMaxWindowLog);
+  zstream::FrameReader extra(source, kHeaderSize + h->control + h->diff, h->extra, kMaxWindowLog);
   for (;;) {
     uint8_t record[24];
     const std::size_t got = control.Read(record, sizeof record);

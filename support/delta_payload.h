@@ -7,7 +7,10 @@
 //            add: nearly all zero where the file only moved;
 //   extra:   the bytes taken as they are.
 // The header: "TDL1", 4 bytes reserved (0), the file's size and XXH3-128, the
-// base's size and XXH3-128, then the three streams' sizes (8 bytes each).
+// base's size and XXH3-128, the three streams' sizes (8 bytes each), and the
+// XXH3-128 of the streams (which a package that also carries the file whole
+// has no other record of). A file that did not change is a header alone: no
+// streams, and the file is its base.
 // The base is read by offset, a piece at a time, and the file made in order,
 // so rebuilding a file of any size takes a few MiB, whatever the address
 // space; the file's checksum is checked before it replaces the base.
@@ -26,7 +29,7 @@
 namespace ttu::delta {
 
 inline constexpr const char* kResourceType = "DELTA";
-inline constexpr std::size_t kHeaderSize = 4 + 4 + 8 + 16 + 8 + 16 + 3 * 8;
+inline constexpr std::size_t kHeaderSize = 4 + 4 + 8 + 16 + 8 + 16 + 3 * 8 + 16;
 // A stream's window: the streams are decoded side by side.
 inline constexpr int kMaxWindowLog = 23;
 
@@ -36,10 +39,18 @@ struct Header {
   uint64_t base_size = 0;
   checksum::Digest base_digest{};
   uint64_t control = 0, diff = 0, extra = 0;  // the streams' sizes
+  checksum::Digest body_digest{};               // of the streams
+
+  // The file is its base: nothing to write where the base is installed.
+  bool Unchanged() const {
+    return control == 0 && diff == 0 && extra == 0 && size == base_size && digest == base_digest;
+  }
 };
 
 std::vector<uint8_t> EncodeHeader(const Header& h);
 std::optional<Header> DecodeHeader(std::span<const uint8_t> bytes);
+// The header at the start of `source`, or nothing when it is not a delta's.
+std::optional<Header> ReadHeader(const ByteSource& source);
 
 // Rebuilds the file from `base` (which must be the header's base: the caller
 // checks it first) and the delta in `source`, into `sink`. Raises

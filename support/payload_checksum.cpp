@@ -1,5 +1,8 @@
 #include "support/payload_checksum.h"
 
+#include <algorithm>
+#include <vector>
+
 #include <cstdio>
 
 // xxHash as a header-only library: every build (Linux, MinGW) compiles it in.
@@ -35,6 +38,19 @@ std::string Hex(std::span<const uint8_t> digest) {
     hex += pair;
   }
   return hex;
+}
+
+std::optional<Digest> DigestOf(const ByteSource& source) {
+  constexpr std::size_t kPiece = 1 << 20;
+  std::vector<uint8_t> piece(static_cast<std::size_t>(std::min<uint64_t>(kPiece, source.Size())));
+  Hasher h;
+  for (uint64_t done = 0; done < source.Size();) {
+    const auto n = static_cast<std::size_t>(std::min<uint64_t>(piece.size(), source.Size() - done));
+    if (!source.Read(done, piece.data(), n)) return std::nullopt;
+    h.Add({piece.data(), n});
+    done += n;
+  }
+  return h.Finish();
 }
 
 }  // namespace ttu::checksum

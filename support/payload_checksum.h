@@ -10,7 +10,10 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <optional>
 #include <string>
+
+#include "support/byte_source.h"
 
 namespace ttu::checksum {
 
@@ -35,5 +38,9 @@ class Hasher {
 };
 
 std::string Hex(std::span<const uint8_t> digest);
+
+// The checksum of everything `source` holds, read a MiB at a time; nothing
+// when it cannot be read.
+std::optional<Digest> DigestOf(const ByteSource& source);
 
 }  // namespace ttu::checksum

@@ -19,6 +19,7 @@ std::string RunErrorDescription(int32_t number) {
     case kErrResourceNotFound: return "Resource not found";
     case kErrPackageDamaged: return "The package is damaged";
     case kErrPrefixNeedsItsWine: return "The Wine prefix needs its own Wine";
+    case kErrNotTheInstalledVersion: return "An installed file is not the version the update was made for";
     default: return "Application-defined or object-defined error";
   }
 }
@@ -44,6 +45,12 @@ RunError RunError::PrefixNeedsItsWine(const std::string& prefix, const std::stri
 
 RunError RunError::PackageDamaged(const std::string& what) {
   return RunError(kErrPackageDamaged, "The package is damaged: " + what + "; download the updater again");
+}
+
+RunError RunError::NotTheInstalledVersion(const std::string& files) {
+  return RunError(kErrNotTheInstalledVersion,
+                  "This update carries only the changes to the installed files, and these are not the version it "
+                  "was made for: " + files + ". Nothing was updated: use the full updater");
 }
 
 RunError CurrentFailure() {

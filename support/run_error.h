@@ -26,6 +26,9 @@ enum RunErrorNumber : int32_t {
   // A registration refused because it would run a Wine prefix with a Wine
   // other than its own, which would update the prefix as a side effect.
   kErrPrefixNeedsItsWine = 31038,
+  // An update made of differences to the installed files that finds another
+  // version of one of them (or none): nothing is written.
+  kErrNotTheInstalledVersion = 31039,
 };
 
 // The source that run-time failures carry.
@@ -49,6 +52,10 @@ class RunError : public std::runtime_error {
   static RunError PackageDamaged(const std::string& what);
   // "The Wine prefix P needs `needed`; `wine` would update it ...".
   static RunError PrefixNeedsItsWine(const std::string& prefix, const std::string& wine, const std::string& needed);
+
+  // "These installed files are not the version the update was made for:
+  // `files`. Use the full updater".
+  static RunError NotTheInstalledVersion(const std::string& files);
 
   int32_t Number() const { return number_; }
   const std::string& Description() const { return description_; }

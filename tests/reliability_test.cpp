@@ -4,12 +4,14 @@
 #include <gtest/gtest.h>
 #include <malloc.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <csignal>
 #include <filesystem>
+#include <map>
 #include <thread>
 
 #include "app/form1.h"
@@ -268,6 +270,106 @@ TEST(Reliability, EveryKindOfPayloadIsWrittenAndADamagedOneWritesNothing) {
     EXPECT_EQ(u.dialogs.shown.back().prompt.rfind(row.damage ? "Error 31037 (The package is damaged: " : "Aggiornamento", 0), 0u)
         << u.dialogs.shown.back().prompt;
     EXPECT_EQ(ListDir(inst.TargetDir()).size(), row.damage ? 1u : 1u + row.files.size());  // no temporary left
+  }
+}
+
+// Deltas against the installed version: applied where it is there, the
+// unchanged file left alone; where an installed file is missing, of another
+// version or changed by one byte, nothing at all is written and the person is
+// told which file the update needs — unless the file also comes whole.
+TEST(Reliability, ADeltaIsAppliedOnlyToTheVersionItWasMadeFor) {
+  std::string old_a = PseudoRandomBytes(200000, 3), added;
+  for (int k = 0; k < 20000; ++k) old_a += "riga " + std::to_string(k) + "\n", added += "nuovo " + std::to_string(k);
+  const std::string same = "testo uguale\n";
+  std::string new_a = old_a;
+  new_a.insert(5000, "inserted bytes");
+  for (std::size_t k = 100000; k < new_a.size(); k += 7001) new_a[k] ^= 0x20;
+  std::string one_byte = old_a;
+  one_byte[123456] ^= 1;
+  const Installation::Files files = {{"a.bin", new_a}, {"u.txt", same}, {"n.txt", added}};
+  TempDir old;
+  WriteFile(old / "a.bin", old_a);
+  WriteFile(old / "u.txt", same);
+  using Installed = std::map<std::string, std::string>;
+  const Installed previous = {{"a.bin", old_a}, {"u.txt", same}};
+  struct Row {
+    const char* what;
+    std::vector<std::string> options;
+    Installed installed;
+    const char* kinds;  // each item's payloads
+    int error;          // 0: done
+    std::vector<std::pair<std::string, std::string>> named;  // files the error names, and why
+    bool damage_delta = false;
+  } rows[] = {
+      {"the previous version installed", {}, previous, "DELTA DELTA CUSTOM", 0, {}},
+      {"compressed too", {"--compress=3"}, previous, "DELTA DELTA ZSTD", 0, {}},
+      {"a file missing", {}, {{"u.txt", same}}, "DELTA DELTA CUSTOM", 31039, {{"a.bin", "it is missing"}}},
+      {"another version", {}, {{"a.bin", "1.0"}, {"u.txt", same}}, "DELTA DELTA CUSTOM", 31039,
+       {{"a.bin", "it has 3 bytes"}}},
+      {"one byte changed", {}, {{"a.bin", one_byte}, {"u.txt", "testo uguale!!"}}, "DELTA DELTA CUSTOM", 31039,
+       {{"a.bin", "it has other content"}, {"u.txt", "it has 14 bytes"}}},
+      {"a damaged delta", {}, previous, "DELTA DELTA CUSTOM", 31037, {}, true},
+      {"whole beside: the previous version", {"--with-full"}, previous, "CUSTOM+DELTA CUSTOM+DELTA CUSTOM", 0, {}},
+      {"whole beside: missing and changed", {"--with-full", "--compress=3"}, {{"u.txt", "x"}},
+       "ZSTD+DELTA CUSTOM+DELTA ZSTD", 0, {}},
+      {"whole beside: a damaged delta", {"--with-full"}, previous, "CUSTOM+DELTA CUSTOM+DELTA CUSTOM", 31037, {},
+       true},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    std::vector<std::string> options = row.options;
+    options.insert(options.end(), {"--delta-from", old.path()});
+    Installation inst(files, options);
+    for (const auto& [name, bytes] : row.installed) WriteFile(inst.Target(name), bytes);
+    std::string kinds;
+    {
+      const auto res = platform::ResourcesOfFile(inst.Updater());
+      for (std::size_t k = 0; k < files.size(); ++k) {
+        std::string item;
+        for (const char* type : {"CUSTOM", "ZSTD", "DELTA"}) {
+          if (res->Data(static_cast<uint32_t>(101 + k), type)) item += (item.empty() ? "" : "+") + std::string(type);
+        }
+        kinds += (k ? " " : "") + item;
+      }
+      if (row.damage_delta) {
+        const auto blob = res->Data(101, "DELTA");
+        ASSERT_TRUE(blob);
+        std::string bytes = ReadFile(inst.Updater());
+        bytes[blob->offset + blob->size - 3] ^= 1;
+        WriteFile(inst.Updater(), bytes);
+      }
+    }
+    EXPECT_EQ(kinds, row.kinds);
+    struct stat kept {};
+    ::stat(inst.Target("u.txt").c_str(), &kept);
+    Updater u(inst.Updater(), inst.prefix.path());
+    EXPECT_EQ(u.Press(), row.error == 0);
+    ASSERT_FALSE(u.dialogs.shown.empty());
+    const std::string& said = u.dialogs.shown.back().prompt;
+    if (row.error == 0) {
+      EXPECT_EQ(said, "Aggiornamento terminato!");
+      for (const auto& [name, bytes] : files) EXPECT_TRUE(ReadFile(inst.Target(name)) == bytes) << name;
+      struct stat now {};
+      ::stat(inst.Target("u.txt").c_str(), &now);
+      if (row.installed.count("u.txt") && row.installed.at("u.txt") == same) {
+        EXPECT_EQ(now.st_ino, kept.st_ino) << "an unchanged file is not written again";
+      }
+      continue;
+    }
+    EXPECT_EQ(said.rfind("Error " + std::to_string(row.error) + " (", 0), 0u) << said;
+    for (const auto& [name, why] : row.named) {
+      EXPECT_NE(said.find("C:\\Programmi\\Kelmo\\Tessiro\\" + name + " (the update needs "), std::string::npos) << said;
+      EXPECT_NE(said.find(why + ")"), std::string::npos) << said;
+    }
+    for (const auto& [name, bytes] : files) {  // nothing written
+      const auto it = row.installed.find(name);
+      if (it == row.installed.end()) {
+        EXPECT_FALSE(Exists(inst.Target(name))) << name;
+      } else {
+        EXPECT_TRUE(ReadFile(inst.Target(name)) == it->second) << name;
+      }
+    }
+    EXPECT_EQ(ListDir(inst.TargetDir()).size(), 1 + row.installed.size());  // no temporary left
   }
 }
 

@@ -135,6 +135,9 @@ class LinuxFileSystem final : public FileSystem {
 
   std::unique_ptr<ByteSource> OpenFile(const std::string& path) override {
     Fd fd(::open(ToLinuxPath(path, WinePrefix()).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    // Only a file that is not there is "none": one that cannot be read is a
+    // failure, retried like any other.
+    if (!fd && errno != ENOENT && errno != ENOTDIR) throw ErrorFor(errno);
     struct stat st {};
     if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
     return std::make_unique<OpenedFile>(std::move(fd), static_cast<uint64_t>(st.st_size));

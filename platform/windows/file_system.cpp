@@ -91,7 +91,13 @@ class WindowsFileSystem final : public FileSystem {
   std::unique_ptr<ByteSource> OpenFile(const std::string& path) override {
     HANDLE h = CreateFileW(CheckedPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return nullptr;
+    if (h == INVALID_HANDLE_VALUE) {
+      // Only a file that is not there is "none": one held open without
+      // sharing is a failure, retried like any other.
+      const DWORD err = GetLastError();
+      if (err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND) return nullptr;
+      throw ErrorFor(err);
+    }
     LARGE_INTEGER size{};
     if (!GetFileSizeEx(h, &size) || (GetFileAttributesW(CheckedPath(path).c_str()) & FILE_ATTRIBUTE_DIRECTORY)) {
       CloseHandle(h);

@@ -5,13 +5,10 @@
 #include <zstd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
-#include <exception>
 #include <memory>
-#include <mutex>
-#include <thread>
 
+#include "deploy/manifest.h"
 #include "support/compressed_payload.h"
 #include "support/payload_checksum.h"
 #include "tools/pack/output_file.h"
@@ -27,24 +24,6 @@ constexpr uint64_t kLongFrom = 8 << 20;
 struct FreeCCtx {
   void operator()(ZSTD_CCtx* c) const { ZSTD_freeCCtx(c); }
 };
-
-// An unnamed file in `dir`, gone when its last descriptor is closed.
-platform::Fd UnnamedFile(const std::string& dir) {
-  platform::Fd fd(::open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
-  if (fd) return fd;
-  // File systems without O_TMPFILE: a named one, unlinked at once.
-  std::string name = dir + "/.tessiro-pack-XXXXXX";
-  fd = platform::Fd(::mkostemp(name.data(), O_CLOEXEC));
-  if (!fd) FailWithErrno("cannot create a temporary file in " + dir);
-  ::unlink(name.c_str());
-  return fd;
-}
-
-int WindowLogFor(uint64_t size) {
-  int log = 10;
-  while (log < zpayload::kMaxWindowLog && (uint64_t{1} << log) < size) ++log;
-  return log;
-}
 
 void Check(std::size_t r, const std::string& path) {
   if (ZSTD_isError(r)) throw PackError(path + ": error: zstd: " + ZSTD_getErrorName(r));
@@ -63,7 +42,7 @@ bool CompressOne(const DataEntry& d, int level, int out) {
   Check(ZSTD_CCtx_setParameter(c.get(), ZSTD_c_checksumFlag, 0), d.path);  // the header holds a stronger one
   if (size > kLongFrom) {
     Check(ZSTD_CCtx_setParameter(c.get(), ZSTD_c_enableLongDistanceMatching, 1), d.path);
-    Check(ZSTD_CCtx_setParameter(c.get(), ZSTD_c_windowLog, WindowLogFor(size)), d.path);
+    Check(ZSTD_CCtx_setParameter(c.get(), ZSTD_c_windowLog, WindowLogFor(size, zpayload::kMaxWindowLog)), d.path);
   }
   Check(ZSTD_CCtx_setPledgedSrcSize(c.get(), size), d.path);
 
@@ -102,39 +81,25 @@ bool CompressOne(const DataEntry& d, int level, int out) {
 
 }  // namespace
 
-CompressedFiles CompressPayloads(PackageDescription& desc, int level, const std::string& temp_dir) {
-  CompressedFiles kept;
+void CompressPayloads(PackageDescription& desc, int level, const std::string& temp_dir, MadePayloads& made) {
   std::vector<platform::Fd> files(desc.data.size());
   std::vector<char> smaller(desc.data.size());  // (not vector<bool>: threads write it)
-  std::atomic<std::size_t> next{0};
-  std::exception_ptr failure;
-  std::mutex lock;
-  const auto work = [&] {
-    for (std::size_t k; (k = next++) < desc.data.size();) {
-      try {
-        files[k] = UnnamedFile(temp_dir);
-        smaller[k] = CompressOne(desc.data[k], level, files[k].get());
-      } catch (...) {
-        const std::lock_guard<std::mutex> hold(lock);
-        if (!failure) failure = std::current_exception();
-        next = desc.data.size();
-      }
-    }
-  };
-  const unsigned threads = std::max(1u, std::min<unsigned>(std::thread::hardware_concurrency(),
-                                                           static_cast<unsigned>(desc.data.size())));
-  std::vector<std::thread> pool;
-  for (unsigned t = 1; t < threads; ++t) pool.emplace_back(work);
-  work();
-  for (auto& t : pool) t.join();
-  if (failure) std::rethrow_exception(failure);
+  RunJobs(desc.data.size(), [&](std::size_t k) {
+    if (desc.data[k].type != deploy::kPayloadType) return;  // a delta is compressed already
+    files[k] = UnnamedFile(temp_dir);
+    smaller[k] = CompressOne(desc.data[k], level, files[k].get());
+  });
   for (std::size_t k = 0; k < desc.data.size(); ++k) {
     if (!smaller[k]) continue;
     desc.data[k].type = zpayload::kResourceType;
-    desc.data[k].path = "/proc/self/fd/" + std::to_string(files[k].get());
-    kept.files.push_back(std::move(files[k]));
+    desc.data[k].path = made.Keep(std::move(files[k]));
   }
-  return kept;
+}
+
+int WindowLogFor(uint64_t size, int max_log) {
+  int log = 10;
+  while (log < max_log && (uint64_t{1} << log) < size) ++log;
+  return log;
 }
 
 }  // namespace ttu::pack

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/linux/fd.h"
+#include "tools/pack/made_payloads.h"
 #include "tools/pack/package_description.h"
 
 namespace ttu::pack {
@@ -15,14 +15,13 @@ namespace ttu::pack {
 // whose memory grows past what decoding on a small machine should need.
 inline constexpr int kDefaultLevel = 19;
 
-// The temporary files: they go with this (or with the process, however it ends).
-struct CompressedFiles {
-  std::vector<platform::Fd> files;
-};
+// Compresses every stored payload of `desc` at `level` (1 to zstd's maximum),
+// on as many threads as there are processors, into unnamed files in
+// `temp_dir`, kept by `made`; a source that changes while it is read is refused.
+void CompressPayloads(PackageDescription& desc, int level, const std::string& temp_dir, MadePayloads& made);
 
-// Compresses every payload of `desc` at `level` (1 to zstd's maximum), on as
-// many threads as there are processors, into unnamed files in `temp_dir`; a
-// source that changes while it is read is refused.
-CompressedFiles CompressPayloads(PackageDescription& desc, int level, const std::string& temp_dir);
+// The window for a frame of `size` bytes: no larger than the size, nor than
+// 2^max_log.
+int WindowLogFor(uint64_t size, int max_log);
 
 }  // namespace ttu::pack

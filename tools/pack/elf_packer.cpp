@@ -9,6 +9,8 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <optional>
+
 #include "deploy/package_seal.h"
 #include "support/elf_image.h"
 #include "support/linux_package.h"
@@ -39,7 +41,8 @@ struct SectionPlan {
   resfmt::Directory dir;
   std::vector<SourceFile> sources;
   std::vector<uint16_t> seal_languages;
-  std::vector<uint64_t> payload_offsets, checksum_offsets, seal_offsets;
+  std::vector<uint64_t> payload_offsets, seal_offsets;
+  std::vector<std::optional<uint64_t>> checksum_offsets;  // none: a payload without a record
   std::vector<uint8_t> tail;  // directory and trailer
   uint64_t tail_offset = 0, size = 0;
 };
@@ -55,7 +58,9 @@ SectionPlan PlanSection(const PackageDescription& desc) {
     end += checksum::kSize;
   }
   for (const auto& d : desc.data) {
-    plan.checksum_offsets.push_back(end);
+    plan.checksum_offsets.emplace_back();
+    if (!d.recorded) continue;
+    plan.checksum_offsets.back() = end;
     plan.dir.data.push_back({d.id, d.language, checksum::kResourceType, end, checksum::kSize});
     end += checksum::kSize;
   }
@@ -134,7 +139,8 @@ std::string WritePackedElf(const PackageDescription& desc, int stub_fd, const el
   for (uint64_t at : plan.payload_offsets) offsets.push_back(package.offset + at);
   const PayloadSums payload_sums = CopyPayloads(plan.sources, offsets, out.fd(), false);
   for (std::size_t k = 0; k < payload_sums.digests.size(); ++k) {
-    out.Write(payload_sums.digests[k].data(), checksum::kSize, package.offset + plan.checksum_offsets[k]);
+    if (!plan.checksum_offsets[k]) continue;
+    out.Write(payload_sums.digests[k].data(), checksum::kSize, package.offset + *plan.checksum_offsets[k]);
   }
   out.Write(plan.tail.data(), plan.tail.size(), package.offset + plan.tail_offset);
   out.Write(names.data(), names.size(), names_offset);

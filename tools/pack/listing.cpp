@@ -16,6 +16,7 @@
 #include "platform/linux/package_resources.h"
 #include "support/byte_source.h"
 #include "support/compressed_payload.h"
+#include "support/delta_payload.h"
 #include "support/payload_checksum.h"
 #include "support/pe_resources.h"
 #include "support/resource_section.h"
@@ -150,6 +151,28 @@ std::string DecodedLine(const FileSource& source, const resfmt::DataEntry& d, bo
   }
 }
 
+// What a delta needs installed and what it makes; beside a file whole, the
+// checksum of its streams is checked too. `damaged` set when it is not a delta.
+std::string DeltaLine(const FileSource& source, const resfmt::DataEntry& d, bool beside_whole, bool& damaged) {
+  const SliceSource payload(source, d.offset, d.size);
+  const auto h = delta::ReadHeader(payload);
+  if (!h) {
+    damaged = true;
+    return "    delta: DAMAGED (no delta's header)\n";
+  }
+  std::string line = h->Unchanged() ? "    unchanged: keeps the installed file of " + std::to_string(h->size) +
+                                          " bytes, XXH3-128 " + checksum::Hex(h->digest) + "\n"
+                                    : "    delta: needs the installed file of " + std::to_string(h->base_size) +
+                                          " bytes, XXH3-128 " + checksum::Hex(h->base_digest) + "; makes " +
+                                          std::to_string(h->size) + " bytes, XXH3-128 " + checksum::Hex(h->digest) +
+                                          "\n";
+  if (!beside_whole) return line;
+  const auto body = checksum::DigestOf(SliceSource(payload, delta::kHeaderSize, d.size - delta::kHeaderSize));
+  if (body == h->body_digest) return line + "    its streams match their checksum\n";
+  damaged = true;
+  return line + "    its streams: DO NOT MATCH their checksum\n";
+}
+
 std::string Hex4(uint16_t v) {
   char s[8];
   std::snprintf(s, sizeof s, "0x%04X", v);
@@ -184,17 +207,20 @@ void ListPackage(const std::string& path, std::FILE* out) {
       const auto id = static_cast<uint32_t>(101 + j);
       const auto descriptor = table.String(id);
       std::fprintf(out, "  item %ld: %s\n", j, descriptor ? ("\"" + *descriptor + "\"").c_str() : "(no descriptor)");
-      bool found = false;
-      for (const char* type : {deploy::kPayloadType, zpayload::kResourceType}) {
+      bool whole = false, found = false;
+      for (const char* type : {deploy::kPayloadType, zpayload::kResourceType, delta::kResourceType}) {
         const auto* d = table.Data(id, type);
-        if (!d) continue;
-        found = true;
+        const bool is_delta = type == delta::kResourceType;
+        if (!d || (whole && !is_delta)) continue;  // the updater writes the first file whole it finds
         const Digests& payload = DigestsOf(digests, source, *d);
         std::fprintf(out, "    payload %s %u (%s): %llu bytes, SHA-256 %s\n", type, id, Hex4(d->language).c_str(),
                      static_cast<unsigned long long>(d->size), payload.sha256.c_str());
-        std::fputs(ChecksumLine(source, table.Data(id, checksum::kResourceType), payload, damaged).c_str(), out);
+        // The record is the file whole's where there is one.
+        if (!found) std::fputs(ChecksumLine(source, table.Data(id, checksum::kResourceType), payload, damaged).c_str(), out);
         if (type == zpayload::kResourceType) std::fputs(DecodedLine(source, *d, damaged).c_str(), out);
-        break;  // the updater writes the first it finds
+        if (is_delta) std::fputs(DeltaLine(source, *d, found, damaged).c_str(), out);
+        whole = whole || !is_delta;
+        found = true;
       }
       if (!found) std::fprintf(out, "    payload CUSTOM %u: missing\n", id);
     }

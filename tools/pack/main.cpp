@@ -1,4 +1,5 @@
-// tessiro-pack [--stub PATH] [-I DIR]... [--compress[=LEVEL]] PACKAGE.rc -o OUTPUT
+// tessiro-pack [--stub PATH] [-I DIR]... [--compress[=LEVEL]] [--delta-from OLD_FOLDER [--with-full]]
+//              PACKAGE.rc -o OUTPUT
 // tessiro-pack --list UPDATER
 #include <unistd.h>
 #include <zstd.h>
@@ -17,12 +18,17 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: tessiro-pack [--stub PATH] [-I DIR]... [--compress[=LEVEL]] PACKAGE.rc -o OUTPUT\n"
+    "usage: tessiro-pack [--stub PATH] [-I DIR]... [--compress[=LEVEL]] [--delta-from OLD_FOLDER [--with-full]]\n"
+    "                    PACKAGE.rc -o OUTPUT\n"
     "       tessiro-pack --list UPDATER\n"
     "The stub is a Linux updater stub (by default the one beside tessiro-pack) or a Windows one\n"
     "(TessiroTinyUpdater-stub.exe, PE32 or PE32+).\n"
     "--compress stores each payload compressed with zstd where that makes it smaller, at LEVEL\n"
-    "(1-22; by default 19).\n";
+    "(1-22; by default 19).\n"
+    "--delta-from carries, for each payload whose previous version OLD_FOLDER holds (under the name\n"
+    "the script gives it), only its differences to that version, or nothing when it did not change;\n"
+    "the updater then needs the previous version installed. --with-full carries each such payload\n"
+    "whole as well, for installations that do not have the previous version.\n";
 constexpr const char* kDefaultStub = "tessiro-tiny-updater-stub";
 
 // The stub installed beside this program.
@@ -82,6 +88,10 @@ int main(int argc, char** argv) {
         return 2;
       }
       opt.compress_level = static_cast<int>(n);
+    } else if (a == "--delta-from" && has_next) {
+      opt.delta_from = argv[++k];
+    } else if (a == "--with-full") {
+      opt.with_full = true;
     } else if (a == "-o" && has_next) {
       opt.output = argv[++k];
     } else if (!a.empty() && a[0] != '-' && opt.description.empty()) {
@@ -91,7 +101,7 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
-  if (opt.description.empty() || opt.output.empty()) {
+  if (opt.description.empty() || opt.output.empty() || (opt.with_full && opt.delta_from.empty())) {
     std::fputs(kUsage, stderr);
     return 2;
   }

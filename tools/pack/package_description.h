@@ -37,6 +37,9 @@ struct DataEntry {
   std::string path;  // where it was found (ResolvePayloads)
   std::string source;  // the script that names it, for messages
   int line = 0;
+  // Whether the package records its checksum; a delta carried beside its
+  // file whole (which has the record) holds its own.
+  bool recorded = true;
 };
 
 struct PackageDescription {

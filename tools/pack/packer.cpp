@@ -14,10 +14,12 @@
 #include "platform/linux/fd.h"
 #include "support/elf_image.h"
 #include "support/compressed_payload.h"
+#include "support/delta_payload.h"
 #include "support/linux_package.h"
 #include "support/resource_section.h"
 #include "support/text.h"
 #include "tools/pack/compressor.h"
+#include "tools/pack/delta_builder.h"
 #include "tools/pack/output_file.h"
 #include "tools/pack/preprocessor.h"
 
@@ -41,7 +43,7 @@ std::string ReadWholeFile(const std::string& path) {
 }  // namespace
 
 uint64_t PayloadAlignment(const std::string& type) {
-  return type == zpayload::kResourceType ? 8 : resfmt::kPayloadAlignment;
+  return type == zpayload::kResourceType || type == delta::kResourceType ? 8 : resfmt::kPayloadAlignment;
 }
 
 std::vector<resfmt::StringBlock> StringBlocks(const PackageDescription& desc) {
@@ -89,13 +91,16 @@ std::string Pack(const PackOptions& options) {
   const auto slash = options.description.find_last_of('/');
   const std::string base = slash == std::string::npos ? "." : options.description.substr(0, slash);
   ResolvePayloads(desc, base, options.include_dirs);
-  CompressedFiles compressed;  // the compressed payloads' files live until the output is written
-  if (options.compress_level) {
-    const auto out_slash = options.output.find_last_of('/');
-    const std::string out_dir = out_slash == std::string::npos ? "." : options.output.substr(0, std::max<std::size_t>(out_slash, 1));
-    compressed = CompressPayloads(desc, options.compress_level, out_dir);
+  MadePayloads made;  // deltas' and compressed payloads' files live until the output is written
+  std::string note;
+  if (!options.delta_from.empty()) {
+    const DeltaOptions delta{options.delta_from, options.with_full,
+                             options.compress_level ? options.compress_level : kDefaultLevel};
+    note = MakeDeltas(desc, delta, OutputFolder(options.output), made);
   }
-  return WritePackedExecutable(desc, options.stub, options.output);
+  if (options.compress_level) CompressPayloads(desc, options.compress_level, OutputFolder(options.output), made);
+  const std::string written = WritePackedExecutable(desc, options.stub, options.output);
+  return note.empty() ? written : written.empty() ? note : note + "; " + written;
 }
 
 }  // namespace ttu::pack

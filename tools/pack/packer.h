@@ -18,6 +18,8 @@ struct PackOptions {
   std::string description;  // the .rc file
   std::string output;
   int compress_level = 0;  // 0: payloads stored whole
+  std::string delta_from;  // the previous version's folder; "": no deltas
+  bool with_full = false;  // payloads kept whole beside their deltas
 };
 
 // Reads the description, finds the payloads and writes the output through a
@@ -33,7 +35,7 @@ std::string WritePackedExecutable(const PackageDescription& desc, const std::str
 
 // Where a payload of `type` starts in the file: a stored one at a 64 KiB
 // boundary, from which the kernel copies (or shares) it fastest; a compressed
-// one, which is decoded, not copied, at the next 8 bytes (64 KiB each would
+// one or a delta, which is decoded, not copied, at the next 8 bytes (64 KiB each would
 // cost a package of many small files more than compression saves).
 uint64_t PayloadAlignment(const std::string& type);
 

@@ -19,6 +19,7 @@
 
 #include "deploy/package_seal.h"
 #include "support/compressed_payload.h"
+#include "support/delta_payload.h"
 #include "support/little_endian.h"
 #include "support/payload_checksum.h"
 #include "support/pe_resources.h"
@@ -58,6 +59,7 @@ std::vector<pe::NewResource> StubResources(const FileSource& source, const pe::I
   for (const auto& r : *existing) {
     if ((total += r.size) > kMaxStubResources) Refuse(stub, "the stub's own resources are larger than a stub's are");
     const bool package = r.type.name == kCustom || r.type.name == Utf16Type(zpayload::kResourceType) ||
+                         r.type.name == Utf16Type(delta::kResourceType) ||
                          r.type.name == Utf16Type(checksum::kResourceType) || r.type.name == Utf16Type(deploy::kSealType);
     if ((!r.type.Named() && r.type.id == pe::kStringTableType) || package) {
       Refuse(stub, "the stub already carries a package (string tables, CUSTOM resources, checksums or a seal): "
@@ -77,7 +79,8 @@ std::vector<pe::NewResource> StubResources(const FileSource& source, const pe::I
 // once computed).
 struct PackageParts {
   std::vector<pe::NewResource> resources;
-  std::vector<std::size_t> payloads, checksums, seals;  // indices into `resources`
+  std::vector<std::size_t> payloads, seals;  // indices into `resources`
+  std::vector<std::optional<std::size_t>> checksums;  // none: a payload without a record
   std::vector<SourceFile> sources;
   std::vector<uint16_t> seal_languages;
 };
@@ -95,7 +98,9 @@ PackageParts PackageResources(const PackageDescription& desc, std::size_t first_
     p.payloads.push_back(first_index + p.resources.size());
     p.resources.push_back({{0, Utf16Type(d.type.c_str())}, {d.id, {}}, d.language, 0, {}, size > 0, size,
                            PayloadAlignment(d.type)});
-    p.checksums.push_back(first_index + p.resources.size());
+    p.checksums.emplace_back();
+    if (!d.recorded) continue;
+    p.checksums.back() = first_index + p.resources.size();
     p.resources.push_back({{0, Utf16Type(checksum::kResourceType)}, {d.id, {}}, d.language, 0, digest, false, 0});
   }
   p.seal_languages = SealLanguages(desc);
@@ -289,8 +294,9 @@ std::string WritePackedPe(const PackageDescription& desc, int stub_fd, const pe:
   for (std::size_t index : package.payloads) offsets.push_back(res.raw_pointer + plan.layout.offsets[index]);
   const PayloadSums payload_sums = CopyPayloads(package.sources, offsets, out.fd(), image.checksum != 0);
   for (std::size_t k = 0; k < package.checksums.size(); ++k) {
+    if (!package.checksums[k]) continue;
     std::copy(payload_sums.digests[k].begin(), payload_sums.digests[k].end(),
-              plan.layout.head.begin() + static_cast<std::ptrdiff_t>(plan.layout.offsets[package.checksums[k]]));
+              plan.layout.head.begin() + static_cast<std::ptrdiff_t>(plan.layout.offsets[*package.checksums[k]]));
   }
   out.Write(plan.layout.head.data(), plan.layout.head.size(), res.raw_pointer);
   if (plan.moved) {

@@ -1,0 +1,141 @@
+#include "tools/pack/delta_builder.h"
+
+#include <sys/stat.h>
+#include <zstd.h>
+
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "deploy/manifest.h"
+#include "support/delta_payload.h"
+#include "tools/pack/compressor.h"
+#include "tools/pack/differ.h"
+#include "tools/pack/output_file.h"
+
+namespace ttu::pack {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+struct FreeCCtx {
+  void operator()(ZSTD_CCtx* c) const { ZSTD_freeCCtx(c); }
+};
+
+std::string PreviousVersion(const std::string& old_folder, const std::string& file) {
+  const std::string name = file[0] == '/' ? file.substr(file.find_last_of('/') + 1) : file;
+  return old_folder + "/" + name;
+}
+
+// The whole file, which must stay as planned while it is read.
+Bytes ReadAll(const SourceFile& planned) {
+  uint64_t size = 0;
+  const platform::Fd fd = OpenRegularFile(planned.path, size);
+  CheckUnchanged(fd.get(), planned);
+  Bytes bytes(size);
+  if (!platform::ReadFully(fd.get(), bytes.data(), bytes.size(), 0)) FailWithErrno("cannot read " + planned.path);
+  CheckUnchanged(fd.get(), planned);
+  return bytes;
+}
+
+checksum::Digest DigestOf(const Bytes& b) {
+  checksum::Hasher h;
+  h.Add(b);
+  return h.Finish();
+}
+
+// One zstd frame of `bytes`, in a window the updater decodes beside two others.
+void AppendFrame(Bytes& out, const Bytes& bytes, int level, const std::string& what) {
+  std::unique_ptr<ZSTD_CCtx, FreeCCtx> c(ZSTD_createCCtx());
+  if (!c) throw std::bad_alloc();
+  const auto check = [&](std::size_t r) {
+    if (ZSTD_isError(r)) throw PackError(what + ": error: zstd: " + ZSTD_getErrorName(r));
+    return r;
+  };
+  check(ZSTD_CCtx_setParameter(c.get(), ZSTD_c_compressionLevel, level));
+  check(ZSTD_CCtx_setParameter(c.get(), ZSTD_c_checksumFlag, 0));  // the header holds a stronger one
+  check(ZSTD_CCtx_setParameter(c.get(), ZSTD_c_windowLog, WindowLogFor(bytes.size(), delta::kMaxWindowLog)));
+  const std::size_t at = out.size();
+  out.resize(at + ZSTD_compressBound(bytes.size()));
+  out.resize(at + check(ZSTD_compress2(c.get(), out.data() + at, out.size() - at, bytes.data(), bytes.size())));
+}
+
+}  // namespace
+
+Bytes DeltaPayload(const Bytes& old_file, const Bytes& new_file, int level, const std::string& what) {
+  delta::Header h;
+  h.size = new_file.size();
+  h.digest = DigestOf(new_file);
+  h.base_size = old_file.size();
+  h.base_digest = DigestOf(old_file);
+  Bytes body;
+  if (old_file != new_file) {
+    const Differences d = Diff(old_file, new_file);
+    AppendFrame(body, d.control, level, what);
+    h.control = body.size();
+    AppendFrame(body, d.diff, level, what);
+    h.diff = body.size() - h.control;
+    AppendFrame(body, d.extra, level, what);
+    h.extra = body.size() - h.control - h.diff;
+  }
+  h.body_digest = DigestOf(body);
+  Bytes out = delta::EncodeHeader(h);
+  out.insert(out.end(), body.begin(), body.end());
+  return out;
+}
+
+namespace {
+
+bool Exists(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0;
+}
+
+}  // namespace
+
+std::string MakeDeltas(PackageDescription& desc, const DeltaOptions& options, const std::string& temp_dir,
+                       MadePayloads& made) {
+  struct stat st {};
+  if (::stat(options.old_folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    throw PackError(options.old_folder + ": error: --delta-from needs the folder of the previous version's payloads");
+  }
+  const std::size_t count = desc.data.size();
+  std::vector<std::string> previous(count);
+  std::string missing;
+  for (std::size_t k = 0; k < count; ++k) {
+    const DataEntry& d = desc.data[k];
+    if (d.type != deploy::kPayloadType) continue;
+    previous[k] = PreviousVersion(options.old_folder, d.file);
+    if (Exists(previous[k])) continue;
+    missing += (missing.empty() ? "" : ", ") + d.file;
+    previous[k].clear();
+  }
+  std::vector<platform::Fd> files(count);
+  RunJobs(count, [&](std::size_t k) {
+    if (previous[k].empty()) return;
+    const SourceFile planned = StatSource(desc.data[k].path);
+    const Bytes new_file = ReadAll(planned);
+    const Bytes payload = DeltaPayload(ReadAll(StatSource(previous[k])), new_file, options.level, desc.data[k].path);
+    if (payload.size() >= new_file.size()) return;  // no smaller: carried whole
+    platform::Fd fd = UnnamedFile(temp_dir);
+    if (!platform::WriteFully(fd.get(), payload.data(), payload.size(), 0)) {
+      FailWithErrno("cannot write a temporary file");
+    }
+    files[k] = std::move(fd);
+  });
+  for (std::size_t k = 0; k < count; ++k) {
+    if (!files[k]) continue;
+    DataEntry delta = desc.data[k];
+    delta.type = delta::kResourceType;
+    delta.path = made.Keep(std::move(files[k]));
+    delta.recorded = !options.with_full;
+    if (options.with_full) {
+      desc.data.push_back(std::move(delta));
+    } else {
+      desc.data[k] = std::move(delta);
+    }
+  }
+  return missing.empty() ? "" : "no previous version of " + missing + " in " + options.old_folder + ": carried whole";
+}
+
+}  // namespace ttu::pack
