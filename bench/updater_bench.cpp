@@ -57,6 +57,16 @@ double TimeProgram(const std::vector<std::string>& argv) {
   return Seconds(t0, t1);
 }
 
+// A figure of /proc/self/status, in KiB.
+long StatusKib(const std::string& field) {
+  std::ifstream in("/proc/self/status");
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.rfind(field + ":", 0) == 0) return std::atol(line.c_str() + field.size() + 1);
+  }
+  return 0;
+}
+
 class SilentDialogs : public platform::Dialogs {
  public:
   int MessageBox(const std::string&, int, const std::optional<std::string>&) override { return 1; }
@@ -95,7 +105,7 @@ std::string Fmt(const char* f, double v) {
 
 struct Options {
   std::string updater, stub, pack, payload, work, system_reg, demo_script, windows32_stub, windows64_stub,
-      reflink_work, pe_dir, only;  // only: "compressed" measures those rows alone
+      reflink_work, pe_dir, delta_sets, only;  // only: "compressed" or "delta" measures those rows alone
   int runs = 5;
 };
 
@@ -241,16 +251,12 @@ std::vector<Row> PackRows(const Options& o, const std::string& stub, const std::
            l / d <= 1.20 && list_peak >= 0 && list_peak <= 16}};
 }
 
-// A package of every file in `o.pe_dir` (stripped Windows programs), packed
-// with --compress: its size against zstd -19 of all of them as one stream and
-// against xz -9; packing time and memory against zstd; and a press decoding
-// them all into place, durable, against cp + sync of the uncompressed files.
-std::vector<Row> CompressedRows(const Options& o) {
-  const fs::path dir = fs::path(o.work) / "compressed";
-  fs::create_directories(dir / "out");
+// A package script naming every file in `files` (each into Tessiro\), at `rc`;
+// returns the files' names and their bytes in all.
+std::pair<std::vector<std::string>, uint64_t> WriteScript(const std::string& files, const fs::path& rc) {
   std::vector<std::string> names;
   uint64_t raw = 0;
-  for (const auto& e : fs::directory_iterator(o.pe_dir)) {
+  for (const auto& e : fs::directory_iterator(files)) {
     if (!e.is_regular_file() || e.path().filename().string()[0] == '.') continue;  // not the cache's mark
     names.push_back(e.path().filename().string());
     raw += e.file_size();
@@ -261,7 +267,80 @@ std::vector<Row> CompressedRows(const Options& o) {
     strings += " " + std::to_string(101 + k) + " \"" + names[k] + "|<APPPATH>Tessiro/|N|\"\n";
     data += std::to_string(101 + k) + " CUSTOM \"" + names[k] + "\"\n";
   }
-  std::ofstream(dir / "p.rc") << strings << "}\n" << data;
+  std::ofstream(rc) << strings << "}\n" << data;
+  return {names, raw};
+}
+
+// A fresh Kelmo\Tessiro in `kelmo` holding the files of `installed` (or
+// none), flushed, so that no press pays for another's writes.
+void FreshInstallation(const fs::path& kelmo, const std::string& installed = "") {
+  fs::remove_all(kelmo);
+  fs::create_directories(kelmo / "Tessiro");
+  std::ofstream(kelmo / "Tessiro" / "Tessiro.exe") << "MZ";  // the product the template names is installed
+  if (!installed.empty()) fs::copy(installed, kelmo / "Tessiro");
+  test::RunProgram({"/bin/sync"});
+}
+
+// A press of `exe` into `kelmo`, as the button does it: every check first,
+// then the pass. Its time; `grown` set to the growth of the resident memory
+// it needed (read in a child, whose peak starts at the press).
+double Press(const std::string& exe, const fs::path& kelmo, double* grown = nullptr) {
+  const auto press = [&] {
+    SilentDialogs dialogs;
+    NoLauncher launcher;
+    FixedLocations loc(kelmo.string());
+    auto res = platform::ResourcesOfFile(exe);
+    deploy::ItemTables tables;
+    deploy::DeploymentPass pass(tables, {*res, platform::NativeFileSystem(), launcher, dialogs, loc});
+    const auto t0 = Clock::now();
+    deploy::CheckSeal(*res);
+    deploy::SizeTables(tables, *res);
+    deploy::CheckPackage(tables, *res);
+    pass.CheckBases();
+    if (!pass.AggiornaFile()) std::fprintf(stderr, "deploy pass of %s failed\n", exe.c_str());
+    return Seconds(t0, Clock::now());
+  };
+  if (!grown) return press();
+  int out[2];
+  if (::pipe(out) != 0) return -1;
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    std::ofstream("/proc/self/clear_refs") << "5";  // the peak starts here
+    const long before = StatusKib("VmRSS");
+    double r[2] = {press(), 0};
+    r[1] = static_cast<double>(StatusKib("VmHWM") - before) / 1024.0;
+    if (::write(out[1], r, sizeof r) != static_cast<ssize_t>(sizeof r)) ::_exit(1);
+    ::_exit(0);
+  }
+  ::close(out[1]);
+  double r[2] = {-1, -1};
+  if (::read(out[0], r, sizeof r) != static_cast<ssize_t>(sizeof r)) std::fprintf(stderr, "press failed\n");
+  ::close(out[0]);
+  ::waitpid(pid, nullptr, 0);
+  *grown = r[1];
+  return r[0];
+}
+
+// The bytes of an updater's payloads (the package's own tables left out).
+uint64_t PayloadBytes(const std::string& exe, std::size_t items) {
+  auto res = platform::ResourcesOfFile(exe);
+  uint64_t n = 0;
+  for (std::size_t k = 0; k < items; ++k) {
+    for (const char* type : {"CUSTOM", "ZSTD", "DELTA"}) {
+      if (const auto d = res->Data(static_cast<uint32_t>(101 + k), type)) n += d->size;
+    }
+  }
+  return n;
+}
+
+// A package of every file in `o.pe_dir` (stripped Windows programs), packed
+// with --compress: its size against zstd -19 of all of them as one stream and
+// against xz -9; packing time and memory against zstd; and a press decoding
+// them all into place, durable, against cp + sync of the uncompressed files.
+std::vector<Row> CompressedRows(const Options& o) {
+  const fs::path dir = fs::path(o.work) / "compressed";
+  fs::create_directories(dir / "out");
+  const auto [names, raw] = WriteScript(o.pe_dir, dir / "p.rc");
   const std::string updater = (dir / "updater").string();
   const std::string solid = "tar -C \"$0\" -cf - . | zstd -q -19 -T0 -c";
   std::vector<double> pack, zstd;
@@ -284,34 +363,14 @@ std::vector<Row> CompressedRows(const Options& o) {
   const fs::path kelmo = dir / "Kelmo";
   const std::string stored = (dir / "stored").string();
   RunMeasured({o.pack, "--stub", o.stub, "-I", o.pe_dir, (dir / "p.rc").string(), "-o", stored});
-  SilentDialogs dialogs;
-  NoLauncher launcher;
-  FixedLocations loc(kelmo.string());
-  auto fresh = [&] {
-    fs::remove_all(kelmo);
-    fs::create_directories(kelmo / "Tessiro");
-    std::ofstream(kelmo / "Tessiro" / "Tessiro.exe") << "MZ";  // the product the template names is installed
-    test::RunProgram({"/bin/sync"});
-  };
-  auto press = [&](const std::string& exe) {
-    auto res = platform::ResourcesOfFile(exe);
-    deploy::ItemTables tables;
-    deploy::DeploymentPass pass(tables, {*res, platform::NativeFileSystem(), launcher, dialogs, loc});
-    const auto t0 = Clock::now();
-    deploy::CheckSeal(*res);
-    deploy::SizeTables(tables, *res);
-    deploy::CheckPackage(tables, *res);
-    if (!pass.AggiornaFile()) std::fprintf(stderr, "deploy pass of %s failed\n", exe.c_str());
-    return Seconds(t0, Clock::now());
-  };
   std::vector<double> ref, ours, plain;
   for (int k = 0; k < o.runs; ++k) {
-    fresh();
+    FreshInstallation(kelmo);
     ref.push_back(TimeProgram({"/bin/sh", "-c", "cp -r \"$0\"/. \"$1\" && sync", o.pe_dir, (kelmo / "Tessiro").string()}));
-    fresh();
-    ours.push_back(press(updater));
-    fresh();
-    plain.push_back(press(stored));
+    FreshInstallation(kelmo);
+    ours.push_back(Press(updater, kelmo));
+    FreshInstallation(kelmo);
+    plain.push_back(Press(stored, kelmo));
   }
   const double r = Median(ref), m = Median(ours);
   const double mb = static_cast<double>(raw) / 1e6;
@@ -325,6 +384,101 @@ std::vector<Row> CompressedRows(const Options& o) {
            Fmt("%.3f s", m) + Fmt(" (%.0f MB/s)", mb / m), Fmt("%.2f", m / r), "<= 1.50", m / r <= 1.50},
           {"the same press, the files stored", Fmt("%.3f s ", r) + "cp -r + sync", Fmt("%.3f s", Median(plain)),
            Fmt("%.2f", Median(plain) / r), "reported", true}};
+}
+
+// An update from one version of a package's files (`set`/old) to the next
+// (`set`/new), packed with --compress --delta-from: the deltas' bytes against
+// bsdiff and zstd --patch-from of each changed file, as a share of the files
+// packed whole with --compress; packing time and memory beside theirs; and a
+// press onto the old version, durable, against cp + sync of the changed files,
+// with the memory it needs.
+std::vector<Row> DeltaRows(const Options& o, const fs::path& set, double goal_pct) {
+  const fs::path dir = fs::path(o.work) / ("delta-" + set.filename().string());
+  fs::create_directories(dir / "tools");
+  const std::string old_dir = (set / "old").string(), new_dir = (set / "new").string();
+  const auto [names, raw] = WriteScript(new_dir, dir / "p.rc");
+  const std::string rc = (dir / "p.rc").string(), full = (dir / "full").string(), delta = (dir / "delta").string();
+  RunMeasured({o.pack, "--stub", o.stub, "--compress", "-I", new_dir, rc, "-o", full});
+  std::vector<std::string> changed;
+  for (const auto& n : names) {
+    if (test::ReadFile(old_dir + "/" + n) != test::ReadFile(new_dir + "/" + n)) changed.push_back(n);
+  }
+  std::vector<double> ours_s, bsdiff_s, zstd_s;
+  double ours_mib = 0, bsdiff_mib = 0, zstd_mib = 0;
+  uint64_t bsdiff_bytes = 0, zstd_bytes = 0;
+  for (int k = 0; k < std::min(o.runs, 3); ++k) {
+    const Run r = RunMeasured({o.pack, "--stub", o.stub, "--compress", "--delta-from", old_dir, "-I", new_dir, rc, "-o", delta});
+    ours_s.push_back(r.seconds), ours_mib = std::max(ours_mib, r.peak_mib);
+    double b = 0, z = 0;
+    bsdiff_bytes = zstd_bytes = 0;
+    for (const auto& n : changed) {
+      const std::string from = old_dir + "/" + n, to = new_dir + "/" + n, out = (dir / "tools" / n).string();
+      const Run rb = RunMeasured({"/usr/bin/bsdiff", from, to, out + ".bsdiff"});
+      b += rb.seconds, bsdiff_mib = std::max(bsdiff_mib, rb.peak_mib);
+      bsdiff_bytes += fs::file_size(out + ".bsdiff");
+      const Run rz = RunMeasured({"/usr/bin/zstd", "-q", "-f", "-19", "--long=27", "--single-thread", "--patch-from=" + from, to,
+                                  "-o", out + ".zst"});
+      z += rz.seconds, zstd_mib = std::max(zstd_mib, rz.peak_mib);
+      zstd_bytes += fs::file_size(out + ".zst");
+    }
+    bsdiff_s.push_back(b), zstd_s.push_back(z);
+  }
+  const double whole = static_cast<double>(PayloadBytes(full, names.size()));
+  const double ours = static_cast<double>(PayloadBytes(delta, names.size()));
+  const auto pct = [&](double v) { return 100 * v / whole; };
+
+  const fs::path kelmo = dir / "Kelmo";
+  uint64_t changed_bytes = 0;
+  for (const auto& n : changed) changed_bytes += fs::file_size(new_dir + "/" + n);
+  std::string copy = "cd \"$0\"";
+  for (const auto& n : changed) copy += " && cp \"" + n + "\" \"$1/" + n + "\"";
+  std::vector<double> ref, press;
+  double grown = 0;
+  for (int k = 0; k < o.runs; ++k) {
+    FreshInstallation(kelmo, old_dir);
+    ref.push_back(TimeProgram({"/bin/sh", "-c", copy + " && sync", new_dir, (kelmo / "Tessiro").string()}));
+    FreshInstallation(kelmo, old_dir);
+    double g = 0;
+    press.push_back(Press(delta, kelmo, &g));
+    grown = std::max(grown, g);
+    for (const auto& n : changed) {
+      if (test::ReadFile((kelmo / "Tessiro" / n).string()) != test::ReadFile(new_dir + "/" + n)) {
+        std::fprintf(stderr, "%s was not rebuilt\n", n.c_str());
+      }
+    }
+  }
+  const std::string what = set.filename().string() + ", " + std::to_string(changed.size()) + " of " +
+                           std::to_string(names.size()) + " files changed";
+  const double r = Median(ref), m = Median(press);
+  return {{"--delta-from: size, " + what,
+           Fmt("bsdiff %.1f %%", pct(static_cast<double>(bsdiff_bytes))) +
+               Fmt("; zstd --patch-from %.1f %%", pct(static_cast<double>(zstd_bytes))) + " of --compress",
+           Fmt("%.2f %% of --compress", pct(ours)), Fmt("%.2f", ours / static_cast<double>(bsdiff_bytes)),
+           Fmt("<= %.0f %%", goal_pct), pct(ours) <= goal_pct},
+          {"tessiro-pack --delta-from, time and peak memory",
+           Fmt("bsdiff %.1f s", Median(bsdiff_s)) + Fmt(", %.0f MiB", bsdiff_mib) +
+               Fmt("; zstd %.1f s", Median(zstd_s)) + Fmt(", %.0f MiB", zstd_mib),
+           Fmt("%.1f s", Median(ours_s)) + Fmt(", %.0f MiB", ours_mib), Fmt("%.2f", Median(ours_s) / Median(bsdiff_s)),
+           "reported", true},
+          {"press onto the old version: bases checked, changed files rebuilt, durable",
+           Fmt("%.3f s cp + sync of the changed ", r) + Fmt("%.0f MB", static_cast<double>(changed_bytes) / 1e6),
+           Fmt("%.3f s", m) + Fmt(", +%.1f MiB resident", grown), Fmt("%.2f", m / r), "<= 3.00", m / r <= 3.0}};
+}
+
+// Every update in `o.delta_sets` (folders holding old/ and new/); the goal of
+// each is in a file "goal" beside them (percent of --compress).
+std::vector<Row> AllDeltaRows(const Options& o) {
+  std::vector<Row> rows;
+  if (o.delta_sets.empty()) return rows;
+  std::vector<fs::path> sets;
+  for (const auto& e : fs::directory_iterator(o.delta_sets)) {
+    if (fs::exists(e.path() / "new") && fs::exists(e.path() / "goal")) sets.push_back(e.path());
+  }
+  std::sort(sets.begin(), sets.end());
+  for (const auto& set : sets) {
+    for (auto& r : DeltaRows(o, set, std::atof(test::ReadFile((set / "goal").string()).c_str()))) rows.push_back(std::move(r));
+  }
+  return rows;
 }
 
 // From exec to the window mapped: the packed updater against the same stub
@@ -525,6 +679,7 @@ int main(int argc, char** argv) {
     else if (a == "--windows64-stub") o.windows64_stub = v;
     else if (a == "--reflink-work") o.reflink_work = v;
     else if (a == "--pe-dir") o.pe_dir = v;
+    else if (a == "--delta-sets") o.delta_sets = v;
     else if (a == "--only") o.only = v;
   }
   if (o.updater.empty() || o.stub.empty() || o.pack.empty() || o.payload.empty() || o.work.empty()) {
@@ -533,12 +688,17 @@ int main(int argc, char** argv) {
     return 2;
   }
   for (std::string* p : {&o.updater, &o.stub, &o.pack, &o.payload, &o.work, &o.demo_script, &o.windows32_stub,
-                         &o.windows64_stub, &o.pe_dir}) {
+                         &o.windows64_stub, &o.pe_dir, &o.delta_sets}) {
     if (!p->empty()) *p = fs::absolute(*p).string();
   }
   fs::create_directories(o.work);
   if (o.only == "compressed") {
     Print(CompressedRows(o), Machine(o.work), o.runs);
+    fs::remove_all(o.work);
+    return 0;
+  }
+  if (o.only == "delta") {
+    Print(AllDeltaRows(o), Machine(o.work), o.runs);
     fs::remove_all(o.work);
     return 0;
   }
@@ -568,6 +728,7 @@ int main(int argc, char** argv) {
   if (!o.pe_dir.empty()) {
     for (auto& r : CompressedRows(o)) rows.push_back(std::move(r));
   }
+  for (auto& r : AllDeltaRows(o)) rows.push_back(std::move(r));
   Print(rows, Machine(o.work), o.runs);
   fs::remove_all(o.work);
   return 0;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 #include "support/little_endian.h"
 #include "support/zstd_stream.h"
@@ -10,7 +11,7 @@ namespace ttu::delta {
 namespace {
 
 constexpr char kMagic[4] = {'T', 'D', 'L', '1'};
-constexpr std::size_t kPiece = 256 << 10;
+constexpr std::size_t kPiece = 64 << 10;
 
 [[noreturn]] void Fail(const std::string& why) { throw zpayload::DecodeError(why); }
 
@@ -18,6 +19,98 @@ constexpr std::size_t kPiece = 256 << 10;
 void ReadExactly(zstream::FrameReader& stream, uint8_t* out, std::size_t n, const char* what) {
   if (stream.Read(out, n) != n) Fail(std::string("its ") + what + " stream ends early");
 }
+
+// A stream read through a small buffer: the runs and values streams are read
+// a few bytes at a time, which the decoder itself would do slowly.
+class Buffered {
+ public:
+  explicit Buffered(zstream::FrameReader& stream) : stream_(stream) {}
+
+  // Adds the next `n` bytes to `out`'s (mod 256); false at the stream's end.
+  bool AddTo(uint8_t* out, std::size_t n) {
+    while (n && (at_ < got_ || Refill())) {
+      const std::size_t k = std::min(n, got_ - at_);
+      for (std::size_t i = 0; i < k; ++i) out[i] = static_cast<uint8_t>(out[i] + buffer_[at_ + i]);
+      at_ += k, out += k, n -= k;
+    }
+    return n == 0;
+  }
+  bool Byte(uint8_t& b) {
+    if (at_ == got_ && !Refill()) return false;
+    b = buffer_[at_++];
+    return true;
+  }
+  void ExpectEnd(const char* what) {
+    if (at_ != got_) Fail(std::string("its ") + what + " stream has more bytes than it uses");
+    stream_.ExpectEnd();
+  }
+
+ private:
+  bool Refill() {
+    got_ = stream_.Read(buffer_, sizeof buffer_), at_ = 0;
+    return got_ != 0;
+  }
+
+  zstream::FrameReader& stream_;
+  uint8_t buffer_[16 << 10];
+  std::size_t at_ = 0, got_ = 0;
+};
+
+// The bytes to add, from the runs and values streams.
+class DiffBytes {
+ public:
+  DiffBytes(zstream::FrameReader& runs, zstream::FrameReader& values) : runs_(runs), values_(values) {}
+
+  // Adds the next `n` of them to `out` (the base's bytes): only the few that
+  // are not zero are touched.
+  void AddTo(uint8_t* out, std::size_t n) {
+    while (n) {
+      if (zeros_ == 0 && taken_ == 0) NextPair();
+      const auto z = static_cast<std::size_t>(std::min<uint64_t>(zeros_, n));
+      out += z, n -= z, zeros_ -= z;
+      const auto v = static_cast<std::size_t>(std::min<uint64_t>(taken_, n));
+      if (!values_.AddTo(out, v)) Fail("its values stream ends early");
+      out += v, n -= v, taken_ -= v;
+    }
+  }
+
+  void ExpectEnd() {
+    if (taken_ != 0) Fail("its runs stream names more bytes than it adds");
+    runs_.ExpectEnd("runs");
+    values_.ExpectEnd("values");
+  }
+
+ private:
+  // The next pair; past the last one, zeros to the end.
+  void NextPair() {
+    bool none = false;
+    zeros_ = Number(&none);
+    if (none) {
+      zeros_ = UINT64_MAX;
+      return;
+    }
+    taken_ = Number(nullptr);
+    if (zeros_ == 0 && taken_ == 0) Fail("its runs stream has an empty run");
+  }
+
+  // A LEB128 number; at the stream's end, `none` set (or, inside a pair, damage).
+  uint64_t Number(bool* none) {
+    uint64_t n = 0;
+    for (int shift = 0;; shift += 7) {
+      uint8_t b = 0;
+      if (!runs_.Byte(b)) {
+        if (shift == 0 && none) return *none = true, 0;
+        Fail("its runs stream ends inside a pair");
+      }
+      if (shift == 63 && b > 1) Fail("its runs stream has a number too large");
+      n |= uint64_t{b & 0x7Fu} << shift;
+      if (!(b & 0x80)) return n;
+    }
+  }
+
+  Buffered runs_, values_;
+  uint64_t zeros_ = 0, taken_ = 0;
+};
 
 }  // namespace
 
@@ -29,9 +122,10 @@ std::vector<uint8_t> EncodeHeader(const Header& h) {
   le::Put64(b.data() + 32, h.base_size);
   std::copy(h.base_digest.begin(), h.base_digest.end(), b.begin() + 40);
   le::Put64(b.data() + 56, h.control);
-  le::Put64(b.data() + 64, h.diff);
-  le::Put64(b.data() + 72, h.extra);
-  std::copy(h.body_digest.begin(), h.body_digest.end(), b.begin() + 80);
+  le::Put64(b.data() + 64, h.runs);
+  le::Put64(b.data() + 72, h.values);
+  le::Put64(b.data() + 80, h.extra);
+  std::copy(h.body_digest.begin(), h.body_digest.end(), b.begin() + 88);
   return b;
 }
 
@@ -44,9 +138,10 @@ std::optional<Header> DecodeHeader(std::span<const uint8_t> bytes) {
   h.base_size = le::Get64(bytes.data() + 32);
   std::copy(bytes.begin() + 40, bytes.begin() + 56, h.base_digest.begin());
   h.control = le::Get64(bytes.data() + 56);
-  h.diff = le::Get64(bytes.data() + 64);
-  h.extra = le::Get64(bytes.data() + 72);
-  std::copy(bytes.begin() + 80, bytes.begin() + 96, h.body_digest.begin());
+  h.runs = le::Get64(bytes.data() + 64);
+  h.values = le::Get64(bytes.data() + 72);
+  h.extra = le::Get64(bytes.data() + 80);
+  std::copy(bytes.begin() + 88, bytes.begin() + 104, h.body_digest.begin());
   return h;
 }
 
@@ -60,11 +155,14 @@ Header Apply(const ByteSource& source, const ByteSource& base, const zpayload::S
   const auto h = ReadHeader(source);
   if (!h) Fail("it does not start with a delta's header");
   const uint64_t body = source.Size() - kHeaderSize;
-  if (h->control > body || h->diff > body - h->control || h->extra != body - h->control - h->diff) {
-    Fail("its streams do not fill it");
+  uint64_t left = body;
+  for (const uint64_t stream : {h->control, h->runs, h->values}) {
+    if (stream > left) Fail("its streams do not fill it");
+    left -= stream;
   }
+  if (h->extra != left) Fail("its streams do not fill it");
   if (base.Size() != h->base_size) Fail("its base is not the one it was made against");
-  std::vector<uint8_t> out(kPiece), old(kPiece);
+  std::vector<uint8_t> out(kPiece);
   checksum::Hasher hash;
   uint64_t made = 0, at = 0;  // at: where in the base the next added bytes come from
   const auto put = [&](std::size_t n) {
@@ -82,12 +180,17 @@ Header Apply(const ByteSource& source, const ByteSource& base, const zpayload::S
     if (hash.Finish() != h->digest) Fail("the file it makes does not match its checksum");
     return *h;
   }
-  zstream::FrameReader control(source, kHeaderSize, h->control, kMaxWindowLog);
-  zstream::FrameReader diff(source, kHeaderSize + h->control, h->diff, kMaxWindowLog);
-  zstream::FrameReader extra(source, kHeaderSize + h->control + h->diff, h->extra, kMaxWindowLog);
+  uint64_t from = kHeaderSize;
+  const auto stream = [&](uint64_t size) {
+    from += size;
+    return std::make_unique<zstream::FrameReader>(source, from - size, size, kMaxWindowLog);
+  };
+  const auto control = stream(h->control), runs = stream(h->runs), values = stream(h->values),
+             extra = stream(h->extra);
+  DiffBytes diff(*runs, *values);
   for (;;) {
     uint8_t record[24];
-    const std::size_t got = control.Read(record, sizeof record);
+    const std::size_t got = control->Read(record, sizeof record);
     if (got == 0) break;
     if (got != sizeof record) Fail("its control stream ends inside a record");
     const uint64_t add = le::Get64(record), copy = le::Get64(record + 8);
@@ -96,16 +199,15 @@ Header Apply(const ByteSource& source, const ByteSource& base, const zpayload::S
     if (add > h->base_size || at > h->base_size - add) Fail("it reads past its base");
     for (uint64_t done = 0; done < add;) {
       const auto n = static_cast<std::size_t>(std::min<uint64_t>(kPiece, add - done));
-      ReadExactly(diff, out.data(), n, "diff");
-      if (!base.Read(at + done, old.data(), n)) Fail("its base cannot be read");
-      for (std::size_t k = 0; k < n; ++k) out[k] = static_cast<uint8_t>(out[k] + old[k]);
+      if (!base.Read(at + done, out.data(), n)) Fail("its base cannot be read");
+      diff.AddTo(out.data(), n);
       put(n);
       done += n;
     }
     at += add;
     for (uint64_t done = 0; done < copy;) {
       const auto n = static_cast<std::size_t>(std::min<uint64_t>(kPiece, copy - done));
-      ReadExactly(extra, out.data(), n, "extra");
+      ReadExactly(*extra, out.data(), n, "extra");
       put(n);
       done += n;
     }
@@ -117,7 +219,7 @@ Header Apply(const ByteSource& source, const ByteSource& base, const zpayload::S
   }
   if (made != h->size) Fail("it makes fewer bytes than its header says");
   diff.ExpectEnd();
-  extra.ExpectEnd();
+  extra->ExpectEnd();
   if (hash.Finish() != h->digest) Fail("the file it makes does not match its checksum");
   return *h;
 }

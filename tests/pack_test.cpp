@@ -399,5 +399,60 @@ TEST_F(PackTest, APayloadNotAsPlannedIsRefused) {
   EXPECT_EQ(ListDir(dir.path()), std::vector<std::string>{"a.bin"});
 }
 
+// --delta-from: each payload with a previous version becomes its delta (or,
+// unchanged, a header alone), one without stays whole and is named, one whose
+// delta would not be smaller stays whole; --list says what each needs.
+TEST_F(PackTest, DeltasAreMadeWhereTheyPayAndListed) {
+  std::string text;
+  for (int k = 0; k < 3000; ++k) text += "riga " + std::to_string(k) + "\n";
+  const std::string changed = text.substr(0, 9000) + "nuova riga\n" + text.substr(9000);
+  std::filesystem::create_directories(dir / "old");
+  WriteFile(dir / "old/a.txt", text);
+  WriteFile(dir / "old/b.txt", "uguale");
+  WriteFile(dir / "old/r.bin", PseudoRandomBytes(20000, 1));
+  WriteFile(dir / "a.txt", changed);
+  WriteFile(dir / "b.txt", "uguale");
+  WriteFile(dir / "r.bin", PseudoRandomBytes(20000, 2));
+  WriteFile(dir / "c.txt", "nuovo");
+  const std::string rc =
+      "STRINGTABLE { 100 \"4\" 101 \"a.txt|<APPPATH>T/|N|\" 102 \"b.txt|<APPPATH>T/|N|\" "
+      "103 \"r.bin|<APPPATH>T/|N|\" 104 \"c.txt|<APPPATH>T/|N|\" }\n"
+      "101 CUSTOM a.txt\n102 CUSTOM b.txt\n103 CUSTOM r.bin\n104 CUSTOM c.txt\n";
+  const struct {
+    const char* what;
+    std::vector<std::string> options;
+    int status;
+    std::vector<std::string> said, listed;  // each must appear
+  } rows[] = {
+      {"--with-full alone", {"--with-full"}, 2, {"usage:"}, {}},
+      {"no such folder", {"--delta-from", dir / "nowhere"}, 1, {"--delta-from needs the folder"}, {}},
+      {"deltas",
+       {"--delta-from", dir / "old"},
+       0,
+       {"note: no previous version of c.txt"},
+       {"payload DELTA 101", "delta: needs the installed file of " + std::to_string(text.size()) + " bytes",
+        "makes " + std::to_string(changed.size()) + " bytes", "payload DELTA 102", "unchanged: keeps the installed file of 6 bytes",
+        "payload CUSTOM 103", "payload CUSTOM 104", "the package matches it"}},
+      {"deltas beside the files whole",
+       {"--delta-from", dir / "old", "--with-full", "--compress"},
+       0,
+       {},
+       {"payload ZSTD 101", "payload DELTA 101", "its streams match their checksum", "payload CUSTOM 102",
+        "payload DELTA 102", "payload CUSTOM 103"}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    std::filesystem::remove(dir / "out");
+    const auto packed = Pack(rc, row.options);
+    EXPECT_EQ(packed.status, row.status) << packed.output;
+    for (const auto& s : row.said) EXPECT_NE(packed.output.find(s), std::string::npos) << packed.output;
+    if (row.status != 0) continue;
+    const auto listed = RunProgram({kPack, "--list", dir / "out"});
+    EXPECT_EQ(listed.status, 0) << listed.output;
+    for (const auto& s : row.listed) EXPECT_NE(listed.output.find(s), std::string::npos) << s << "\n" << listed.output;
+    EXPECT_EQ(listed.output.find("payload DELTA 103"), std::string::npos) << "a delta larger than its file";
+  }
+}
+
 }  // namespace
 }  // namespace ttu::test

@@ -34,20 +34,13 @@ std::size_t OpenDescriptors() { return ListDir("/proc/self/fd").size(); }
 // temporary folders; `options` go to the packer.
 class Installation {
  public:
-  using Files = std::vector<std::pair<std::string, std::string>>;
+  using Files = NamedFiles;
   explicit Installation(const std::string& payload) : Installation(Files{{"Dossaro.zip", payload}}) {}
   explicit Installation(const Files& files, const std::vector<std::string>& options = {}) {
     const auto r = RunProgram({"/bin/bash", std::string(TTU_SOURCE_DIR) + "/scripts/make-demo-prefix", prefix.path()});
     EXPECT_EQ(r.status, 0) << r.output;
     ::setenv("WINEPREFIX", prefix.path().c_str(), 1);
-    std::string strings = "STRINGTABLE { 100 \"" + std::to_string(files.size()) + "\"", data;
-    for (std::size_t k = 0; k < files.size(); ++k) {
-      WriteFile(pkg / files[k].first, files[k].second);
-      const std::string id = std::to_string(101 + k);
-      strings += " " + id + " \"" + files[k].first + "|<APPPATH>Tessiro/|N|\"";
-      data += id + " CUSTOM " + files[k].first + "\n";
-    }
-    WriteFile(pkg / "p.rc", strings + " }\n" + data);
+    WritePackage(pkg.path(), files);
     std::vector<std::string> argv{TTU_PACK_EXE, "--stub", TTU_STUB_EXE};
     argv.insert(argv.end(), options.begin(), options.end());
     argv.insert(argv.end(), {pkg / "p.rc", "-o", pkg / "updater"});

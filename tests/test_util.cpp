@@ -85,6 +85,16 @@ TempDir::~TempDir() {
   std::filesystem::remove_all(path_, ec);
 }
 
+void WritePackage(const std::string& dir, const NamedFiles& files) {
+  std::string strings = "STRINGTABLE { 100 \"" + std::to_string(files.size()) + "\"", data;
+  for (std::size_t k = 0; k < files.size(); ++k) {
+    WriteFile(dir + "/" + files[k].first, files[k].second);
+    strings += " " + std::to_string(101 + k) + " \"" + files[k].first + "|<APPPATH>Tessiro/|N|\"";
+    data += std::to_string(101 + k) + " CUSTOM " + files[k].first + "\n";
+  }
+  WriteFile(dir + "/p.rc", strings + " }\n" + data);
+}
+
 void WriteFile(const std::string& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << bytes;

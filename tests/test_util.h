@@ -42,6 +42,11 @@ std::vector<std::string> ListDir(const std::string& path);
 // Deterministic bytes for payloads.
 std::string PseudoRandomBytes(std::size_t n, unsigned seed);
 
+// Writes each (name, bytes) into `dir` and a package script `dir`/p.rc that
+// carries them all, in order, into <APPPATH>Tessiro/.
+using NamedFiles = std::vector<std::pair<std::string, std::string>>;
+void WritePackage(const std::string& dir, const NamedFiles& files);
+
 // Where `text` (as UTF-16 when `wide`) first stands in `file`, or its last
 // copy with `last`; npos when it is not there.
 std::size_t FindText(const std::string& file, const std::string& text, bool wide, bool last = false);

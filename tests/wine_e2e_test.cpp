@@ -148,6 +148,26 @@ class WineE2eTest : public ::testing::TestWithParam<Bits> {
   }
   // Starts the program, presses its button, and closes "Aggiornamento
   // terminato!" when it comes (within `timeout_ms`); `pressed` runs after the press.
+  // Starts `exe` and presses its button, which must show the error box (the
+  // application's title, beside the window) and not the "done" box; then
+  // closes both and waits for the updater to end.
+  void PressExpectingTheErrorBox(const std::string& exe) {
+    const pid_t pid = Start({exe});
+    const auto w = x.WaitForWindow("Tessiro Tiny Updater", 60000);
+    ASSERT_TRUE(w.has_value());
+    Sleep(500);
+    ClickAt(w->x + w->width / 2, w->y + w->height / 2);
+    const auto windows = x.WaitForWindows("Tessiro Tiny Updater", 2, 30000);
+    EXPECT_EQ(windows.size(), 2u) << "no error box";
+    EXPECT_FALSE(x.WaitForWindow("Kelmo S.r.l.", 0).has_value());
+    for (const auto& box : windows) {
+      if (box.id != w->id) x.Close(box.id);
+    }
+    Sleep(500);
+    x.Close(w->id);
+    if (WaitExit(pid, 20000) == -1) Stop(pid);
+  }
+
   int RunToCompletion(const std::string& exe, int timeout_ms = 60000, const std::function<void()>& pressed = {},
                       const std::vector<std::string>& env = {}) {
     const pid_t pid = Start({exe}, env);
@@ -192,16 +212,10 @@ TEST_P(WineCompressedTest, CompressedAndStoredPayloadsAreWrittenWhole) {
   TempDir pkg;
   std::string big;
   while (big.size() < (9u << 20)) big += "riga " + std::to_string(big.size()) + "\n";
-  const std::vector<std::pair<std::string, std::string>> files = {
+  const NamedFiles files = {
       {"grande.txt", big}, {"casuale.bin", PseudoRandomBytes(200000, 5)}, {"vuoto.txt", ""},
       {"programma.dll", ReadFile(Build() + "/TessiroTinyUpdater-stub.exe")}};
-  std::string strings = "STRINGTABLE { 100 \"4\"", data;
-  for (std::size_t k = 0; k < files.size(); ++k) {
-    WriteFile(pkg / files[k].first, files[k].second);
-    strings += " " + std::to_string(101 + k) + " \"" + files[k].first + "|<APPPATH>Tessiro/|N|\"";
-    data += std::to_string(101 + k) + " CUSTOM " + files[k].first + "\n";
-  }
-  WriteFile(pkg / "p.rc", strings + " }\n" + data);
+  WritePackage(pkg.path(), files);
   const std::string updater = Downloads() + "/Compresso.exe";
   fs::create_directories(Downloads());
   const auto packed = RunProgram({TTU_PACK_EXE, "--stub", Build() + "/TessiroTinyUpdater-stub.exe", "--compress=9",
@@ -213,6 +227,60 @@ TEST_P(WineCompressedTest, CompressedAndStoredPayloadsAreWrittenWhole) {
   EXPECT_NE(listed.output.find("payload ZSTD 104"), std::string::npos) << listed.output;
   EXPECT_EQ(RunToCompletion(updater), 0);
   for (const auto& [name, bytes] : files) EXPECT_TRUE(ReadFile(Tessiro(name)) == bytes) << name;
+}
+
+// The 64-bit updater carrying the changes to the installed version only: a
+// program patched and grown, a file unchanged (not written again), a new one.
+// On the installed version it rebuilds each file; on another (one byte
+// changed), it shows its error box and writes nothing, unless the package also
+// carries the files whole.
+TEST_P(WineCompressedTest, DeltasRebuildTheInstalledVersionAndNoOther) {
+  TempDir old, pkg;
+  const std::string program = ReadFile(Build() + "/TessiroTinyUpdater-stub.exe");
+  std::string patched = program;
+  patched.insert(10000, std::string(37, '\x90'));
+  for (std::size_t k = 20000; k < patched.size(); k += 4099) patched[k] ^= 0x01;
+  const NamedFiles previous = {{"programma.dll", program}, {"uguale.txt", "uguale"}},
+                   files = {{"programma.dll", patched}, {"uguale.txt", "uguale"}, {"nuovo.txt", "nuovo"}};
+  WritePackage(pkg.path(), files);
+  for (const auto& [name, bytes] : previous) WriteFile(old / name, bytes);
+  struct Row {
+    const char* what;
+    std::vector<std::string> options;
+    bool one_byte_changed, written;
+  } rows[] = {
+      {"the installed version", {}, false, true},
+      {"another version", {}, true, false},
+      {"another version, the files whole beside", {"--with-full"}, true, true},
+  };
+  fs::create_directories(Downloads());
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    const std::string updater = Downloads() + "/Delta.exe";
+    std::vector<std::string> argv = {TTU_PACK_EXE, "--stub", Build() + "/TessiroTinyUpdater-stub.exe", "--compress=9",
+                                     "--delta-from", old.path()};
+    argv.insert(argv.end(), row.options.begin(), row.options.end());
+    argv.insert(argv.end(), {pkg / "p.rc", "-o", updater});
+    const auto packed = RunProgram(argv);
+    ASSERT_EQ(packed.status, 0) << packed.output;
+    EXPECT_NE(RunProgram({TTU_PACK_EXE, "--list", updater}).output.find("payload DELTA 101"), std::string::npos);
+    for (const auto& [name, bytes] : previous) WriteFile(Tessiro(name), bytes);
+    if (row.one_byte_changed) {
+      std::string changed = program;
+      changed[5000] ^= 0x01;
+      WriteFile(Tessiro("programma.dll"), changed);
+    }
+    const std::string installed = ReadFile(Tessiro("programma.dll"));
+    fs::remove(Tessiro("nuovo.txt"));
+    if (row.written) {
+      EXPECT_EQ(RunToCompletion(updater), 0);
+      for (const auto& [name, bytes] : files) EXPECT_TRUE(ReadFile(Tessiro(name)) == bytes) << name;
+      continue;
+    }
+    PressExpectingTheErrorBox(updater);
+    EXPECT_TRUE(ReadFile(Tessiro("programma.dll")) == installed);
+    EXPECT_FALSE(fs::exists(Tessiro("nuovo.txt")));
+  }
 }
 
 // At 192 DPI (Wine's LogPixels) the window, the "Setup" box and the message
@@ -423,28 +491,16 @@ TEST_P(WineE2eTest, ADamagedUpdaterWritesNothing) {
     WriteFile(Downloads() + "/damaged.exe", Damaged(intact, r));
     WriteFile(Tessiro("LEGGIMI.txt"), "old");
     fs::remove(Tessiro("TessiroTestCom.dll"));
-    const pid_t pid = Start({Downloads() + "/damaged.exe"});
     if (r.cut) {  // the image's last section is cut: the system's loader refuses to start it
+      const pid_t pid = Start({Downloads() + "/damaged.exe"});
       EXPECT_NE(WaitExit(pid, 60000), 0);
       EXPECT_FALSE(x.WaitForWindow("Tessiro Tiny Updater", 0).has_value());
       EXPECT_EQ(ReadFile(Tessiro("LEGGIMI.txt")), "old");
       continue;
     }
-    const auto w = x.WaitForWindow("Tessiro Tiny Updater", 60000);
-    ASSERT_TRUE(w.has_value());
-    Sleep(500);
-    ClickAt(w->x + w->width / 2, w->y + w->height / 2);
-    const auto windows = x.WaitForWindows("Tessiro Tiny Updater", 2, 30000);
-    EXPECT_EQ(windows.size(), 2u) << "no error box";
-    EXPECT_FALSE(x.WaitForWindow("Kelmo S.r.l.", 0).has_value());
+    PressExpectingTheErrorBox(Downloads() + "/damaged.exe");
     EXPECT_EQ(ReadFile(Tessiro("LEGGIMI.txt")), "old");
     EXPECT_FALSE(fs::exists(Tessiro("TessiroTestCom.dll")));
-    for (const auto& box : windows) {
-      if (box.id != w->id) x.Close(box.id);
-    }
-    Sleep(500);
-    x.Close(w->id);
-    if (WaitExit(pid, 20000) == -1) Stop(pid);
   }
 }
 

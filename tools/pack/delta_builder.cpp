@@ -18,6 +18,9 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
+// The payloads without a previous version that the note names; the others are counted.
+constexpr std::size_t kNamedInNote = 5;
+
 struct FreeCCtx {
   void operator()(ZSTD_CCtx* c) const { ZSTD_freeCCtx(c); }
 };
@@ -71,12 +74,13 @@ Bytes DeltaPayload(const Bytes& old_file, const Bytes& new_file, int level, cons
   Bytes body;
   if (old_file != new_file) {
     const Differences d = Diff(old_file, new_file);
-    AppendFrame(body, d.control, level, what);
-    h.control = body.size();
-    AppendFrame(body, d.diff, level, what);
-    h.diff = body.size() - h.control;
-    AppendFrame(body, d.extra, level, what);
-    h.extra = body.size() - h.control - h.diff;
+    uint64_t* sizes[] = {&h.control, &h.runs, &h.values, &h.extra};
+    const std::vector<uint8_t>* streams[] = {&d.control, &d.runs, &d.values, &d.extra};
+    for (std::size_t k = 0; k < 4; ++k) {
+      const std::size_t before = body.size();
+      AppendFrame(body, *streams[k], level, what);
+      *sizes[k] = body.size() - before;
+    }
   }
   h.body_digest = DigestOf(body);
   Bytes out = delta::EncodeHeader(h);
@@ -102,21 +106,25 @@ std::string MakeDeltas(PackageDescription& desc, const DeltaOptions& options, co
   const std::size_t count = desc.data.size();
   std::vector<std::string> previous(count);
   std::string missing;
+  std::size_t missing_count = 0;
   for (std::size_t k = 0; k < count; ++k) {
     const DataEntry& d = desc.data[k];
     if (d.type != deploy::kPayloadType) continue;
     previous[k] = PreviousVersion(options.old_folder, d.file);
     if (Exists(previous[k])) continue;
-    missing += (missing.empty() ? "" : ", ") + d.file;
+    if (++missing_count <= kNamedInNote) missing += (missing.empty() ? "" : ", ") + d.file;
     previous[k].clear();
   }
+  if (missing_count > kNamedInNote) missing += " and " + std::to_string(missing_count - kNamedInNote) + " more";
   std::vector<platform::Fd> files(count);
   RunJobs(count, [&](std::size_t k) {
     if (previous[k].empty()) return;
     const SourceFile planned = StatSource(desc.data[k].path);
-    const Bytes new_file = ReadAll(planned);
-    const Bytes payload = DeltaPayload(ReadAll(StatSource(previous[k])), new_file, options.level, desc.data[k].path);
-    if (payload.size() >= new_file.size()) return;  // no smaller: carried whole
+    const Bytes new_file = ReadAll(planned), old_file = ReadAll(StatSource(previous[k]));
+    const Bytes payload = DeltaPayload(old_file, new_file, options.level, desc.data[k].path);
+    // An unchanged file is never written again, however small; a delta no
+    // smaller than its file is not worth the installed version it needs.
+    if (old_file != new_file && payload.size() >= new_file.size()) return;
     platform::Fd fd = UnnamedFile(temp_dir);
     if (!platform::WriteFully(fd.get(), payload.data(), payload.size(), 0)) {
       FailWithErrno("cannot write a temporary file");

@@ -58,12 +58,34 @@ class SuffixIndex {
 
 void Put(std::vector<uint8_t>& b, uint64_t v) { le::Append64(b, v); }
 
+void PutNumber(std::vector<uint8_t>& b, uint64_t v) {  // LEB128
+  for (; v >= 0x80; v >>= 7) b.push_back(static_cast<uint8_t>(v | 0x80));
+  b.push_back(static_cast<uint8_t>(v));
+}
+
+// The bytes to add as runs of zeros and of other bytes (see delta_payload.h).
+void SplitDiff(std::span<const uint8_t> diff, Differences& out) {
+  std::size_t k = 0;
+  while (k < diff.size()) {
+    const std::size_t zeros_from = k;
+    while (k < diff.size() && diff[k] == 0) ++k;
+    if (k == diff.size()) break;  // zeros to the end: no pair
+    const std::size_t values_from = k;
+    while (k < diff.size() && diff[k] != 0) ++k;
+    PutNumber(out.runs, values_from - zeros_from);
+    PutNumber(out.runs, k - values_from);
+    out.values.insert(out.values.end(), diff.begin() + static_cast<std::ptrdiff_t>(values_from),
+                      diff.begin() + static_cast<std::ptrdiff_t>(k));
+  }
+}
+
 }  // namespace
 
 Differences Diff(Bytes old_file, Bytes new_file) {
   const auto m = static_cast<int64_t>(old_file.size()), n = static_cast<int64_t>(new_file.size());
   const SuffixIndex index(old_file);
   Differences out;
+  std::vector<uint8_t> diff;
   const auto old_at = [&](int64_t k) { return old_file[static_cast<std::size_t>(k)]; };
   const auto new_at = [&](int64_t k) { return new_file[static_cast<std::size_t>(k)]; };
   // The part of the new file from `last_scan` on is aligned with the old one
@@ -107,7 +129,7 @@ Differences Diff(Bytes old_file, Bytes new_file) {
       backward -= cut;
     }
     for (int64_t k = 0; k < forward; ++k) {
-      out.diff.push_back(static_cast<uint8_t>(new_at(last_scan + k) - old_at(last_pos + k)));
+      diff.push_back(static_cast<uint8_t>(new_at(last_scan + k) - old_at(last_pos + k)));
     }
     const int64_t copied = (scan - backward) - (last_scan + forward);
     out.extra.insert(out.extra.end(), new_file.begin() + last_scan + forward, new_file.begin() + last_scan + forward + copied);
@@ -118,6 +140,7 @@ Differences Diff(Bytes old_file, Bytes new_file) {
     last_pos = pos - backward;
     last_offset = pos - scan;
   }
+  SplitDiff(diff, out);
   return out;
 }
 

@@ -11,7 +11,7 @@
 namespace ttu::pack {
 
 struct Differences {
-  std::vector<uint8_t> control, diff, extra;  // the three streams, uncompressed
+  std::vector<uint8_t> control, runs, values, extra;  // the four streams, uncompressed
 };
 
 Differences Diff(std::span<const uint8_t> old_file, std::span<const uint8_t> new_file);
