@@ -51,5 +51,49 @@ TEST(Delta, EveryPairOfVersionsRebuildsExactly) {
   }
 }
 
+// Whatever is wrong, the rebuild refuses it rather than hand on a wrong file:
+// the checksum of what it made is the last word, and a delta that reads past
+// its base or its streams is stopped before.
+TEST(Delta, ADamagedDeltaOrAnotherBaseGivesNoFile) {
+  const Bytes old_file = Of(ReadFile(TTU_PACK_EXE).substr(0, 1 << 20));
+  Bytes new_file = old_file;
+  new_file.insert(new_file.begin() + 5000, 100, 0x90);
+  for (std::size_t k = 10000; k < new_file.size(); k += 777) new_file[k] ^= 0x04;
+  const Bytes payload = pack::DeltaPayload(old_file, new_file, 19, "test");
+  const auto h = delta::DecodeHeader(payload);
+  ASSERT_TRUE(h);
+  Bytes other_base = old_file;
+  other_base[600000] ^= 1;
+  const auto flipped = [&](std::size_t at) {
+    Bytes b = payload;
+    b[at] ^= 0x10;
+    return b;
+  };
+  const struct {
+    const char* what;
+    Bytes delta, base;
+    const char* why;
+  } rows[] = {
+      {"another base of the same size", payload, other_base, "does not match its checksum"},
+      {"a base one byte short", payload, Bytes(old_file.begin(), old_file.end() - 1), "not the one it was made against"},
+      {"cut short by a byte", Bytes(payload.begin(), payload.end() - 1), old_file, "do not fill it"},
+      {"a byte of the control stream", flipped(delta::kHeaderSize + h->control / 2), old_file, ""},
+      {"a byte of the runs stream", flipped(delta::kHeaderSize + h->control + h->runs / 2), old_file, ""},
+      {"a byte of the values stream", flipped(delta::kHeaderSize + h->control + h->runs + h->values / 2), old_file, ""},
+      {"the file's size", flipped(8), old_file, ""},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    uint64_t made = 0;
+    try {
+      delta::Apply(MemorySource(row.delta), MemorySource(row.base), [&](const uint8_t*, std::size_t n) { made += n; });
+      ADD_FAILURE() << "a file was made";
+    } catch (const zpayload::DecodeError& e) {
+      EXPECT_NE(std::string(e.what()).find(row.why), std::string::npos) << e.what();
+    }
+    EXPECT_LE(made, new_file.size() + 0x10);  // never past what a header says (the flipped size: 16 more)
+  }
+}
+
 }  // namespace
 }  // namespace ttu::test
