@@ -11,6 +11,8 @@ namespace {
 
 constexpr const char* kRegisterFlag = "S";
 constexpr const char* kWarningTitle = "Attenzione";
+// What the press's check of the bases found, for the pass right after it.
+constexpr char kBaseChecked = 1, kNoFolder = 2;
 
 }  // namespace
 
@@ -71,12 +73,18 @@ void DeploymentPass::CheckBases() {
     std::string target, difference;
     try {
       target = Target(j);
+    } catch (const std::exception&) {
+      // Asked for once a press: the pass that follows fails the item as it is.
+      base_checked_[static_cast<std::size_t>(j)] = kNoFolder;
+      continue;
+    }
+    try {
       difference = BaseDifference(s_.files, target, h);
     } catch (const std::exception&) {
-      continue;  // the pass meets it, and retries
+      continue;  // cannot be read now: the pass meets it, and retries
     }
     if (difference.empty()) {
-      base_checked_[static_cast<std::size_t>(j)] = 1;
+      base_checked_[static_cast<std::size_t>(j)] = kBaseChecked;
     } else {
       wrong += (wrong.empty() ? "" : "; ") + BaseNeeded(target, h, difference);
     }
@@ -86,9 +94,10 @@ void DeploymentPass::CheckBases() {
 
 void DeploymentPass::DeployItem(int32_t j) {
   const auto at = static_cast<std::size_t>(j);
+  const char checked = at < base_checked_.size() ? base_checked_[at] : 0;
+  if (checked == kNoFolder) throw RunError::Of(kErrPathNotFound);
   const std::string target = Target(j);
-  const bool checked = at < base_checked_.size() && base_checked_[at];
-  WritePayload(s_.files, target, s_.resources, j, checked);
+  WritePayload(s_.files, target, s_.resources, j, checked == kBaseChecked);
   if (tables_.ItemState[at][0] == kRegisterFlag) {
     Register(target.substr(0, target.size() - tables_.FileName[at].size()), j);
   }

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "deploy/manifest.h"
+#include "support/delta_payload.h"
+#include "support/run_error.h"
 #include "tests/fakes.h"
 
 namespace ttu::deploy {
@@ -237,6 +239,65 @@ TEST_F(PassTest, ARegistrationForTheWrongWineIsSaidOnce) {
   EXPECT_EQ(dialogs.shown[0].prompt, RunErrorDescription(kErrPrefixNeedsItsWine));
   EXPECT_EQ(dialogs.shown[0].style, 16);
   EXPECT_EQ(tables.ItemState[0][0], "S");
+}
+
+// An item carried as "unchanged since the installed version": the press
+// checks the installed file first; the right one is kept as it is, any other
+// stops the press before anything is written, naming the file; a folder the
+// person does not give is asked for once a press, and fails the item.
+TEST_F(PassTest, AnUnchangedItemNeedsItsInstalledVersion) {
+  const std::string installed = "versione 2.3";
+  checksum::Hasher hash;
+  hash.Add({reinterpret_cast<const uint8_t*>(installed.data()), installed.size()});
+  delta::Header h;
+  h.size = h.base_size = installed.size();
+  h.digest = h.base_digest = hash.Finish();
+  const auto header = delta::EncodeHeader(h);
+  const struct {
+    const char* what;
+    std::optional<std::string> file;  // what is installed
+    bool product_found;
+    const char* error;  // what the press's check raises; "" none
+    bool done;
+  } rows[] = {
+      {"the installed version", installed, true, "", true},
+      {"another version", "versione 2.2", true, "C:\\K\\Tessiro\\a.dll (the update needs 12 bytes", false},
+      {"missing", std::nullopt, true, "it is missing", false},
+      {"no folder given", installed, false, "", false},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    FakeResources r;
+    FakeFileSystem files;
+    FakeDialogs boxes;
+    ItemTables t;
+    DeploymentPass p{t, {r, files, launcher, boxes, loc}};
+    if (row.product_found) files.files["C:\\K\\Tessiro\\Tessiro.exe"] = "exe";
+    if (row.file) files.files["C:\\K\\Tessiro\\a.dll"] = *row.file;
+    r.strings[100] = "1";
+    r.strings[101] = "a.dll|<APPPATH>Tessiro/|N|";
+    r.deltas[101] = std::string(header.begin(), header.end());
+    SizeTables(t, r);
+    std::string raised;
+    try {
+      p.CheckBases();
+    } catch (const RunError& e) {
+      EXPECT_EQ(e.Number(), 31039);
+      raised = e.Description();
+    }
+    if (*row.error) {
+      EXPECT_NE(raised.find(row.error), std::string::npos) << raised;
+    } else {
+      EXPECT_EQ(raised, "");
+    }
+    if (raised.empty()) {
+      EXPECT_EQ(p.AggiornaFile(), row.done);
+    }
+    EXPECT_TRUE(files.writes.empty()) << "an unchanged file is never written";
+    int prompts = 0;
+    for (const auto& s : boxes.shown) prompts += s.kind == "input";
+    EXPECT_EQ(prompts, row.product_found ? 0 : 1);
+  }
 }
 
 }  // namespace

@@ -44,6 +44,7 @@ class FakeResources : public platform::Resources {
  public:
   std::map<uint32_t, std::string> strings;
   std::map<uint32_t, std::string> payloads;
+  std::map<uint32_t, std::string> deltas;  // "DELTA" resources
   std::map<uint32_t, std::string> checksums;  // recorded by the packer
   std::optional<std::string> seal;            // resource TTU_SEAL 100
   std::optional<std::string> damage;          // what the platform found
@@ -65,6 +66,11 @@ class FakeResources : public platform::Resources {
     if (type == checksum::kResourceType) {
       auto it = checksums.find(id);
       if (it == checksums.end()) return std::nullopt;
+      return platform::Blob{"", it->second.data(), 0, it->second.size()};
+    }
+    if (type == "DELTA") {
+      auto it = deltas.find(id);
+      if (it == deltas.end()) return std::nullopt;
       return platform::Blob{"", it->second.data(), 0, it->second.size()};
     }
     if (type != "CUSTOM") return std::nullopt;
