@@ -39,6 +39,12 @@ std::vector<uint8_t> EncodeHeader(const Header& h);
 // Nothing when the bytes do not start with a header.
 std::optional<Header> DecodeHeader(std::span<const uint8_t> bytes);
 
+// The first 32 bytes, which a delta's header starts with too (its own magic):
+// written into `out`; read from `bytes` (at least 32), nothing unless they
+// start with `magic` and the reserved bytes are 0.
+void PutFileHeader(uint8_t* out, const char (&magic)[4], const Header& h);
+std::optional<Header> GetFileHeader(std::span<const uint8_t> bytes, const char (&magic)[4]);
+
 // Why a compressed payload cannot give its file.
 class DecodeError : public std::runtime_error {
  public:

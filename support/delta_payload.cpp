@@ -116,9 +116,7 @@ class DiffBytes {
 
 std::vector<uint8_t> EncodeHeader(const Header& h) {
   std::vector<uint8_t> b(kHeaderSize, 0);
-  std::memcpy(b.data(), kMagic, sizeof kMagic);
-  le::Put64(b.data() + 8, h.size);
-  std::copy(h.digest.begin(), h.digest.end(), b.begin() + 16);
+  zpayload::PutFileHeader(b.data(), kMagic, {h.size, h.digest});
   le::Put64(b.data() + 32, h.base_size);
   std::copy(h.base_digest.begin(), h.base_digest.end(), b.begin() + 40);
   le::Put64(b.data() + 56, h.control);
@@ -130,11 +128,12 @@ std::vector<uint8_t> EncodeHeader(const Header& h) {
 }
 
 std::optional<Header> DecodeHeader(std::span<const uint8_t> bytes) {
-  if (bytes.size() < kHeaderSize || std::memcmp(bytes.data(), kMagic, sizeof kMagic) != 0) return std::nullopt;
-  if (le::Get32(bytes.data() + 4) != 0) return std::nullopt;
+  if (bytes.size() < kHeaderSize) return std::nullopt;
+  const auto file = zpayload::GetFileHeader(bytes, kMagic);
+  if (!file) return std::nullopt;
   Header h;
-  h.size = le::Get64(bytes.data() + 8);
-  std::copy(bytes.begin() + 16, bytes.begin() + 32, h.digest.begin());
+  h.size = file->size;
+  h.digest = file->digest;
   h.base_size = le::Get64(bytes.data() + 32);
   std::copy(bytes.begin() + 40, bytes.begin() + 56, h.base_digest.begin());
   h.control = le::Get64(bytes.data() + 56);
