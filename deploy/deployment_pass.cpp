@@ -36,17 +36,21 @@ std::string DeploymentPass::Folder(int32_t j) {
   throw RunError::Of(kErrSubscript);  // cannot happen: one row per item
 }
 
-// A registration that only the prefix's own Wine may make is said once a
-// run; the item stays pending, as for any failure.
+// What no retry can mend by itself is said once a run; the item stays
+// pending, as for any failure.
+void DeploymentPass::TellOnce(const RunError& e, bool& told) {
+  if (told) return;
+  told = true;
+  s_.dialogs.MessageBox(e.Description(), platform::kStyleCritical, std::string(kWarningTitle));
+}
+
+// A registration that only the prefix's own Wine may make.
 void DeploymentPass::Register(const std::string& folder, int32_t j) {
   const auto at = static_cast<std::size_t>(j);
   try {
     RegisterComponent(folder, tables_.FileName[at], tables_.ItemState[at][1], s_.launcher);
   } catch (const RunError& e) {
-    if (e.Number() == kErrPrefixNeedsItsWine && !told_prefix_wine_) {
-      told_prefix_wine_ = true;
-      s_.dialogs.MessageBox(e.Description(), platform::kStyleCritical, std::string(kWarningTitle));
-    }
+    if (e.Number() == kErrPrefixNeedsItsWine) TellOnce(e, told_prefix_wine_);
     throw;
   }
 }
@@ -97,7 +101,13 @@ void DeploymentPass::DeployItem(int32_t j) {
   const char checked = at < base_checked_.size() ? base_checked_[at] : 0;
   if (checked == kNoFolder) throw RunError::Of(kErrPathNotFound);
   const std::string target = Target(j);
-  WritePayload(s_.files, target, s_.resources, j, checked == kBaseChecked);
+  try {
+    WritePayload(s_.files, target, s_.resources, j, checked == kBaseChecked);
+  } catch (const RunError& e) {
+    // An installed file that changed since the press checked it.
+    if (e.Number() == kErrNotTheInstalledVersion) TellOnce(e, told_other_version_);
+    throw;
+  }
   if (tables_.ItemState[at][0] == kRegisterFlag) {
     Register(target.substr(0, target.size() - tables_.FileName[at].size()), j);
   }

@@ -12,6 +12,7 @@
 #include "platform/installation.h"
 #include "platform/process.h"
 #include "platform/resources.h"
+#include "support/run_error.h"
 
 namespace ttu::deploy {
 
@@ -47,6 +48,7 @@ class DeploymentPass {
  private:
   void DeployItem(int32_t j);
   void Register(const std::string& folder, int32_t j);
+  void TellOnce(const RunError& e, bool& told);
   std::string Folder(int32_t j);
   std::string Target(int32_t j);
 
@@ -55,6 +57,7 @@ class DeploymentPass {
   TargetResolver resolver_;
   bool running_ = false;
   bool told_prefix_wine_ = false;
+  bool told_other_version_ = false;
   std::vector<char> base_checked_;  // by CheckBases, for the pass right after it
 };
 

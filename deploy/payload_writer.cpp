@@ -31,12 +31,20 @@ void ReplaceDecoded(platform::FileSystem& files, const std::string& target, plat
 }
 
 void ApplyDelta(platform::FileSystem& files, const std::string& target, platform::Resources& res, uint32_t id,
-                const Payload& delta) {
+                const Payload& delta, const delta::Header& h) {
   ReplaceDecoded(files, target, res, id, [&](const platform::ByteSink& put) {
     // Open only while the new file is made: it must be closed before it is replaced.
     const auto base = files.OpenFile(target);
     if (!base) throw RunError::Of(kErrFileNotFound);  // gone since it was checked
-    delta::Apply(platform::BlobSource(delta.blob), *base, put);
+    try {
+      delta::Apply(platform::BlobSource(delta.blob), *base, put);
+    } catch (const delta::ChecksumMismatch&) {
+      // The sealed delta held: the installed file changed under it, and
+      // every retry would fail the same way until the person knows.
+      std::string difference = BaseDifference(files, target, h);
+      if (difference.empty()) difference = "it changed while the update was made from it";
+      throw RunError::NotTheInstalledVersion(BaseNeeded(target, h, difference));
+    }
   });
 }
 
@@ -86,7 +94,7 @@ void WritePayload(platform::FileSystem& files, const std::string& target, platfo
     const delta::Header h = DeltaHeader(res, id, *delta);
     const std::string difference = base_checked ? "" : BaseDifference(files, target, h);
     if (difference.empty()) {
-      if (!h.Unchanged()) ApplyDelta(files, target, res, id, *delta);
+      if (!h.Unchanged()) ApplyDelta(files, target, res, id, *delta, h);
       return;  // an unchanged file is kept as it is
     }
     if (!full) throw RunError::NotTheInstalledVersion(BaseNeeded(target, h, difference));

@@ -112,6 +112,64 @@ class DiffBytes {
   uint64_t zeros_ = 0, taken_ = 0;
 };
 
+// The base, read by offset through a small cache: a delta of many short
+// records reads a few bytes at a time, mostly in order.
+class BaseReader {
+ public:
+  explicit BaseReader(const ByteSource& base) : base_(base) {}
+
+  void Read(uint64_t at, uint8_t* out, std::size_t n) {
+    if (at >= start_ && at - start_ <= got_ && n <= got_ - (at - start_)) {
+      std::memcpy(out, cache_ + (at - start_), n);
+      return;
+    }
+    if (n >= sizeof cache_) {
+      if (!base_.Read(at, out, n)) Fail("its base cannot be read");
+      return;
+    }
+    start_ = at;
+    got_ = static_cast<std::size_t>(std::min<uint64_t>(sizeof cache_, base_.Size() - at));
+    if (got_ < n || !base_.Read(at, cache_, got_)) Fail("its base cannot be read");
+    std::memcpy(out, cache_, n);
+  }
+
+ private:
+  const ByteSource& base_;
+  uint8_t cache_[4 << 10];
+  uint64_t start_ = 0;
+  std::size_t got_ = 0;
+};
+
+// The file as it is made, handed to the sink and summed a piece at a time.
+class Output {
+ public:
+  explicit Output(const zpayload::Sink& sink) : sink_(sink), piece_(kPiece) {}
+  // Room for at most `n` more bytes (at least one), to be filled and Kept.
+  std::pair<uint8_t*, std::size_t> Room(uint64_t n) {
+    if (used_ == piece_.size()) Flush();
+    return {piece_.data() + used_, static_cast<std::size_t>(std::min<uint64_t>(n, piece_.size() - used_))};
+  }
+  void Keep(std::size_t n) { used_ += n, made_ += n; }
+  void Flush() {
+    if (used_ == 0) return;
+    hash_.Add({piece_.data(), used_});
+    sink_(piece_.data(), used_);
+    used_ = 0;
+  }
+  uint64_t made() const { return made_; }
+  checksum::Digest Finish() {
+    Flush();
+    return hash_.Finish();
+  }
+
+ private:
+  const zpayload::Sink& sink_;
+  std::vector<uint8_t> piece_;
+  std::size_t used_ = 0;
+  uint64_t made_ = 0;
+  checksum::Hasher hash_;
+};
+
 }  // namespace
 
 std::vector<uint8_t> EncodeHeader(const Header& h) {
@@ -161,22 +219,16 @@ Header Apply(const ByteSource& source, const ByteSource& base, const zpayload::S
   }
   if (h->extra != left) Fail("its streams do not fill it");
   if (base.Size() != h->base_size) Fail("its base is not the one it was made against");
-  std::vector<uint8_t> out(kPiece);
-  checksum::Hasher hash;
-  uint64_t made = 0, at = 0;  // at: where in the base the next added bytes come from
-  const auto put = [&](std::size_t n) {
-    hash.Add({out.data(), n});
-    sink(out.data(), n);
-    made += n;
-  };
+  BaseReader from_base(base);
+  Output out(sink);
   if (body == 0) {  // unchanged: the file is its base
     if (!h->Unchanged()) Fail("it has no streams");
-    for (; made < h->size;) {
-      const auto n = static_cast<std::size_t>(std::min<uint64_t>(kPiece, h->size - made));
-      if (!base.Read(made, out.data(), n)) Fail("its base cannot be read");
-      put(n);
+    while (out.made() < h->size) {
+      const auto [room, n] = out.Room(h->size - out.made());
+      from_base.Read(out.made(), room, n);
+      out.Keep(n);
     }
-    if (hash.Finish() != h->digest) Fail("the file it makes does not match its checksum");
+    if (out.Finish() != h->digest) throw ChecksumMismatch();
     return *h;
   }
   uint64_t from = kHeaderSize;
@@ -187,6 +239,10 @@ Header Apply(const ByteSource& source, const ByteSource& base, const zpayload::S
   const auto control = stream(h->control), runs = stream(h->runs), values = stream(h->values),
              extra = stream(h->extra);
   DiffBytes diff(*runs, *values);
+  uint64_t at = 0;  // where in the base the next added bytes come from
+  // A record that makes nothing only moves in the base; the packer never
+  // writes two in a row, and refusing them bounds the work by the file made.
+  bool last_made_nothing = false;
   for (;;) {
     uint8_t record[24];
     const std::size_t got = control->Read(record, sizeof record);
@@ -194,20 +250,24 @@ Header Apply(const ByteSource& source, const ByteSource& base, const zpayload::S
     if (got != sizeof record) Fail("its control stream ends inside a record");
     const uint64_t add = le::Get64(record), copy = le::Get64(record + 8);
     const auto seek = static_cast<int64_t>(le::Get64(record + 16));
+    const uint64_t made = out.made();
     if (add > h->size - made || copy > h->size - made - add) Fail("it makes more bytes than its header says");
     if (add > h->base_size || at > h->base_size - add) Fail("it reads past its base");
+    const bool makes_nothing = add == 0 && copy == 0;
+    if (makes_nothing && last_made_nothing) Fail("its control stream has records that make nothing");
+    last_made_nothing = makes_nothing;
     for (uint64_t done = 0; done < add;) {
-      const auto n = static_cast<std::size_t>(std::min<uint64_t>(kPiece, add - done));
-      if (!base.Read(at + done, out.data(), n)) Fail("its base cannot be read");
-      diff.AddTo(out.data(), n);
-      put(n);
+      const auto [room, n] = out.Room(add - done);
+      from_base.Read(at + done, room, n);
+      diff.AddTo(room, n);
+      out.Keep(n);
       done += n;
     }
     at += add;
     for (uint64_t done = 0; done < copy;) {
-      const auto n = static_cast<std::size_t>(std::min<uint64_t>(kPiece, copy - done));
-      ReadExactly(*extra, out.data(), n, "extra");
-      put(n);
+      const auto [room, n] = out.Room(copy - done);
+      ReadExactly(*extra, room, n, "extra");
+      out.Keep(n);
       done += n;
     }
     // A move before the base's start or past its end is damage, not a wrap.
@@ -216,10 +276,10 @@ Header Apply(const ByteSource& source, const ByteSource& base, const zpayload::S
     }
     at = static_cast<uint64_t>(static_cast<int64_t>(at) + seek);
   }
-  if (made != h->size) Fail("it makes fewer bytes than its header says");
+  if (out.made() != h->size) Fail("it makes fewer bytes than its header says");
   diff.ExpectEnd();
   extra->ExpectEnd();
-  if (hash.Finish() != h->digest) Fail("the file it makes does not match its checksum");
+  if (out.Finish() != h->digest) throw ChecksumMismatch();
   return *h;
 }
 

@@ -56,10 +56,17 @@ std::optional<Header> DecodeHeader(std::span<const uint8_t> bytes);
 // The header at the start of `source`, or nothing when it is not a delta's.
 std::optional<Header> ReadHeader(const ByteSource& source);
 
+// The file made does not match its checksum: all else in the delta held, so
+// the base most likely changed while it was read.
+class ChecksumMismatch : public zpayload::DecodeError {
+ public:
+  ChecksumMismatch() : DecodeError("the file it makes does not match its checksum") {}
+};
+
 // Rebuilds the file from `base` (which must be the header's base: the caller
 // checks it first) and the delta in `source`, into `sink`. Raises
 // zpayload::DecodeError when the delta is not one or does not give exactly
-// its file; what `sink` or `base` raise passes through. Returns the header.
+// its file (ChecksumMismatch when only the checksum differs); what `sink` or `base` raise passes through. Returns the header.
 Header Apply(const ByteSource& source, const ByteSource& base, const zpayload::Sink& sink);
 
 }  // namespace ttu::delta

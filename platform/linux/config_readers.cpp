@@ -12,23 +12,22 @@
 #include "support/text.h"
 
 namespace ttu::platform {
-namespace {
 
 // A YAML document, loaded whole (settings files are small) and freed on exit.
-class YamlDocument {
+class YamlSettings::Document {
  public:
-  explicit YamlDocument(std::string_view text) {
+  explicit Document(std::string_view text) {
     yaml_parser_t parser;
     if (!yaml_parser_initialize(&parser)) return;
     yaml_parser_set_input_string(&parser, reinterpret_cast<const unsigned char*>(text.data()), text.size());
     loaded_ = yaml_parser_load(&parser, &doc_) != 0;
     yaml_parser_delete(&parser);
   }
-  ~YamlDocument() {
+  ~Document() {
     if (loaded_) yaml_document_delete(&doc_);
   }
-  YamlDocument(const YamlDocument&) = delete;
-  YamlDocument& operator=(const YamlDocument&) = delete;
+  Document(const Document&) = delete;
+  Document& operator=(const Document&) = delete;
 
   yaml_node_t* Root() { return loaded_ ? yaml_document_get_root_node(&doc_) : nullptr; }
   yaml_node_t* Child(yaml_node_t* map, std::string_view key) {
@@ -47,6 +46,19 @@ class YamlDocument {
   yaml_document_t doc_{};
   bool loaded_ = false;
 };
+
+class JsonSettings::Document {
+ public:
+  explicit Document(std::string_view text)
+      // Settings nest a few levels: deeper parts are dropped as they are
+      // read, so no file builds a tree that takes the stack to take apart.
+      : json(nlohmann::json::parse(
+            text.begin(), text.end(),
+            [](int depth, nlohmann::json::parse_event_t, nlohmann::json&) { return depth <= 16; }, false)) {}
+  const nlohmann::json json;
+};
+
+namespace {
 
 // KeyValues tokens: quoted strings (with \" and \\), bare words, braces;
 // "//" starts a comment.
@@ -118,20 +130,31 @@ std::optional<std::string> ReadSettingsFile(const std::string& path, long long m
   return text;
 }
 
-std::optional<std::string> YamlScalar(std::string_view text, std::initializer_list<std::string_view> keys) {
-  if (DeepestFlow(text) > kMaxFlowDepth) return std::nullopt;
-  YamlDocument doc(text);
-  yaml_node_t* node = doc.Root();
-  for (const auto key : keys) node = doc.Child(node, key);
-  return YamlDocument::Scalar(node);
+YamlSettings::YamlSettings(std::string_view text) {
+  if (DeepestFlow(text) <= kMaxFlowDepth) doc_ = std::make_unique<Document>(text);
+}
+YamlSettings::~YamlSettings() = default;
+
+std::optional<std::string> YamlSettings::Scalar(std::initializer_list<std::string_view> keys) const {
+  if (!doc_) return std::nullopt;
+  yaml_node_t* node = doc_->Root();
+  for (const auto key : keys) node = doc_->Child(node, key);
+  return Document::Scalar(node);
 }
 
+std::optional<std::string> YamlScalar(std::string_view text, std::initializer_list<std::string_view> keys) {
+  return YamlSettings(text).Scalar(keys);
+}
+
+JsonSettings::JsonSettings(std::string_view text) : doc_(std::make_unique<Document>(text)) {}
+JsonSettings::~JsonSettings() = default;
+
 std::optional<std::string> JsonString(std::string_view text, std::initializer_list<std::string_view> keys) {
-  // Settings nest a few levels: deeper parts are dropped as they are read,
-  // so no file builds a tree that takes the stack to take apart.
-  const auto shallow = [](int depth, nlohmann::json::parse_event_t, nlohmann::json&) { return depth <= 16; };
-  const auto doc = nlohmann::json::parse(text.begin(), text.end(), shallow, false);
-  const nlohmann::json* node = &doc;
+  return JsonSettings(text).String(keys);
+}
+
+std::optional<std::string> JsonSettings::String(std::initializer_list<std::string_view> keys) const {
+  const nlohmann::json* node = &doc_->json;
   for (const auto key : keys) {
     if (!node->is_object()) return std::nullopt;
     const nlohmann::json* next = nullptr;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <initializer_list>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -11,16 +12,47 @@
 
 namespace ttu::platform {
 
+// Settings files are a few KiB; a larger one is not read.
+inline constexpr long long kMaxSettingsFile = 1 << 20;
+
 // The whole regular file, up to a size no settings file reaches; nothing when
-// it cannot be read or is larger.
-std::optional<std::string> ReadSettingsFile(const std::string& path, long long max_size = 4 << 20);
+// it cannot be read, is larger or is no regular file (opened without
+// blocking: a FIFO or a device never stops the caller).
+std::optional<std::string> ReadSettingsFile(const std::string& path, long long max_size = kMaxSettingsFile);
 
-// The scalar at a path of mapping keys ("game", "prefix") in a YAML document.
+// A YAML document, parsed once, asked for the scalars at paths of mapping
+// keys ("game", "prefix").
+class YamlSettings {
+ public:
+  explicit YamlSettings(std::string_view text);
+  ~YamlSettings();
+  YamlSettings(const YamlSettings&) = delete;
+  YamlSettings& operator=(const YamlSettings&) = delete;
+  std::optional<std::string> Scalar(std::initializer_list<std::string_view> keys) const;
+
+ private:
+  class Document;
+  std::unique_ptr<Document> doc_;
+};
+
+// A JSON document, parsed once, asked for the strings at paths of object
+// keys; the key "*" stands for the first member whose value is an object (a
+// per-game file keeps its settings under the game's id).
+class JsonSettings {
+ public:
+  explicit JsonSettings(std::string_view text);
+  ~JsonSettings();
+  JsonSettings(const JsonSettings&) = delete;
+  JsonSettings& operator=(const JsonSettings&) = delete;
+  std::optional<std::string> String(std::initializer_list<std::string_view> keys) const;
+
+ private:
+  class Document;
+  std::unique_ptr<Document> doc_;
+};
+
+// One value of a document read for it alone.
 std::optional<std::string> YamlScalar(std::string_view text, std::initializer_list<std::string_view> keys);
-
-// The string at a path of object keys in a JSON document; the key "*" stands
-// for the first member whose value is an object (a per-game file keeps its
-// settings under the game's id).
 std::optional<std::string> JsonString(std::string_view text, std::initializer_list<std::string_view> keys);
 
 // Every value, at any depth, of the key `key` (letter case ignored) in a

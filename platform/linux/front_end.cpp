@@ -43,7 +43,8 @@ Dialogs& NativeDialogs() { return ChosenFrontEnd().dialogs(); }
 
 Installation& NativeInstallation() {
   static WineInstallation installation(
-      [](const std::vector<PrefixCandidate>& prefixes) { return ChosenFrontEnd().choose_prefix(prefixes); });
+      [](const std::vector<PrefixCandidate>& prefixes) { return ChosenFrontEnd().choose_prefix(prefixes); },
+      [] { ChosenFrontEnd().dialogs().Yield(); });
   return installation;
 }
 

@@ -14,6 +14,7 @@
 
 #include "support/command_line.h"
 #include "platform/linux/fd.h"
+#include "platform/linux/file_trust.h"
 #include "platform/linux/path_mapping.h"
 #include "platform/linux/search_path.h"
 #include "platform/linux/wine_guard.h"
@@ -141,6 +142,11 @@ class LinuxLauncher final : public Launcher {
       args.insert(args.begin(), wine.begin(), wine.end());
       cwd = ToLinuxPath("C:\\windows\\system32", session.prefix);
     }
+    // Nothing that another account could have put or changed is started
+    // (a program in a system32 on a disk that all may write, a Wine under
+    // another's folder): the program, and the Wine that runs it.
+    const TrustPolicy trust = TrustPolicy::OfProcess();
+    if (!IsTrusted(program, trust) || !IsTrusted(args[0], trust)) throw RunError::Of(kErrPermissionDenied);
     if (SpawnDetached(args, cwd, SessionEnvironment(session, environ)) != 0) throw RunError::Of(kErrFileNotFound);
   }
 };

@@ -56,11 +56,19 @@ std::string ToLinuxPath(std::string_view windows_path, const std::string& prefix
     base = "";
   }
   const bool absolute = !base.empty() || (!p.empty() && p[0] == '/');
+  // "." and ".." are taken as Windows takes them, by the text: ".." at a
+  // drive's root (or at "/") stays there, so no path leaves its drive.
   std::vector<std::string> names;
   for (std::size_t start = 0, i = 0; i <= p.size(); ++i) {
     if (i < p.size() && p[i] != '/') continue;
-    if (i > start) names.push_back(p.substr(start, i - start));
+    std::string name = p.substr(start, i - start);
     start = i + 1;
+    if (name.empty() || name == ".") continue;
+    if (name == ".." && !names.empty() && names.back() != "..") {
+      names.pop_back();
+    } else if (name != ".." || !absolute) {
+      names.push_back(std::move(name));
+    }
   }
   std::string out = base;
   for (std::size_t k = 0; k < names.size(); ++k) {

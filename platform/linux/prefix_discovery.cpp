@@ -1,5 +1,6 @@
 #include "platform/linux/prefix_discovery.h"
 
+#include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,6 +12,8 @@
 #include <utility>
 
 #include "platform/linux/config_readers.h"
+#include "platform/linux/discovery_tasks.h"
+#include "platform/linux/fd.h"
 #include "platform/linux/prefix_managers.h"
 #include "platform/linux/wine_hive.h"
 
@@ -18,26 +21,32 @@ namespace ttu::platform {
 namespace {
 
 constexpr std::string_view kHiveHeader = "WINE REGISTRY Version 2";
-constexpr off_t kMaxHive = off_t(1) << 30;  // far beyond any prefix's, short of a hostile file's
 
 std::string Variable(const char* name) {
   const char* v = std::getenv(name);
   return v ? v : "";
 }
 
-// A prefix as Wine leaves it, owned by this user.
-bool IsOwnPrefix(const std::string& path, struct stat& st) {
-  if (::stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::getuid()) return false;
+// Whether the regular file starts with `head` (opened without blocking: a
+// FIFO or a device is no prefix's file).
+bool StartsWith(const std::string& path, std::string_view head) {
+  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+  struct stat st {};
+  if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  std::string got(head.size(), '\0');
+  return ReadFully(fd.get(), got.data(), got.size(), 0) && got == head;
+}
+
+// A prefix as Wine leaves it, owned by this user, that no other account
+// could have made or put on the way to it.
+bool IsOwnPrefix(const std::string& path, const TrustPolicy& trust, struct stat& st) {
+  if (!IsTrusted(path, trust)) return false;
+  if (::stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != trust.user) return false;
   struct stat entry {};
   if (::stat((path + "/drive_c").c_str(), &entry) != 0 || !S_ISDIR(entry.st_mode)) return false;
   if (::lstat((path + "/dosdevices/c:").c_str(), &entry) != 0) return false;
   if (::stat((path + "/user.reg").c_str(), &entry) != 0 || !S_ISREG(entry.st_mode)) return false;
-  FILE* f = std::fopen((path + "/system.reg").c_str(), "re");
-  if (!f) return false;
-  char head[64] = {};
-  const bool ok = std::fgets(head, sizeof head, f) && std::string_view(head).substr(0, kHiveHeader.size()) == kHiveHeader;
-  std::fclose(f);
-  return ok;
+  return StartsWith(path + "/system.reg", kHiveHeader);
 }
 
 int64_t LastUsed(const std::string& prefix) {
@@ -78,24 +87,65 @@ DiscoveryPlaces DiscoveryPlaces::FromEnvironment() {
   return p;
 }
 
-std::vector<PrefixCandidate> FindPrefixes(const DiscoveryPlaces& places) {
-  std::vector<PrefixCandidate> found;
+namespace {
+
+// A prefix found and checked, with what tells it apart when two ways lead to it.
+struct Found {
+  PrefixCandidate candidate;
+  dev_t device;
+  ino_t inode;
+  bool makers;
+};
+using Tasks = TaskGroup<Found>;
+
+// The searches, each checking on its own thread what it found.
+class CheckedSearch final : public PrefixSearch {
+ public:
+  CheckedSearch(Tasks::Spawner& spawner, const TrustPolicy& trust) : spawner_(spawner), trust_(trust) {}
+  void Start(Search search) override {
+    spawner_.Spawn([search = std::move(search), trust = trust_](Tasks::Spawner& inner) {
+      CheckedSearch followers(inner, trust);
+      std::vector<Found> checked;
+      for (auto& c : search(followers)) {
+        struct stat st {};
+        if (!IsOwnPrefix(c.path, trust, st)) continue;
+        c.last_used = LastUsed(c.path);
+        const bool makers = HoldsMakersKey(c.path);
+        checked.push_back({std::move(c), st.st_dev, st.st_ino, makers});
+      }
+      return checked;
+    });
+  }
+
+ private:
+  Tasks::Spawner& spawner_;
+  TrustPolicy trust_;
+};
+
+std::vector<Found> Search(const DiscoveryPlaces& places) {
+  const auto deadline = std::chrono::steady_clock::now() + places.patience;
+  Tasks tasks;
+  CheckedSearch search(tasks.spawner(), places.trust);
+  StartManagedSearches(places, search);
+  search.Start([places](PrefixSearch&) { return PlainPrefixes(places); });
+  std::vector<Found> found;
   std::set<std::pair<dev_t, ino_t>> seen;
-  auto take = [&](std::vector<PrefixCandidate> candidates) {
-    for (auto& c : candidates) {
-      struct stat st {};
-      if (!IsOwnPrefix(c.path, st) || !seen.insert({st.st_dev, st.st_ino}).second) continue;
-      c.last_used = LastUsed(c.path);
-      found.push_back(std::move(c));
-    }
-  };
-  take(ManagedPrefixes(places));
-  take(PlainPrefixes(places));
+  for (auto& f : tasks.Collect(deadline)) {
+    if (seen.insert({f.device, f.inode}).second) found.push_back(std::move(f));
+  }
   return found;
 }
 
+}  // namespace
+
+std::vector<PrefixCandidate> FindPrefixes(const DiscoveryPlaces& places) {
+  std::vector<PrefixCandidate> all;
+  for (auto& f : Search(places)) all.push_back(std::move(f.candidate));
+  return all;
+}
+
 bool HoldsMakersKey(const std::string& prefix) {
-  const auto text = ReadSettingsFile(prefix + "/system.reg", kMaxHive);
+  const auto text = ReadSettingsFile(prefix + "/system.reg", kMaxHiveFile);
   // Most prefixes never had the maker's products: a scan for the key's last
   // two names (as the hive writes them) spares parsing theirs.
   if (!text || !EndsANameWith(*text, "\\\\kelmo\\\\installazione]")) return false;
@@ -105,9 +155,10 @@ bool HoldsMakersKey(const std::string& prefix) {
 }
 
 std::vector<PrefixCandidate> FindMakersPrefixes(const DiscoveryPlaces& places) {
-  std::vector<PrefixCandidate> found = FindPrefixes(places);
-  found.erase(std::remove_if(found.begin(), found.end(), [](const auto& c) { return !HoldsMakersKey(c.path); }),
-              found.end());
+  std::vector<PrefixCandidate> found;
+  for (auto& f : Search(places)) {
+    if (f.makers) found.push_back(std::move(f.candidate));
+  }
   std::stable_sort(found.begin(), found.end(), [](const auto& a, const auto& b) { return a.last_used > b.last_used; });
   return found;
 }

@@ -1,15 +1,36 @@
 #include "platform/linux/prefix_managers.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <filesystem>
 
 #include "platform/linux/config_readers.h"
+#include "platform/linux/file_trust.h"
 
 namespace ttu::platform {
 namespace {
 
 namespace fs = std::filesystem;
 using Out = std::vector<PrefixCandidate>;
+
+// A settings file that the person's own account wrote: one that another
+// account could have written reads as unreadable.
+std::optional<std::string> Settings(const DiscoveryPlaces& p, const std::string& path) {
+  if (!IsTrusted(path, p.trust)) return std::nullopt;
+  return ReadSettingsFile(path);
+}
+
+// A Wine the settings name, if it may be started: one that another account
+// could have put or changed is as if none were named (the prefix is then
+// run only by the system's Wine, and only if that one keeps it). One that is
+// not there stays named: starting it fails, and nothing else is started.
+std::vector<std::string> Wine(const DiscoveryPlaces& p, const std::string& binary) {
+  if (binary.empty()) return {};
+  struct stat st {};
+  if (binary[0] != '/' || (::lstat(binary.c_str(), &st) == 0 && !IsTrusted(binary, p.trust))) return {};
+  return {binary};
+}
 
 // The folders in `dir`, sorted; none when it cannot be read.
 std::vector<std::string> Subfolders(const std::string& dir) {
@@ -52,10 +73,6 @@ std::string Expand(const std::string& path, const DiscoveryPlaces& p) {
   return path;
 }
 
-std::vector<std::string> Wine(const std::string& binary) {
-  return binary.empty() ? std::vector<std::string>{} : std::vector<std::string>{binary};
-}
-
 // A runner folder's wine: bin/wine, or Proton's files/bin/wine.
 std::string RunnerWine(const std::string& runner) {
   const std::string proton = runner + "/files/bin/wine";
@@ -66,22 +83,23 @@ void Bottles(const DiscoveryPlaces& p, Out& out) {
   for (const std::string& data : {p.xdg_data_home + "/bottles",
                                  p.home + "/.var/app/com.usebottles.bottles/data/bottles"}) {
     std::vector<std::string> dirs{data + "/bottles"};
-    if (const auto t = ReadSettingsFile(data + "/data.yml")) {
-      if (const auto custom = YamlScalar(*t, {"custom_bottles_path"}); custom && !custom->empty()) {
+    if (const auto t = Settings(p, data + "/data.yml")) {
+      if (const auto custom = YamlSettings(*t).Scalar({"custom_bottles_path"}); custom && !custom->empty()) {
         dirs.push_back(Expand(*custom, p));
       }
     }
     for (const auto& dir : dirs) {
       for (const auto& entry : Subfolders(dir)) {
         std::string where = entry;
-        if (const auto t = ReadSettingsFile(entry + "/placeholder.yml")) {
-          if (const auto moved = YamlScalar(*t, {"Path"}); moved && !moved->empty()) where = Expand(*moved, p);
+        if (const auto t = Settings(p, entry + "/placeholder.yml")) {
+          if (const auto moved = YamlSettings(*t).Scalar({"Path"}); moved && !moved->empty()) where = Expand(*moved, p);
         }
         PrefixCandidate c{"Bottles", BaseName(where), where, {}, 0};
-        if (const auto t = ReadSettingsFile(where + "/bottle.yml")) {
-          c.name = YamlScalar(*t, {"Name"}).value_or(c.name);
-          const std::string runner = YamlScalar(*t, {"Runner"}).value_or("");
-          if (!runner.empty() && runner.rfind("sys-", 0) != 0) c.wine = Wine(RunnerWine(data + "/runners/" + runner));
+        if (const auto t = Settings(p, where + "/bottle.yml")) {
+          const YamlSettings bottle(*t);
+          c.name = bottle.Scalar({"Name"}).value_or(c.name);
+          const std::string runner = bottle.Scalar({"Runner"}).value_or("");
+          if (IsPlainName(runner) && runner.rfind("sys-", 0) != 0) c.wine = Wine(p, RunnerWine(data + "/runners/" + runner));
         }
         out.push_back(std::move(c));
       }
@@ -110,17 +128,18 @@ void Lutris(const DiscoveryPlaces& p, Out& out) {
                {flatpak + "/data/lutris/games", flatpak + "/data/lutris/runners/wine"}};
   for (const auto& h : homes) {
     for (const auto& file : FilesEndingWith(h.games, ".yml")) {
-      const auto t = ReadSettingsFile(file);
+      const auto t = Settings(p, file);
       if (!t) continue;
-      const auto prefix = YamlScalar(*t, {"game", "prefix"});
+      const YamlSettings game(*t);
+      const auto prefix = game.Scalar({"game", "prefix"});
       if (!prefix || prefix->empty()) continue;
       PrefixCandidate c{"Lutris", GameSlug(file), Expand(*prefix, p), {}, 0};
-      const std::string custom = YamlScalar(*t, {"wine", "custom_wine_path"}).value_or("");
-      const std::string version = YamlScalar(*t, {"wine", "version"}).value_or("");
+      const std::string custom = game.Scalar({"wine", "custom_wine_path"}).value_or("");
+      const std::string version = game.Scalar({"wine", "version"}).value_or("");
       if (!custom.empty()) {
-        c.wine = Wine(Expand(custom, p));
-      } else if (!version.empty() && version != "system") {
-        c.wine = Wine(h.runners + "/" + version + "/bin/wine");
+        c.wine = Wine(p, Expand(custom, p));
+      } else if (IsPlainName(version) && version != "system") {
+        c.wine = Wine(p, h.runners + "/" + version + "/bin/wine");
       }
       out.push_back(std::move(c));
     }
@@ -131,10 +150,12 @@ void PlayOnLinux(const DiscoveryPlaces& p, Out& out) {
   const std::string pol = p.home + "/.PlayOnLinux";
   for (const auto& prefix : Subfolders(pol + "/wineprefix")) {
     PrefixCandidate c{"PlayOnLinux", BaseName(prefix), prefix, {}, 0};
-    if (const auto t = ReadSettingsFile(prefix + "/playonlinux.cfg")) {
+    if (const auto t = Settings(p, prefix + "/playonlinux.cfg")) {
       const std::string version = LineSetting(*t, "VERSION").value_or("");
       const std::string arch = LineSetting(*t, "ARCH").value_or("x86");
-      if (!version.empty() && version != "System") c.wine = Wine(pol + "/wine/linux-" + arch + "/" + version + "/bin/wine");
+      if (IsPlainName(version) && IsPlainName(arch) && version != "System") {
+        c.wine = Wine(p, pol + "/wine/linux-" + arch + "/" + version + "/bin/wine");
+      }
     }
     out.push_back(std::move(c));
   }
@@ -144,16 +165,16 @@ void Phoenicis(const DiscoveryPlaces& p, Out& out) {
   for (const std::string& root : {p.home + "/.Phoenicis", p.home + "/.var/app/org.phoenicis.playonlinux/.Phoenicis"}) {
     for (const auto& prefix : Subfolders(root + "/containers/wineprefix")) {
       PrefixCandidate c{"Phoenicis", BaseName(prefix), prefix, {}, 0};
-      if (const auto t = ReadSettingsFile(prefix + "/phoenicis.cfg")) {
-        auto setting = [&](const char* key) {
-          return JsonString(*t, {key}).value_or(LineSetting(*t, key).value_or(""));
-        };
+      if (const auto t = Settings(p, prefix + "/phoenicis.cfg")) {
+        const JsonSettings json(*t);
+        auto setting = [&](const char* key) { return json.String({key}).value_or(LineSetting(*t, key).value_or("")); };
         const std::string version = setting("wineVersion");
-        const std::string distribution = setting("wineDistribution");
-        const std::string arch = setting("wineArchitecture");
-        if (!version.empty()) {
-          c.wine = Wine(root + "/engines/wine/" + (distribution.empty() ? "upstream" : distribution) + "-linux-" +
-                        (arch.empty() ? "x86" : arch) + "/" + version + "/bin/wine");
+        std::string distribution = setting("wineDistribution");
+        std::string arch = setting("wineArchitecture");
+        if (distribution.empty()) distribution = "upstream";
+        if (arch.empty()) arch = "x86";
+        if (IsPlainName(version) && IsPlainName(distribution + "-linux-" + arch)) {
+          c.wine = Wine(p, root + "/engines/wine/" + distribution + "-linux-" + arch + "/" + version + "/bin/wine");
         }
       }
       out.push_back(std::move(c));
@@ -171,46 +192,62 @@ void CrossOver(const DiscoveryPlaces& p, Out& out) {
   if (dirs.empty()) dirs.push_back(p.home + "/.cxoffice");
   for (const auto& dir : dirs) {
     for (const auto& bottle : Subfolders(dir)) {
-      out.push_back({"CrossOver", BaseName(bottle), bottle, {"/opt/cxoffice/bin/wine", "--bottle", BaseName(bottle)}, 0});
+      std::vector<std::string> wine = Wine(p, "/opt/cxoffice/bin/wine");
+      if (!wine.empty()) wine.insert(wine.end(), {"--bottle", BaseName(bottle)});
+      out.push_back({"CrossOver", BaseName(bottle), bottle, std::move(wine), 0});
     }
   }
 }
 
 // The Proton a game's prefix was last run with: the second line of its
 // config_info names a folder inside it ("…/Proton 8.0/files/share/fonts/").
-std::vector<std::string> ProtonWine(const std::string& compat) {
-  const auto t = ReadSettingsFile(compat + "/config_info");
+std::vector<std::string> ProtonWine(const DiscoveryPlaces& p, const std::string& compat) {
+  const auto t = Settings(p, compat + "/config_info");
   if (!t) return {};
   const std::size_t first = t->find('\n');
   if (first == std::string::npos) return {};
   const std::string line = t->substr(first + 1, t->find('\n', first + 1) - first - 1);
   for (const char* inside : {"/files/", "/dist/"}) {
     const std::size_t at = line.find(inside);
-    if (at != std::string::npos) return Wine(line.substr(0, at) + inside + "bin/wine");
+    if (at != std::string::npos) return Wine(p, line.substr(0, at) + inside + "bin/wine");
   }
   return {};
 }
 
-void Steam(const DiscoveryPlaces& p, Out& out) {
+// One Steam library's games' prefixes.
+void SteamLibrary(const DiscoveryPlaces& p, const std::string& lib, Out& out) {
+  for (const auto& compat : Subfolders(lib + "/steamapps/compatdata")) {
+    const std::string id = BaseName(compat);
+    std::string name = id;
+    if (const auto t = Settings(p, lib + "/steamapps/appmanifest_" + id + ".acf")) {
+      const auto names = KeyValuesStrings(*t, "name");
+      if (!names.empty()) name = names.front();
+    }
+    out.push_back({"Steam", name, compat + "/pfx", ProtonWine(p, compat), 0});
+  }
+}
+
+// Steam's libraries: each on a search of its own, as one may lie on a disk
+// that answers slowly or not at all.
+void Steam(const DiscoveryPlaces& p, PrefixSearch& search) {
   for (const std::string& root : {p.home + "/.steam/steam", p.xdg_data_home + "/Steam", p.home + "/.steam/root",
                                  p.home + "/.var/app/com.valvesoftware.Steam/data/Steam"}) {
-    std::vector<std::string> libraries{root};
-    for (const char* vdf : {"/steamapps/libraryfolders.vdf", "/config/libraryfolders.vdf"}) {
-      if (const auto t = ReadSettingsFile(root + vdf)) {
-        for (const auto& path : KeyValuesStrings(*t, "path")) libraries.push_back(path);
-      }
-    }
-    for (const auto& lib : libraries) {
-      for (const auto& compat : Subfolders(lib + "/steamapps/compatdata")) {
-        const std::string id = BaseName(compat);
-        std::string name = id;
-        if (const auto t = ReadSettingsFile(lib + "/steamapps/appmanifest_" + id + ".acf")) {
-          const auto names = KeyValuesStrings(*t, "name");
-          if (!names.empty()) name = names.front();
+    search.Start([p, root](PrefixSearch& libraries) {
+      std::vector<std::string> found{root};
+      for (const char* vdf : {"/steamapps/libraryfolders.vdf", "/config/libraryfolders.vdf"}) {
+        if (const auto t = Settings(p, root + vdf)) {
+          for (const auto& path : KeyValuesStrings(*t, "path")) found.push_back(path);
         }
-        out.push_back({"Steam", name, compat + "/pfx", ProtonWine(compat), 0});
       }
-    }
+      for (const auto& lib : found) {
+        libraries.Start([p, lib](PrefixSearch&) {
+          Out out;
+          SteamLibrary(p, lib, out);
+          return out;
+        });
+      }
+      return Out{};
+    });
   }
 }
 
@@ -218,24 +255,25 @@ void Heroic(const DiscoveryPlaces& p, Out& out) {
   for (const std::string& config : {p.xdg_config_home + "/heroic",
                                    p.home + "/.var/app/com.heroicgameslauncher.hgl/config/heroic"}) {
     for (const auto& file : FilesEndingWith(config + "/GamesConfig", ".json")) {
-      const auto t = ReadSettingsFile(file);
+      const auto t = Settings(p, file);
       if (!t) continue;
-      const auto prefix = JsonString(*t, {"*", "winePrefix"});
+      const JsonSettings game(*t);
+      const auto prefix = game.String({"*", "winePrefix"});
       if (!prefix || prefix->empty()) continue;
-      const std::string type = JsonString(*t, {"*", "wineVersion", "type"}).value_or("wine");
-      const std::string bin = JsonString(*t, {"*", "wineVersion", "bin"}).value_or("");
+      const std::string type = game.String({"*", "wineVersion", "type"}).value_or("wine");
+      const std::string bin = game.String({"*", "wineVersion", "bin"}).value_or("");
       PrefixCandidate c{"Heroic", fs::path(file).stem().string(), Expand(*prefix, p), {}, 0};
       if (type == "proton") {
         c.path += "/pfx";
-        if (!bin.empty()) c.wine = Wine(Parent(bin) + "/files/bin/wine");
+        if (!bin.empty()) c.wine = Wine(p, Parent(bin) + "/files/bin/wine");
       } else if (!bin.empty()) {
-        c.wine = Wine(bin);
+        c.wine = Wine(p, bin);
       }
       out.push_back(std::move(c));
     }
     std::string defaults = p.home + "/Games/Heroic/Prefixes/default";
-    if (const auto t = ReadSettingsFile(config + "/config.json")) {
-      const auto dir = JsonString(*t, {"defaultSettings", "defaultWinePrefixDir"});
+    if (const auto t = Settings(p, config + "/config.json")) {
+      const auto dir = JsonSettings(*t).String({"defaultSettings", "defaultWinePrefixDir"});
       if (dir && !dir->empty()) defaults = Expand(*dir, p);
     }
     for (const auto& prefix : Subfolders(defaults)) {
@@ -245,18 +283,24 @@ void Heroic(const DiscoveryPlaces& p, Out& out) {
   }
 }
 
+using Manager = void (*)(const DiscoveryPlaces&, Out&);
+
+void StartEach(const DiscoveryPlaces& places, PrefixSearch& search, std::initializer_list<Manager> managers) {
+  for (const Manager manager : managers) {
+    search.Start([places, manager](PrefixSearch&) {
+      Out out;
+      manager(places, out);
+      return out;
+    });
+  }
+}
+
 }  // namespace
 
-std::vector<PrefixCandidate> ManagedPrefixes(const DiscoveryPlaces& places) {
-  Out out;
-  Bottles(places, out);
-  Lutris(places, out);
-  Steam(places, out);
-  Heroic(places, out);
-  PlayOnLinux(places, out);
-  Phoenicis(places, out);
-  CrossOver(places, out);
-  return out;
+void StartManagedSearches(const DiscoveryPlaces& places, PrefixSearch& search) {
+  StartEach(places, search, {Bottles, Lutris});
+  Steam(places, search);
+  StartEach(places, search, {Heroic, PlayOnLinux, Phoenicis, CrossOver});
 }
 
 std::vector<PrefixCandidate> PlainPrefixes(const DiscoveryPlaces& places) {

@@ -2,15 +2,25 @@
 // each one with, read from its own settings.
 #pragma once
 
+#include <functional>
 #include <vector>
 
 #include "platform/linux/prefix_discovery.h"
 
 namespace ttu::platform {
 
-// What the managers' settings name, in the order they are looked at; not
-// yet checked to be prefixes. `last_used` is left unset.
-std::vector<PrefixCandidate> ManagedPrefixes(const DiscoveryPlaces& places);
+// A search of some of the places; it may start further ones.
+class PrefixSearch {
+ public:
+  using Search = std::function<std::vector<PrefixCandidate>(PrefixSearch&)>;
+  virtual ~PrefixSearch() = default;
+  virtual void Start(Search search) = 0;
+};
+
+// Starts the searches of what the managers' settings name, in the order
+// they are looked at; what they give is not yet checked to be prefixes, and
+// `last_used` is left unset.
+void StartManagedSearches(const DiscoveryPlaces& places, PrefixSearch& search);
 // The plain prefixes: ~/.wine*, and winetricks' folder of prefixes.
 std::vector<PrefixCandidate> PlainPrefixes(const DiscoveryPlaces& places);
 

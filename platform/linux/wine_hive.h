@@ -12,6 +12,9 @@
 
 namespace ttu::platform {
 
+// Real hives are a few MiB; a file past this is not read (as no hive).
+inline constexpr long long kMaxHiveFile = 64LL << 20;
+
 struct HiveValue {
   std::string folded_name;  // for matching, letter case ignored
   uint32_t type = 0;

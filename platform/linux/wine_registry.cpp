@@ -3,9 +3,7 @@
 #include <clocale>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
-
+#include "platform/linux/config_readers.h"
 #include "platform/linux/wine_prefix.h"
 #include "support/code_page.h"
 #include "support/text.h"
@@ -63,10 +61,10 @@ std::shared_ptr<const Hive> HiveFile::Current() {
     return empty;
   }
   if (have_ && SameFile(st, seen_)) return hive_;
-  std::ifstream in(path_, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  hive_ = std::make_shared<const Hive>(Hive::Parse(in ? text.str() : std::string()));
+  // Opened without blocking, and read only if regular and of a size a hive
+  // can have: a FIFO or a device reads as no hive, and never stops the run.
+  const auto text = ReadSettingsFile(path_, kMaxHiveFile);
+  hive_ = std::make_shared<const Hive>(Hive::Parse(text ? *text : std::string()));
   seen_ = st;
   have_ = true;
   ++parses_;

@@ -1,7 +1,10 @@
 #include "platform/linux/wine_session.h"
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <future>
+#include <system_error>
 
 #include "platform/linux/wine_prefix.h"
 
@@ -17,9 +20,10 @@ WineSession Of(const PrefixCandidate& c) { return {c.path, c.wine, true, c.manag
 
 }  // namespace
 
-std::optional<WineSession> FindWineSession(const DiscoveryPlaces& places, const PrefixChooser& choose) {
+std::optional<WineSession> FindWineSession(const DiscoveryPlaces& places, const PrefixChooser& choose,
+                                           const PrefixFinder& find) {
   if (const char* given = std::getenv("WINEPREFIX"); given && *given) return WineSession{given, {}, false, "", ""};
-  const auto found = FindMakersPrefixes(places);
+  const auto found = find(places);
   if (found.empty()) return WineSession{places.home + "/.wine", {}, false, "", ""};
   if (found.size() == 1) return Of(found.front());
   const auto chosen = choose ? choose(found) : std::nullopt;
@@ -34,9 +38,24 @@ const WineSession& CurrentWineSession() {
   return unsettled;
 }
 
+std::vector<PrefixCandidate> FindMakersPrefixesWhile(const DiscoveryPlaces& places, const std::function<void()>& wait) {
+  std::future<std::vector<PrefixCandidate>> found;
+  try {
+    found = std::async(std::launch::async, [places] { return FindMakersPrefixes(places); });
+  } catch (const std::system_error&) {
+    return FindMakersPrefixes(places);  // no thread to be had: searched here
+  }
+  while (found.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready) {
+    if (wait) wait();
+  }
+  return found.get();
+}
+
 bool WineInstallation::Settle() {
   if (Settled()) return true;
-  Settled() = FindWineSession(DiscoveryPlaces::FromEnvironment(), choose_);
+  Settled() = FindWineSession(DiscoveryPlaces::FromEnvironment(), choose_, [this](const DiscoveryPlaces& places) {
+    return FindMakersPrefixesWhile(places, wait_);
+  });
   return Settled().has_value();
 }
 

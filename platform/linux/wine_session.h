@@ -27,20 +27,32 @@ struct WineSession {
 // the person cancelled.
 using PrefixChooser = std::function<std::optional<std::size_t>(const std::vector<PrefixCandidate>&)>;
 
+// The maker's prefixes, most recently used first.
+using PrefixFinder = std::function<std::vector<PrefixCandidate>(const DiscoveryPlaces&)>;
+
 // $WINEPREFIX as it is; otherwise the one prefix of the maker's, or the one
 // the person chooses; otherwise ~/.wine. Nothing when the choice was cancelled.
-std::optional<WineSession> FindWineSession(const DiscoveryPlaces& places, const PrefixChooser& choose);
+std::optional<WineSession> FindWineSession(const DiscoveryPlaces& places, const PrefixChooser& choose,
+                                           const PrefixFinder& find = FindMakersPrefixes);
+
+// FindMakersPrefixes on a thread of its own, calling `wait` (the window's
+// events handled) every few milliseconds until it is done: the window stays
+// alive, and can be closed, while the disks are searched.
+std::vector<PrefixCandidate> FindMakersPrefixesWhile(const DiscoveryPlaces& places, const std::function<void()>& wait);
 
 // The run's session, once it is settled (else the one $WINEPREFIX or ~/.wine gives).
 const WineSession& CurrentWineSession();
 // Settles the run's session, for good once it is.
 class WineInstallation final : public Installation {
  public:
-  explicit WineInstallation(PrefixChooser choose) : choose_(std::move(choose)) {}
+  // `wait`: called while the search goes on (see FindMakersPrefixesWhile).
+  explicit WineInstallation(PrefixChooser choose, std::function<void()> wait = {})
+      : choose_(std::move(choose)), wait_(std::move(wait)) {}
   bool Settle() override;
 
  private:
   PrefixChooser choose_;
+  std::function<void()> wait_;
 };
 
 // The environment a Windows program of the session starts with: this

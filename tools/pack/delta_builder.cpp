@@ -90,10 +90,24 @@ Bytes DeltaPayload(const Bytes& old_file, const Bytes& new_file, int level, cons
 
 namespace {
 
-bool Exists(const std::string& path) {
-  struct stat st {};
-  return ::stat(path.c_str(), &st) == 0;
-}
+// The differ indexes the previous version with 32-bit positions.
+constexpr uint64_t kMaxDiffed = (uint64_t{1} << 31) - 1;
+
+// "a, b, c and 2 more": the first few names, the others counted.
+class NameList {
+ public:
+  void Add(const std::string& name) {
+    if (++count_ <= kNamedInNote) text_ += (text_.empty() ? "" : ", ") + name;
+  }
+  bool empty() const { return count_ == 0; }
+  std::string Text() const {
+    return count_ > kNamedInNote ? text_ + " and " + std::to_string(count_ - kNamedInNote) + " more" : text_;
+  }
+
+ private:
+  std::string text_;
+  std::size_t count_ = 0;
+};
 
 }  // namespace
 
@@ -105,17 +119,23 @@ std::string MakeDeltas(PackageDescription& desc, const DeltaOptions& options, co
   }
   const std::size_t count = desc.data.size();
   std::vector<std::string> previous(count);
-  std::string missing;
-  std::size_t missing_count = 0;
+  NameList missing, too_large;
   for (std::size_t k = 0; k < count; ++k) {
     const DataEntry& d = desc.data[k];
     if (d.type != deploy::kPayloadType) continue;
     previous[k] = PreviousVersion(options.old_folder, d.file);
-    if (Exists(previous[k])) continue;
-    if (++missing_count <= kNamedInNote) missing += (missing.empty() ? "" : ", ") + d.file;
-    previous[k].clear();
+    // What is no regular file (a folder, a FIFO, a link to a device) is no
+    // previous version: the file is carried whole, as when there is none.
+    struct stat old_st {}, new_st {};
+    if (::stat(previous[k].c_str(), &old_st) != 0 || !S_ISREG(old_st.st_mode)) {
+      missing.Add(d.file);
+      previous[k].clear();
+    } else if (static_cast<uint64_t>(old_st.st_size) > kMaxDiffed ||
+               (::stat(d.path.c_str(), &new_st) == 0 && static_cast<uint64_t>(new_st.st_size) > kMaxDiffed)) {
+      too_large.Add(d.file);
+      previous[k].clear();
+    }
   }
-  if (missing_count > kNamedInNote) missing += " and " + std::to_string(missing_count - kNamedInNote) + " more";
   std::vector<platform::Fd> files(count);
   RunJobs(count, [&](std::size_t k) {
     if (previous[k].empty()) return;
@@ -143,7 +163,13 @@ std::string MakeDeltas(PackageDescription& desc, const DeltaOptions& options, co
       desc.data[k] = std::move(delta);
     }
   }
-  return missing.empty() ? "" : "no previous version of " + missing + " in " + options.old_folder + ": carried whole";
+  std::string note;
+  if (!missing.empty()) note = "no previous version of " + missing.Text() + " in " + options.old_folder + ": carried whole";
+  if (!too_large.empty()) {
+    note += (note.empty() ? "" : "; ") + too_large.Text() +
+            ": a version past 2 GiB, beyond what the differ indexes: carried whole";
+  }
+  return note;
 }
 
 }  // namespace ttu::pack
