@@ -2,12 +2,15 @@
 // them rebuild the new one from the old exactly, through the updater's
 // streaming rebuild; and a delta that does not give its file is refused.
 #include <gtest/gtest.h>
+#include <zstd.h>
 
+#include <array>
 #include <string>
 #include <vector>
 
 #include "support/byte_source.h"
 #include "support/delta_payload.h"
+#include "support/little_endian.h"
 #include "tests/test_util.h"
 #include "tools/pack/delta_builder.h"
 
@@ -92,6 +95,79 @@ TEST(Delta, ADamagedDeltaOrAnotherBaseGivesNoFile) {
       EXPECT_NE(std::string(e.what()).find(row.why), std::string::npos) << e.what();
     }
     EXPECT_LE(made, new_file.size() + 0x10);  // never past what a header says (the flipped size: 16 more)
+  }
+}
+
+// A sealed delta that the packer would never write: these control records
+// over `base`, no bytes added or taken, said to make `made`.
+Bytes Crafted(const Bytes& base, const Bytes& made, const std::vector<std::array<uint64_t, 3>>& records) {
+  const auto digest = [](const Bytes& b) {
+    checksum::Hasher h;
+    h.Add(b);
+    return h.Finish();
+  };
+  Bytes control(records.size() * 24);
+  for (std::size_t k = 0; k < records.size(); ++k) {
+    for (std::size_t f = 0; f < 3; ++f) le::Put64(control.data() + 24 * k + 8 * f, records[k][f]);
+  }
+  delta::Header h;
+  h.size = made.size(), h.digest = digest(made), h.base_size = base.size(), h.base_digest = digest(base);
+  Bytes body;
+  uint64_t* sizes[] = {&h.control, &h.runs, &h.values, &h.extra};
+  for (std::size_t k = 0; k < 4; ++k) {
+    const Bytes& stream = k == 0 ? control : Bytes();
+    ZSTD_CCtx* c = ZSTD_createCCtx();
+    ZSTD_CCtx_setParameter(c, ZSTD_c_windowLog, delta::kMaxWindowLog);
+    Bytes frame(ZSTD_compressBound(stream.size()));
+    frame.resize(ZSTD_compress2(c, frame.data(), frame.size(), stream.data(), stream.size()));
+    ZSTD_freeCCtx(c);
+    *sizes[k] = frame.size();
+    body.insert(body.end(), frame.begin(), frame.end());
+  }
+  h.body_digest = digest(body);
+  Bytes out = delta::EncodeHeader(h);
+  out.insert(out.end(), body.begin(), body.end());
+  return out;
+}
+
+// Control records crafted to make the rebuild work hard: records that make
+// nothing are refused as soon as two come in a row; records of a byte each
+// (the work of one record per byte, read and written through buffers) make
+// the file exactly.
+TEST(Delta, CraftedControlRecordsAreRefusedOrMakeTheirFile) {
+  const Bytes base = Of(PseudoRandomBytes(1 << 20, 5));
+  using Records = std::vector<std::array<uint64_t, 3>>;
+  Records per_byte(base.size(), {1, 0, 0});
+  Records with_one_empty_each = {{0, 0, 1}, {1, 0, static_cast<uint64_t>(-2)}, {1, 0, 1}};
+  with_one_empty_each.insert(with_one_empty_each.end(), base.size() - 2, {1, 0, 0});
+  Records empties(1000000, {0, 0, 0});
+  empties.push_back({base.size(), 0, 0});
+  Records moves_only = {{0, 0, 7}, {0, 0, static_cast<uint64_t>(-7)}, {base.size(), 0, 0}};
+  Bytes second_byte_first = base;
+  std::swap(second_byte_first[0], second_byte_first[1]);
+  const struct {
+    const char* what;
+    Records records;
+    Bytes made;
+    const char* why;  // "": the file is made
+  } rows[] = {
+      {"a record per byte", per_byte, base, ""},
+      {"a record that only moves, then a byte each, out of order", with_one_empty_each, second_byte_first, ""},
+      {"a million empty records", empties, base, "make nothing"},
+      {"two records that only move", moves_only, base, "make nothing"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    Bytes made;
+    try {
+      delta::Apply(MemorySource(Crafted(base, row.made, row.records)), MemorySource(base),
+                   [&](const uint8_t* p, std::size_t n) { made.insert(made.end(), p, p + n); });
+      EXPECT_EQ(std::string(row.why), "") << "a file was made";
+      EXPECT_TRUE(made == row.made);
+    } catch (const zpayload::DecodeError& e) {
+      EXPECT_NE(std::string(row.why), "") << e.what() << " (" << row.what << ")";
+      EXPECT_NE(std::string(e.what()).find(row.why), std::string::npos) << e.what();
+    }
   }
 }
 

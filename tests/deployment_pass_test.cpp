@@ -300,5 +300,52 @@ TEST_F(PassTest, AnUnchangedItemNeedsItsInstalledVersion) {
   }
 }
 
+// A zstd frame that holds `bytes` (at most 255) as they are.
+std::string RawFrame(const std::string& bytes) {
+  const uint32_t block = 1u | static_cast<uint32_t>(bytes.size()) << 3;  // the last block, raw
+  std::string f = {'\x28', '\xB5', '\x2F', '\xFD', '\x20', static_cast<char>(bytes.size()),
+                   static_cast<char>(block & 0xFF), static_cast<char>(block >> 8 & 0xFF), static_cast<char>(block >> 16)};
+  return f + bytes;
+}
+
+// An installed file that changes after the press checked it and before the
+// pass rebuilds it: the file made fails its checksum, the old one stays, and
+// the person is told once, naming the file, instead of retries in silence.
+TEST_F(PassTest, AnInstalledFileThatChangesUnderTheRebuildIsSaidOnce) {
+  const std::string installed = "versione 2.3";
+  checksum::Hasher hash;
+  hash.Add({reinterpret_cast<const uint8_t*>(installed.data()), installed.size()});
+  delta::Header h;
+  h.size = h.base_size = installed.size();
+  h.digest = h.base_digest = hash.Finish();
+  std::string record(24, '\0');
+  record[0] = static_cast<char>(installed.size());  // add the whole base, as it is
+  const std::string streams[] = {RawFrame(record), RawFrame(""), RawFrame(""), RawFrame("")};
+  h.control = streams[0].size(), h.runs = streams[1].size(), h.values = streams[2].size(), h.extra = streams[3].size();
+  const auto header = delta::EncodeHeader(h);
+  FakeResources r;
+  FakeFileSystem files;
+  FakeDialogs boxes;
+  ItemTables t;
+  DeploymentPass p{t, {r, files, launcher, boxes, loc}};
+  files.files["C:\\K\\Tessiro\\Tessiro.exe"] = "exe";
+  files.files["C:\\K\\Tessiro\\a.dll"] = installed;
+  r.strings[100] = "1";
+  r.strings[101] = "a.dll|<APPPATH>Tessiro/|N|";
+  r.deltas[101] = std::string(header.begin(), header.end()) + streams[0] + streams[1] + streams[2] + streams[3];
+  SizeTables(t, r);
+  p.CheckBases();
+  files.files["C:\\K\\Tessiro\\a.dll"] = "versione 2.4";  // changed since the check
+  EXPECT_FALSE(p.AggiornaFile());
+  EXPECT_FALSE(p.AggiornaFile());
+  EXPECT_EQ(files.files["C:\\K\\Tessiro\\a.dll"], "versione 2.4");
+  ASSERT_EQ(boxes.shown.size(), 1u);
+  EXPECT_NE(boxes.shown[0].prompt.find("C:\\K\\Tessiro\\a.dll (the update needs 12 bytes"), std::string::npos)
+      << boxes.shown[0].prompt;
+  EXPECT_EQ(t.ItemState[0][0], "N");
+  files.files["C:\\K\\Tessiro\\a.dll"] = installed;  // the right one back: the retry makes it
+  EXPECT_TRUE(p.AggiornaFile());
+}
+
 }  // namespace
 }  // namespace ttu::deploy

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <thread>
 
 #include "support/command_line.h"
@@ -49,6 +50,18 @@ TEST_F(PrefixTest, WindowsPathsMapIntoThePrefixIgnoringLetterCase) {
   EXPECT_EQ(ToLinuxPath("\\Kelmo\\", prefix.path()), "/Kelmo/");
   EXPECT_EQ(ToLinuxPath(DriveC("Programmi"), prefix.path()), DriveC("Programmi"));
   EXPECT_EQ(ToLinuxPath("Dossaro.zip", prefix.path()), "Dossaro.zip");
+  // ".." at a drive's root stays there, as Windows takes it: no path leaves its drive.
+  const struct {
+    const char* windows;
+    std::string linux_path;
+  } dots[] = {
+      {"C:\\..\\..\\..\\..\\tmp\\x.dll", prefix / "dosdevices/c:/tmp/x.dll"},
+      {"C:\\Programmi\\..\\..\\Programmi\\.\\Kelmo\\", prefix / "dosdevices/c:/Programmi/Kelmo/"},
+      {"c:/a/b/../../../windows", prefix / "dosdevices/c:/windows"},
+      {"\\..\\etc\\x", "/etc/x"},
+      {"..\\x\\..\\y", "../y"},
+  };
+  for (const auto& d : dots) EXPECT_EQ(ToLinuxPath(d.windows, prefix.path()), d.linux_path) << d.windows;
   EXPECT_EQ(RunErrorNumberOf([&] { ToLinuxPath(std::string("C:\\a\0b", 6), prefix.path()); }), 52);
   EXPECT_EQ(RunErrorNumberOf([&] { ToLinuxPath("C:\\" + std::string(300, 'a'), prefix.path()); }), 52);
 }
@@ -308,6 +321,53 @@ TEST_F(LauncherTest, PlantedProgramsAreNeverStarted) {
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
   EXPECT_FALSE(Exists(record)) << "a planted program ran";
+}
+
+// Nothing that another account could have put or changed is started: a
+// native regsvr32.exe in a system32 that all may write (a prefix on a disk
+// mounted umask=000) or of another account's, and a wine likewise.
+TEST_F(LauncherTest, ProgramsAnotherAccountCouldChangeAreNeverStarted) {
+  const bool root = ::getuid() == 0;
+  TempDir bin;
+  const std::string system32 = DriveC("windows/system32"), wine = bin / "wine";
+  const struct {
+    const char* what;
+    bool windows;  // a Windows regsvr32.exe, started through the wine on PATH
+    std::function<void()> spoil;
+    bool needs_root;
+  } rows[] = {
+      {"system32 that all may write", false, [&] { ::chmod(system32.c_str(), 0777); }, false},
+      {"a regsvr32.exe that all may write", false, [&] { ::chmod((system32 + "/regsvr32.exe").c_str(), 0777); }, false},
+      {"a regsvr32.exe of another account's", false, [&] { (void)!::lchown((system32 + "/regsvr32.exe").c_str(), 4343, 4343); }, true},
+      {"a wine in a folder that all may write", true, [&] { ::chmod(bin.path().c_str(), 0777); }, false},
+      {"a wine of another account's", true, [&] { (void)!::lchown(wine.c_str(), 4343, 4343); }, true},
+  };
+  const char* saved_path = std::getenv("PATH");
+  const std::string saved = saved_path ? saved_path : "";
+  for (const auto& r : rows) {
+    if (r.needs_root && !root) {
+      std::printf("skipped \"%s\": only root can give a file to another account\n", r.what);
+      continue;
+    }
+    fs::remove(system32 + "/regsvr32.exe");
+    if (r.windows) {
+      WriteFile(system32 + "/regsvr32.exe", "MZ\x90\x00 a Windows program");
+    } else {
+      Install("windows/system32/regsvr32.exe");
+    }
+    fs::copy_file(TTU_RECORD_ARGS, wine, fs::copy_options::overwrite_existing);
+    r.spoil();
+    ::setenv("PATH", bin.path().c_str(), 1);
+    EXPECT_EQ(RunErrorNumberOf([&] { launcher.Launch("regsvr32.exe \"C:\\K\\a.dll\" /s", kHide); }),
+              kErrPermissionDenied)
+        << r.what;
+    ::setenv("PATH", saved.c_str(), 1);
+    ::chmod(system32.c_str(), 0755);
+    ::chmod(bin.path().c_str(), 0700);
+    (void)!::lchown(wine.c_str(), ::getuid(), ::getgid());
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_FALSE(Exists(record)) << "a program another account could change ran";
 }
 
 }  // namespace

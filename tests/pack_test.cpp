@@ -414,6 +414,10 @@ TEST_F(PackTest, DeltasAreMadeWhereTheyPayAndListed) {
   WriteFile(dir / "b.txt", "uguale");
   WriteFile(dir / "r.bin", PseudoRandomBytes(20000, 2));
   WriteFile(dir / "c.txt", "nuovo");
+  // Previous versions that are no regular files: as none at all.
+  std::filesystem::create_directories(dir / "odd/b.txt");
+  ASSERT_EQ(::mkfifo((dir / "odd/a.txt").c_str(), 0600), 0);
+  std::filesystem::create_symlink("/dev/zero", dir / "odd/r.bin");
   const std::string rc =
       "STRINGTABLE { 100 \"4\" 101 \"a.txt|<APPPATH>T/|N|\" 102 \"b.txt|<APPPATH>T/|N|\" "
       "103 \"r.bin|<APPPATH>T/|N|\" 104 \"c.txt|<APPPATH>T/|N|\" }\n"
@@ -433,6 +437,11 @@ TEST_F(PackTest, DeltasAreMadeWhereTheyPayAndListed) {
        {"payload DELTA 101", "delta: needs the installed file of " + std::to_string(text.size()) + " bytes",
         "makes " + std::to_string(changed.size()) + " bytes", "payload DELTA 102", "unchanged: keeps the installed file of 6 bytes",
         "payload CUSTOM 103", "payload CUSTOM 104", "the package matches it"}},
+      {"previous versions that are a FIFO, a folder, a link to a device, and none",
+       {"--delta-from", dir / "odd"},
+       0,
+       {"note: no previous version of a.txt, b.txt, r.bin, c.txt in"},
+       {"payload CUSTOM 101", "payload CUSTOM 102", "payload CUSTOM 103", "payload CUSTOM 104"}},
       {"deltas beside the files whole",
        {"--delta-from", dir / "old", "--with-full", "--compress"},
        0,

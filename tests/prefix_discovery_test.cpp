@@ -10,8 +10,11 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <future>
+#include <thread>
 
 #include "platform/linux/config_readers.h"
+#include "platform/linux/discovery_tasks.h"
 #include "platform/linux/prefix_discovery.h"
 #include "platform/linux/wine_guard.h"
 #include "platform/linux/wine_session.h"
@@ -52,7 +55,11 @@ void MakePrefix(const std::string& at, const std::string& system_keys = kKey, in
 }
 
 DiscoveryPlaces PlacesOf(const std::string& home) {
-  return {home, home + "/.local/share", home + "/.config", "", ""};
+  DiscoveryPlaces p;
+  p.home = home;
+  p.xdg_data_home = home + "/.local/share";
+  p.xdg_config_home = home + "/.config";
+  return p;
 }
 
 struct Expected {
@@ -249,6 +256,206 @@ TEST(PrefixDiscovery, OddFoldersGiveOneCandidateAndNoFailure) {
   ASSERT_EQ(found.size(), 1u);
   EXPECT_EQ(found[0].manager, "Lutris");
   EXPECT_EQ(found[0].path, h + "/.wine");
+}
+
+// Gives `path` (and all below it, links not followed) to `uid`.
+void GiveTo(const std::string& path, uid_t uid) {
+  ASSERT_EQ(::lchown(path.c_str(), uid, uid), 0) << path;
+  if (!fs::is_directory(fs::symlink_status(path))) return;
+  for (const auto& e : fs::recursive_directory_iterator(path)) {
+    ASSERT_EQ(::lchown(e.path().c_str(), uid, uid), 0) << e.path();
+  }
+}
+
+// Homes where another account (or an odd disk) wrote what would choose the
+// prefix or the Wine: nothing of it is taken, and the person's own prefix is
+// still found. As root the person is a second account and "another account"
+// a third; otherwise the rows that need a file given away are skipped.
+TEST(PrefixDiscovery, WhatAnotherAccountCouldWriteChoosesNothing) {
+  const bool root = ::getuid() == 0;
+  const uid_t person = root ? 4242 : ::getuid(), other = 4343;
+  TempDir shared;  // a Steam library on a disk that all may write
+  const std::string lib = shared.path();
+  const std::string evil_wine = lib + "/evil/files/bin/wine";
+  std::vector<std::string> gifts;  // given to the other account once the home is the person's
+  const auto give = [&](const std::string& path) { gifts.push_back(path); };
+  const struct {
+    const char* what;
+    bool needs_root;
+    std::function<void(const std::string& h)> make;
+    std::function<Expected(const std::string& h)> expect;  // manager "": nothing found
+  } rows[] = {
+      {"a shared library's new game, its pfx a link to ~/.wine, its own Proton", false,
+       [&](const std::string& h) {
+         MakePrefix(h + "/.wine");
+         Put(h + "/.local/share/Steam/steamapps/libraryfolders.vdf", "\"l\" { \"1\" { \"path\" \"" + lib + "\" } }");
+         Put(lib + "/steamapps/compatdata/999/config_info", "8.0\n" + lib + "/evil/files/share/fonts/\n");
+         Put(evil_wine, "");
+         fs::create_symlink(h + "/.wine", lib + "/steamapps/compatdata/999/pfx");
+         ::chmod((lib + "/steamapps/compatdata").c_str(), 0777);
+         give(lib + "/steamapps/compatdata/999");
+       },
+       [](const std::string& h) { return Expected{"Wine", ".wine", h + "/.wine", {}}; }},
+      {"the person's own game's config_info, writable by all", false,
+       [&](const std::string& h) {
+         const std::string c = h + "/.local/share/Steam/steamapps/compatdata/4242";
+         MakePrefix(c + "/pfx");
+         Put(c + "/config_info", "8.0\n" + lib + "/evil/files/share/fonts/\n");
+         Put(evil_wine, "");
+         ::chmod((c + "/config_info").c_str(), 0666);
+       },
+       [](const std::string& h) {
+         return Expected{"Steam", "4242", h + "/.local/share/Steam/steamapps/compatdata/4242/pfx", {}};
+       }},
+      {"the person's own game's config_info, another account's", true,
+       [&](const std::string& h) {
+         const std::string c = h + "/.local/share/Steam/steamapps/compatdata/4242";
+         MakePrefix(c + "/pfx");
+         Put(c + "/config_info", "8.0\n" + lib + "/evil/files/share/fonts/\n");
+         Put(evil_wine, "");
+         give(c + "/config_info");
+       },
+       [](const std::string& h) {
+         return Expected{"Steam", "4242", h + "/.local/share/Steam/steamapps/compatdata/4242/pfx", {}};
+       }},
+      {"a bottle whose runner climbs out of runners/", false,
+       [&](const std::string& h) {
+         MakePrefix(h + "/.local/share/bottles/bottles/Office");
+         Put(h + "/.local/share/bottles/bottles/Office/bottle.yml", "Runner: ../../../../../../" + lib + "/evil\n");
+         Put(evil_wine, "");
+       },
+       [](const std::string& h) { return Expected{"Bottles", "Office", h + "/.local/share/bottles/bottles/Office", {}}; }},
+      {"a Lutris game writable by all, naming a Wine for ~/.wine", false,
+       [&](const std::string& h) {
+         MakePrefix(h + "/.wine");
+         Put(h + "/.config/lutris/games/x.yml", "game:\n  prefix: " + h + "/.wine\nwine:\n  custom_wine_path: " + evil_wine + "\n");
+         ::chmod((h + "/.config/lutris/games/x.yml").c_str(), 0666);
+       },
+       [](const std::string& h) { return Expected{"Wine", ".wine", h + "/.wine", {}}; }},
+      {"a Lutris game of another account's, naming a Wine for ~/.wine", true,
+       [&](const std::string& h) {
+         MakePrefix(h + "/.wine");
+         Put(h + "/.config/lutris/games/x.yml", "game:\n  prefix: " + h + "/.wine\nwine:\n  custom_wine_path: " + evil_wine + "\n");
+         give(h + "/.config/lutris/games/x.yml");
+       },
+       [](const std::string& h) { return Expected{"Wine", ".wine", h + "/.wine", {}}; }},
+      {"a Lutris version that climbs out of runners/", false,
+       [&](const std::string& h) {
+         MakePrefix(h + "/Games/t");
+         Put(h + "/.config/lutris/games/t.yml", "game:\n  prefix: " + h + "/Games/t\nwine:\n  version: ../../../../x\n");
+       },
+       [](const std::string& h) { return Expected{"Lutris", "t", h + "/Games/t", {}}; }},
+      {"a runner in a folder that all may write", false,
+       [&](const std::string& h) {
+         MakePrefix(h + "/.local/share/bottles/bottles/Office");
+         Put(h + "/.local/share/bottles/bottles/Office/bottle.yml", "Runner: soda\n");
+         Put(h + "/.local/share/bottles/runners/soda/bin/wine", "");
+         ::chmod((h + "/.local/share/bottles/runners/soda/bin").c_str(), 0777);
+       },
+       [](const std::string& h) { return Expected{"Bottles", "Office", h + "/.local/share/bottles/bottles/Office", {}}; }},
+      {"a runner's wine of another account's", true,
+       [&](const std::string& h) {
+         MakePrefix(h + "/.local/share/bottles/bottles/Office");
+         Put(h + "/.local/share/bottles/bottles/Office/bottle.yml", "Runner: soda\n");
+         Put(h + "/.local/share/bottles/runners/soda/bin/wine", "");
+         give(h + "/.local/share/bottles/runners/soda/bin/wine");
+       },
+       [](const std::string& h) { return Expected{"Bottles", "Office", h + "/.local/share/bottles/bottles/Office", {}}; }},
+      {"a prefix that all may write", false,
+       [&](const std::string& h) {
+         MakePrefix(h + "/.wine");
+         ::chmod((h + "/.wine").c_str(), 0777);
+       },
+       [](const std::string&) { return Expected{}; }},
+      {"a link on the way, another account's", true,
+       [&](const std::string& h) {
+         MakePrefix(lib + "/real");
+         fs::create_symlink(lib + "/real", h + "/.wine");
+         if (root) {
+           GiveTo(lib + "/real", person);
+           give(h + "/.wine");
+         }
+       },
+       [](const std::string&) { return Expected{}; }},
+      {"a prefix whose registry is a FIFO, beside the person's", false,
+       [&](const std::string& h) {
+         MakePrefix(h + "/.wine");
+         MakePrefix(h + "/.wine-fifo");
+         fs::remove(h + "/.wine-fifo/system.reg");
+         ::mkfifo((h + "/.wine-fifo/system.reg").c_str(), 0600);
+       },
+       [](const std::string& h) { return Expected{"Wine", ".wine", h + "/.wine", {}}; }},
+      {"a bottle's settings that are a FIFO", false,
+       [&](const std::string& h) {
+         MakePrefix(h + "/.local/share/bottles/bottles/Office");
+         ::mkfifo((h + "/.local/share/bottles/bottles/Office/bottle.yml").c_str(), 0600);
+       },
+       [](const std::string& h) { return Expected{"Bottles", "Office", h + "/.local/share/bottles/bottles/Office", {}}; }},
+      {"a registry far larger than any prefix's", false,
+       [&](const std::string& h) {
+         MakePrefix(h + "/.wine");
+         fs::resize_file(h + "/.wine/system.reg", 65 << 20);  // holes: the key is at its start
+       },
+       [](const std::string&) { return Expected{}; }},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.what);
+    if (r.needs_root && !root) {
+      std::printf("skipped \"%s\": only root can give a file to another account\n", r.what);
+      continue;
+    }
+    TempDir home;
+    gifts.clear();
+    r.make(home.path());
+    if (root) GiveTo(home.path(), person);
+    if (root) {
+      for (const auto& path : gifts) GiveTo(path, other);
+    }
+    DiscoveryPlaces places = PlacesOf(home.path());
+    places.trust = TrustPolicy{person, std::nullopt};
+    const auto found = FindMakersPrefixes(places);
+    const Expected e = r.expect(home.path());
+    if (e.manager.empty()) {
+      EXPECT_TRUE(found.empty()) << found.front().path;
+    } else {
+      ASSERT_EQ(found.size(), 1u);
+      EXPECT_EQ(found[0].manager, e.manager);
+      EXPECT_EQ(found[0].path, e.path);
+      EXPECT_EQ(found[0].wine, e.wine);
+    }
+    for (const auto& entry : fs::directory_iterator(lib)) fs::remove_all(entry.path());
+  }
+}
+
+// A place that does not answer is passed over by the deadline, and the
+// window's events are handled all the while: what the other places gave is
+// kept, in the order they were started, a search's followers after it.
+TEST(PrefixDiscovery, APlaceThatDoesNotAnswerIsPassedOverAndTheWindowLives) {
+  std::promise<void> never;
+  std::shared_future<void> answer = never.get_future().share();
+  TaskGroup<int> tasks;
+  using Spawner = TaskGroup<int>::Spawner;
+  tasks.spawner().Spawn([](Spawner& s) {
+    s.Spawn([](Spawner&) { return std::vector<int>{2}; });
+    return std::vector<int>{1};
+  });
+  tasks.spawner().Spawn([answer](Spawner&) {
+    answer.wait();
+    return std::vector<int>{99};
+  });
+  tasks.spawner().Spawn([](Spawner&) { return std::vector<int>{3}; });
+  EXPECT_EQ(tasks.Collect(std::chrono::steady_clock::now() + std::chrono::milliseconds(300)),
+            (std::vector<int>{1, 2, 3}));
+  never.set_value();
+
+  int waits = 0;
+  const auto slow = [](const DiscoveryPlaces&) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    return std::vector<PrefixCandidate>{{"Wine", "w", "/w", {}, 0}};
+  };
+  const auto found = FindWhileWaiting(slow, DiscoveryPlaces(), [&] { ++waits; });
+  ASSERT_EQ(found.size(), 1u);
+  EXPECT_GE(waits, 3) << "the window's events wait for the search";
 }
 
 // The run's prefix: WINEPREFIX as given, else the one of the maker's, else

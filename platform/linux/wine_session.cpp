@@ -38,12 +38,13 @@ const WineSession& CurrentWineSession() {
   return unsettled;
 }
 
-std::vector<PrefixCandidate> FindMakersPrefixesWhile(const DiscoveryPlaces& places, const std::function<void()>& wait) {
+std::vector<PrefixCandidate> FindWhileWaiting(const PrefixFinder& find, const DiscoveryPlaces& places,
+                                              const std::function<void()>& wait) {
   std::future<std::vector<PrefixCandidate>> found;
   try {
-    found = std::async(std::launch::async, [places] { return FindMakersPrefixes(places); });
+    found = std::async(std::launch::async, [find, places] { return find(places); });
   } catch (const std::system_error&) {
-    return FindMakersPrefixes(places);  // no thread to be had: searched here
+    return find(places);  // no thread to be had: searched here
   }
   while (found.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready) {
     if (wait) wait();
@@ -54,7 +55,7 @@ std::vector<PrefixCandidate> FindMakersPrefixesWhile(const DiscoveryPlaces& plac
 bool WineInstallation::Settle() {
   if (Settled()) return true;
   Settled() = FindWineSession(DiscoveryPlaces::FromEnvironment(), choose_, [this](const DiscoveryPlaces& places) {
-    return FindMakersPrefixesWhile(places, wait_);
+    return FindWhileWaiting(FindMakersPrefixes, places, wait_);
   });
   return Settled().has_value();
 }

@@ -35,17 +35,18 @@ using PrefixFinder = std::function<std::vector<PrefixCandidate>(const DiscoveryP
 std::optional<WineSession> FindWineSession(const DiscoveryPlaces& places, const PrefixChooser& choose,
                                            const PrefixFinder& find = FindMakersPrefixes);
 
-// FindMakersPrefixes on a thread of its own, calling `wait` (the window's
-// events handled) every few milliseconds until it is done: the window stays
-// alive, and can be closed, while the disks are searched.
-std::vector<PrefixCandidate> FindMakersPrefixesWhile(const DiscoveryPlaces& places, const std::function<void()>& wait);
+// `find` on a thread of its own, calling `wait` (the window's events
+// handled) every few milliseconds until it is done: the window stays alive,
+// and can be closed, while the disks are searched.
+std::vector<PrefixCandidate> FindWhileWaiting(const PrefixFinder& find, const DiscoveryPlaces& places,
+                                              const std::function<void()>& wait);
 
 // The run's session, once it is settled (else the one $WINEPREFIX or ~/.wine gives).
 const WineSession& CurrentWineSession();
 // Settles the run's session, for good once it is.
 class WineInstallation final : public Installation {
  public:
-  // `wait`: called while the search goes on (see FindMakersPrefixesWhile).
+  // `wait`: called while the search goes on (see FindWhileWaiting).
   explicit WineInstallation(PrefixChooser choose, std::function<void()> wait = {})
       : choose_(std::move(choose)), wait_(std::move(wait)) {}
   bool Settle() override;
