@@ -105,7 +105,7 @@ std::string Fmt(const char* f, double v) {
 
 struct Options {
   std::string updater, stub, pack, payload, work, system_reg, demo_script, windows32_stub, windows64_stub,
-      reflink_work, pe_dir, delta_sets, only;  // only: "compressed" or "delta" measures those rows alone
+      reflink_work, pe_dir, delta_sets, only;  // only: "compressed", "delta" or "discovery" measures those rows alone
   int runs = 5;
 };
 
@@ -615,7 +615,10 @@ Row DiscoveryRow(const Options& o) {
     test::WriteFile((p / "user.reg").string(), "WINE REGISTRY Version 2\n");
     if (k % 4 == 0) test::WriteFile((p / "bottle.yml").string(), "Name: p\nRunner: soda-7.0-9\n");
   }
-  const platform::DiscoveryPlaces places{home.string(), (home / ".local/share").string(), (home / ".config").string(), "", ""};
+  platform::DiscoveryPlaces places;
+  places.home = home.string();
+  places.xdg_data_home = (home / ".local/share").string();
+  places.xdg_config_home = (home / ".config").string();
   std::vector<double> times;
   std::size_t found = 0;
   for (int k = 0; k < std::max(o.runs, 5); ++k) {
@@ -694,6 +697,11 @@ int main(int argc, char** argv) {
   fs::create_directories(o.work);
   if (o.only == "compressed") {
     Print(CompressedRows(o), Machine(o.work), o.runs);
+    fs::remove_all(o.work);
+    return 0;
+  }
+  if (o.only == "discovery") {
+    Print({DiscoveryRow(o)}, Machine(o.work), o.runs);
     fs::remove_all(o.work);
     return 0;
   }

@@ -241,17 +241,23 @@ TEST_F(PassTest, ARegistrationForTheWrongWineIsSaidOnce) {
   EXPECT_EQ(tables.ItemState[0][0], "S");
 }
 
+// The header of a delta that makes `installed` from itself.
+delta::Header SameAs(const std::string& installed) {
+  checksum::Hasher hash;
+  hash.Add({reinterpret_cast<const uint8_t*>(installed.data()), installed.size()});
+  delta::Header h;
+  h.size = h.base_size = installed.size();
+  h.digest = h.base_digest = hash.Finish();
+  return h;
+}
+
 // An item carried as "unchanged since the installed version": the press
 // checks the installed file first; the right one is kept as it is, any other
 // stops the press before anything is written, naming the file; a folder the
 // person does not give is asked for once a press, and fails the item.
 TEST_F(PassTest, AnUnchangedItemNeedsItsInstalledVersion) {
   const std::string installed = "versione 2.3";
-  checksum::Hasher hash;
-  hash.Add({reinterpret_cast<const uint8_t*>(installed.data()), installed.size()});
-  delta::Header h;
-  h.size = h.base_size = installed.size();
-  h.digest = h.base_digest = hash.Finish();
+  delta::Header h = SameAs(installed);
   const auto header = delta::EncodeHeader(h);
   const struct {
     const char* what;
@@ -313,11 +319,7 @@ std::string RawFrame(const std::string& bytes) {
 // the person is told once, naming the file, instead of retries in silence.
 TEST_F(PassTest, AnInstalledFileThatChangesUnderTheRebuildIsSaidOnce) {
   const std::string installed = "versione 2.3";
-  checksum::Hasher hash;
-  hash.Add({reinterpret_cast<const uint8_t*>(installed.data()), installed.size()});
-  delta::Header h;
-  h.size = h.base_size = installed.size();
-  h.digest = h.base_digest = hash.Finish();
+  delta::Header h = SameAs(installed);
   std::string record(24, '\0');
   record[0] = static_cast<char>(installed.size());  // add the whole base, as it is
   const std::string streams[] = {RawFrame(record), RawFrame(""), RawFrame(""), RawFrame("")};

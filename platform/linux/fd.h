@@ -42,6 +42,16 @@ bool ReadFully(int fd, void* buf, std::size_t n, uint64_t offset);
 // write until all `n` bytes are out; false on error.
 bool WriteFully(int fd, const void* buf, std::size_t n, uint64_t offset);
 
+// Closes every descriptor from `first` on, or with `on_exec` marks each to
+// close when a program starts; fit for a child between fork and exec.
+void CloseDescriptorsFrom(int first, bool on_exec);
+
+// Ends the process at once, exit status 0, its descriptors closed first: a
+// thread stuck in a disk that does not answer keeps the process (and every
+// descriptor it shares) until the disk answers, but not the window's
+// connection, so the window goes when asked to.
+[[noreturn]] void EndProcessNow();
+
 // An open file of `size` bytes, as the format readers take it, read piece by piece.
 class FileSource final : public ByteSource {
  public:

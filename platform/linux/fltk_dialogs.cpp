@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/linux/box_style.h"
+#include "platform/linux/fd.h"
 #include "platform/linux/fltk_look.h"
 
 namespace ttu::platform {
@@ -162,10 +163,7 @@ class FltkBoxes final : public Dialogs {
 
   void Yield() override { Fl::check(); }
 
-  [[noreturn]] void EndProcess() override {
-    std::fflush(nullptr);
-    std::_Exit(0);
-  }
+  [[noreturn]] void EndProcess() override { EndProcessNow(); }
 
   void ResetMousePointer() override {
     for (Fl_Window* w = Fl::first_window(); w; w = Fl::next_window(w)) w->cursor(FL_CURSOR_DEFAULT);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/linux/box_style.h"
+#include "platform/linux/fd.h"
 #include "platform/linux/gtk_front_end.h"
 
 namespace ttu::platform {
@@ -145,10 +146,7 @@ class GtkBoxes final : public Dialogs {
     while (g.gtk_events_pending()) g.gtk_main_iteration_do(0);
   }
 
-  [[noreturn]] void EndProcess() override {
-    std::fflush(nullptr);
-    std::_Exit(0);
-  }
+  [[noreturn]] void EndProcess() override { EndProcessNow(); }
 
   void ResetMousePointer() override {
     const gtk::Api& g = *gtk::Load();

@@ -3,7 +3,6 @@
 // executables started through wine, and never a shell.
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -51,19 +50,6 @@ bool IsWindowsExecutable(const std::string& p) {
   return fd && ReadFully(fd.get(), magic, 2, 0) && magic[0] == 'M' && magic[1] == 'Z';
 }
 
-// Runs in the grandchild: every descriptor but standard input, output and
-// error is closed when the program starts.
-void CloseOnExecAboveStderr() {
-  // The system call itself, by the kernel's numbers: the C library's wrapper
-  // and the headers' names are newer than the oldest systems the updater is
-  // built for; kernels before 5.11 refuse it and the loop below does the work.
-  constexpr long kCloseRange = 436;
-  constexpr unsigned kCloseRangeCloexec = 1U << 2;
-  if (::syscall(kCloseRange, 3U, ~0U, kCloseRangeCloexec) == 0) return;
-  const long max = ::sysconf(_SC_OPEN_MAX);
-  for (int fd = 3; fd < (max > 0 ? max : 1024); ++fd) ::fcntl(fd, F_SETFD, FD_CLOEXEC);
-}
-
 std::vector<char*> Pointers(const std::vector<std::string>& texts) {
   std::vector<char*> p;
   for (const auto& t : texts) p.push_back(const_cast<char*>(t.c_str()));
@@ -90,7 +76,7 @@ int SpawnDetached(const std::vector<std::string>& argv, const std::string& cwd,
     ::setsid();
     const pid_t grandchild = ::fork();
     if (grandchild != 0) ::_exit(grandchild < 0 ? 1 : 0);
-    CloseOnExecAboveStderr();
+    CloseDescriptorsFrom(3, true);  // only standard input, output and error go on
     ::signal(SIGXFSZ, SIG_DFL);
     if (!cwd.empty() && ::chdir(cwd.c_str()) != 0 && ::chdir("/") != 0) ::_exit(126);
     ::execve(args[0], args.data(), envp.data());
