@@ -279,6 +279,14 @@ TEST(PrefixDiscovery, WhatAnotherAccountCouldWriteChoosesNothing) {
   const std::string evil_wine = lib + "/evil/files/bin/wine";
   std::vector<std::string> gifts;  // given to the other account once the home is the person's
   const auto give = [&](const std::string& path) { gifts.push_back(path); };
+  // A game of the person's whose config_info names another's Proton; its path.
+  const auto own_game = [&](const std::string& h) {
+    const std::string c = h + "/.local/share/Steam/steamapps/compatdata/4242";
+    MakePrefix(c + "/pfx");
+    Put(c + "/config_info", "8.0\n" + lib + "/evil/files/share/fonts/\n");
+    Put(evil_wine, "");
+    return c + "/config_info";
+  };
   const struct {
     const char* what;
     bool needs_root;
@@ -297,24 +305,12 @@ TEST(PrefixDiscovery, WhatAnotherAccountCouldWriteChoosesNothing) {
        },
        [](const std::string& h) { return Expected{"Wine", ".wine", h + "/.wine", {}}; }},
       {"the person's own game's config_info, writable by all", false,
-       [&](const std::string& h) {
-         const std::string c = h + "/.local/share/Steam/steamapps/compatdata/4242";
-         MakePrefix(c + "/pfx");
-         Put(c + "/config_info", "8.0\n" + lib + "/evil/files/share/fonts/\n");
-         Put(evil_wine, "");
-         ::chmod((c + "/config_info").c_str(), 0666);
-       },
+       [&](const std::string& h) { ::chmod(own_game(h).c_str(), 0666); },
        [](const std::string& h) {
          return Expected{"Steam", "4242", h + "/.local/share/Steam/steamapps/compatdata/4242/pfx", {}};
        }},
       {"the person's own game's config_info, another account's", true,
-       [&](const std::string& h) {
-         const std::string c = h + "/.local/share/Steam/steamapps/compatdata/4242";
-         MakePrefix(c + "/pfx");
-         Put(c + "/config_info", "8.0\n" + lib + "/evil/files/share/fonts/\n");
-         Put(evil_wine, "");
-         give(c + "/config_info");
-       },
+       [&](const std::string& h) { give(own_game(h)); },
        [](const std::string& h) {
          return Expected{"Steam", "4242", h + "/.local/share/Steam/steamapps/compatdata/4242/pfx", {}};
        }},

@@ -45,7 +45,7 @@ std::string FindProgram(const std::string& program) {
 }
 
 bool IsWindowsExecutable(const std::string& p) {
-  Fd fd(::open(p.c_str(), O_RDONLY | O_CLOEXEC));
+  Fd fd(::open(p.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
   char magic[2] = {};
   return fd && ReadFully(fd.get(), magic, 2, 0) && magic[0] == 'M' && magic[1] == 'Z';
 }
