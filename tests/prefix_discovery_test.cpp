@@ -287,6 +287,19 @@ TEST(PrefixDiscovery, WhatAnotherAccountCouldWriteChoosesNothing) {
     Put(evil_wine, "");
     return c + "/config_info";
   };
+  // A Lutris game naming another's Wine for the person's ~/.wine; its file.
+  const auto lutris_game = [&](const std::string& h) {
+    MakePrefix(h + "/.wine");
+    Put(h + "/.config/lutris/games/x.yml", "game:\n  prefix: " + h + "/.wine\nwine:\n  custom_wine_path: " + evil_wine + "\n");
+    return h + "/.config/lutris/games/x.yml";
+  };
+  // A bottle whose runner is "soda"; the runner's wine.
+  const auto bottle_runner = [&](const std::string& h) {
+    MakePrefix(h + "/.local/share/bottles/bottles/Office");
+    Put(h + "/.local/share/bottles/bottles/Office/bottle.yml", "Runner: soda\n");
+    Put(h + "/.local/share/bottles/runners/soda/bin/wine", "");
+    return h + "/.local/share/bottles/runners/soda/bin/wine";
+  };
   const struct {
     const char* what;
     bool needs_root;
@@ -322,18 +335,10 @@ TEST(PrefixDiscovery, WhatAnotherAccountCouldWriteChoosesNothing) {
        },
        [](const std::string& h) { return Expected{"Bottles", "Office", h + "/.local/share/bottles/bottles/Office", {}}; }},
       {"a Lutris game writable by all, naming a Wine for ~/.wine", false,
-       [&](const std::string& h) {
-         MakePrefix(h + "/.wine");
-         Put(h + "/.config/lutris/games/x.yml", "game:\n  prefix: " + h + "/.wine\nwine:\n  custom_wine_path: " + evil_wine + "\n");
-         ::chmod((h + "/.config/lutris/games/x.yml").c_str(), 0666);
-       },
+       [&](const std::string& h) { ::chmod(lutris_game(h).c_str(), 0666); },
        [](const std::string& h) { return Expected{"Wine", ".wine", h + "/.wine", {}}; }},
       {"a Lutris game of another account's, naming a Wine for ~/.wine", true,
-       [&](const std::string& h) {
-         MakePrefix(h + "/.wine");
-         Put(h + "/.config/lutris/games/x.yml", "game:\n  prefix: " + h + "/.wine\nwine:\n  custom_wine_path: " + evil_wine + "\n");
-         give(h + "/.config/lutris/games/x.yml");
-       },
+       [&](const std::string& h) { give(lutris_game(h)); },
        [](const std::string& h) { return Expected{"Wine", ".wine", h + "/.wine", {}}; }},
       {"a Lutris version that climbs out of runners/", false,
        [&](const std::string& h) {
@@ -342,20 +347,10 @@ TEST(PrefixDiscovery, WhatAnotherAccountCouldWriteChoosesNothing) {
        },
        [](const std::string& h) { return Expected{"Lutris", "t", h + "/Games/t", {}}; }},
       {"a runner in a folder that all may write", false,
-       [&](const std::string& h) {
-         MakePrefix(h + "/.local/share/bottles/bottles/Office");
-         Put(h + "/.local/share/bottles/bottles/Office/bottle.yml", "Runner: soda\n");
-         Put(h + "/.local/share/bottles/runners/soda/bin/wine", "");
-         ::chmod((h + "/.local/share/bottles/runners/soda/bin").c_str(), 0777);
-       },
+       [&](const std::string& h) { ::chmod(fs::path(bottle_runner(h)).parent_path().c_str(), 0777); },
        [](const std::string& h) { return Expected{"Bottles", "Office", h + "/.local/share/bottles/bottles/Office", {}}; }},
       {"a runner's wine of another account's", true,
-       [&](const std::string& h) {
-         MakePrefix(h + "/.local/share/bottles/bottles/Office");
-         Put(h + "/.local/share/bottles/bottles/Office/bottle.yml", "Runner: soda\n");
-         Put(h + "/.local/share/bottles/runners/soda/bin/wine", "");
-         give(h + "/.local/share/bottles/runners/soda/bin/wine");
-       },
+       [&](const std::string& h) { give(bottle_runner(h)); },
        [](const std::string& h) { return Expected{"Bottles", "Office", h + "/.local/share/bottles/bottles/Office", {}}; }},
       {"a prefix that all may write", false,
        [&](const std::string& h) {

@@ -26,10 +26,10 @@ std::optional<std::string> Settings(const DiscoveryPlaces& p, const std::string&
 // run only by the system's Wine, and only if that one keeps it). One that is
 // not there stays named: starting it fails, and nothing else is started.
 std::vector<std::string> Wine(const DiscoveryPlaces& p, const std::string& binary) {
-  if (binary.empty()) return {};
+  if (binary.empty() || binary[0] != '/') return {};
   struct stat st {};
-  if (binary[0] != '/' || (::lstat(binary.c_str(), &st) == 0 && !IsTrusted(binary, p.trust))) return {};
-  return {binary};
+  if (IsTrusted(binary, p.trust) || ::lstat(binary.c_str(), &st) != 0) return {binary};
+  return {};
 }
 
 // The folders in `dir`, sorted; none when it cannot be read.
