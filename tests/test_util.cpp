@@ -216,4 +216,22 @@ std::string MissingFrontEnd() {
   return ::dlopen("libgtk-3.so.0", RTLD_LAZY) ? "" : "no GTK 3 (libgtk-3.so.0) here";
 }
 
+RunResult BootPrefix(const std::string& prefix, const std::function<RunResult(std::vector<std::string>)>& wine) {
+  RunResult boot;
+  std::string failures;
+  for (int attempt = 1; attempt <= 3; ++attempt) {
+    if (attempt > 1) {
+      wine({"/usr/bin/wineserver", "-k"});
+      wine({"/usr/bin/wineserver", "-w"});
+      for (const auto& entry : std::filesystem::directory_iterator(prefix)) std::filesystem::remove_all(entry.path());
+      std::this_thread::sleep_for(std::chrono::seconds(1));
+    }
+    boot = wine({"/usr/bin/wine", "wineboot", "-i"});
+    if (boot.status == 0) return boot;
+    failures += "[boot " + std::to_string(attempt) + ": status " + std::to_string(boot.status) + "]\n" + boot.output;
+  }
+  boot.output = failures;
+  return boot;
+}
+
 }  // namespace ttu::test

@@ -1,6 +1,7 @@
 // Helpers for tests that work with real files and processes.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,14 @@ inline constexpr int kTimedOut = 124;
 // kTimedOut (what it started is left to the caller: a Wine session to
 // `wineserver -k`).
 RunResult RunProgram(const std::vector<std::string>& argv, const std::string& cwd = "", int timeout_ms = 0);
+
+// Makes a new prefix with Wine's own wineboot. Now and then Wine's first start
+// fails on a busy machine ("ShellExecuteEx failed: Internal error", "could not
+// load kernel32.dll"), and a prefix left half made (its .update-timestamp
+// written) fails every later start: the session is ended, the prefix emptied,
+// and the boot made again, up to three times. `wine` runs a command line in
+// the prefix's environment.
+RunResult BootPrefix(const std::string& prefix, const std::function<RunResult(std::vector<std::string>)>& wine);
 
 // A fresh folder under the system's temporary folder, removed with everything in it.
 class TempDir {

@@ -31,30 +31,6 @@ const std::string kSource = TTU_SOURCE_DIR;
 
 void Sleep(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
-// Makes a new prefix with Wine's own wineboot. Now and then Wine's first start
-// fails on a busy machine ("ShellExecuteEx failed: Internal error", "could not
-// load kernel32.dll"), and a prefix left half made (its .update-timestamp
-// written) fails every later start: the session is ended, the prefix emptied,
-// and the boot made again, up to three times. `wine` runs a command line in
-// the prefix's environment.
-RunResult BootPrefix(const std::string& prefix, const std::function<RunResult(std::vector<std::string>)>& wine) {
-  RunResult boot;
-  std::string failures;
-  for (int attempt = 1; attempt <= 3; ++attempt) {
-    if (attempt > 1) {
-      wine({"/usr/bin/wineserver", "-k"});
-      wine({"/usr/bin/wineserver", "-w"});
-      for (const auto& entry : fs::directory_iterator(prefix)) fs::remove_all(entry.path());
-      Sleep(1000);
-    }
-    boot = wine({"/usr/bin/wine", "wineboot", "-i"});
-    if (boot.status == 0) return boot;
-    failures += "[boot " + std::to_string(attempt) + ": status " + std::to_string(boot.status) + "]\n" + boot.output;
-  }
-  boot.output = failures;
-  return boot;
-}
-
 struct Bits {
   const char* name;
   const char* build;                // the Windows build's folder
