@@ -7,7 +7,7 @@
 #include "deploy/package_check.h"
 #include "deploy/package_seal.h"
 #include "support/run_error.h"
-#include "platform/scoped_flag.h"
+#include "support/scoped_flag.h"
 
 namespace ttu::app {
 namespace {

@@ -4,7 +4,7 @@
 #include "deploy/payload_writer.h"
 #include "deploy/registration.h"
 #include "support/run_error.h"
-#include "platform/scoped_flag.h"
+#include "support/scoped_flag.h"
 
 namespace ttu::deploy {
 namespace {

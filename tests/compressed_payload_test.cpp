@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/linux/package_resources.h"
+#include "platform/package_resources.h"
 #include "platform/resources.h"
 #include "support/byte_source.h"
 #include "support/compressed_payload.h"

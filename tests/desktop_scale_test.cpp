@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/linux/desktop_scale.h"
+#include "platform/linux/ui/desktop_scale.h"
 
 namespace ttu::platform {
 namespace {

@@ -14,7 +14,7 @@
 
 #include "support/command_line.h"
 #include "platform/files.h"
-#include "platform/linux/path_mapping.h"
+#include "platform/linux/wine/path_mapping.h"
 #include "platform/process.h"
 #include "support/run_error.h"
 #include "tests/fakes.h"

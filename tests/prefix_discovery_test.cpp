@@ -13,11 +13,11 @@
 #include <future>
 #include <thread>
 
-#include "platform/linux/config_readers.h"
-#include "platform/linux/discovery_tasks.h"
-#include "platform/linux/prefix_discovery.h"
-#include "platform/linux/wine_guard.h"
-#include "platform/linux/wine_session.h"
+#include "platform/linux/wine/config_readers.h"
+#include "platform/linux/wine/discovery_tasks.h"
+#include "platform/linux/wine/prefix_discovery.h"
+#include "platform/linux/wine/guard.h"
+#include "platform/linux/wine/session.h"
 #include "platform/process.h"
 #include "support/run_error.h"
 #include "tests/fakes.h"

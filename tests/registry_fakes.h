@@ -5,7 +5,7 @@
 #include <map>
 #include <string>
 
-#include "platform/linux/wine_registry.h"
+#include "platform/linux/wine/registry.h"
 #include "tests/test_util.h"
 
 namespace ttu::test {

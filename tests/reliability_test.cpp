@@ -16,7 +16,7 @@
 
 #include "app/form1.h"
 #include "platform/files.h"
-#include "platform/linux/wine_registry.h"
+#include "platform/linux/wine/registry.h"
 #include "registry/module2.h"
 #include "tests/fakes.h"
 #include "tests/registry_fakes.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/linux/fd.h"
+#include "platform/linux/posix/fd.h"
 #include "platform/resources.h"
 
 int main(int argc, char** argv) {

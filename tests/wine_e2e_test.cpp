@@ -16,7 +16,7 @@
 #include <sstream>
 #include <thread>
 
-#include "platform/linux/wine_registry.h"
+#include "platform/linux/wine/registry.h"
 #include "support/pe_resources.h"
 #include "support/text.h"
 #include "tests/registry_probe.h"

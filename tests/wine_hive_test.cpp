@@ -1,10 +1,10 @@
 // The hive reader and the registry functions over Wine's text format.
-#include "platform/linux/wine_hive.h"
+#include "platform/linux/wine/hive.h"
 
 #include <gtest/gtest.h>
 #include <sys/time.h>
 
-#include "platform/linux/wine_registry.h"
+#include "platform/linux/wine/registry.h"
 #include "tests/registry_fakes.h"
 
 namespace ttu::platform {

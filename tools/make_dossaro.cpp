@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/linux/fd.h"
+#include "platform/linux/posix/fd.h"
 #include "tools/crc32.h"
 
 namespace {

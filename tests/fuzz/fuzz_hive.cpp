@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/linux/wine_hive.h"
+#include "platform/linux/wine/hive.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);

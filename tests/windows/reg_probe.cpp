@@ -10,7 +10,7 @@
 #include <windows.h>
 unsigned CodePage() { return GetACP(); }
 #else
-#include "platform/linux/wine_registry.h"
+#include "platform/linux/wine/registry.h"
 unsigned CodePage() { return ttu::platform::WineAnsiCodePage(); }
 #endif
 

@@ -13,7 +13,7 @@
 
 #include "deploy/manifest.h"
 #include "deploy/package_seal.h"
-#include "platform/linux/package_resources.h"
+#include "platform/package_resources.h"
 #include "support/byte_source.h"
 #include "support/compressed_payload.h"
 #include "support/delta_payload.h"

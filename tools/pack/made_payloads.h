@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/linux/fd.h"
+#include "platform/linux/posix/fd.h"
 
 namespace ttu::pack {
 

@@ -15,7 +15,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "platform/copy_range.h"
+#include "platform/linux/posix/copy_range.h"
 #include "tools/pack/package_description.h"
 
 namespace ttu::pack {

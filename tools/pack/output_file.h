@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/linux/fd.h"
+#include "platform/linux/posix/fd.h"
 #include "support/payload_checksum.h"
 #include "support/pe_image.h"
 

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/linux/fd.h"
+#include "platform/linux/posix/fd.h"
 #include "support/resource_section.h"
 
 namespace ttu::pack {

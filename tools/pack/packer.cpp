@@ -11,7 +11,7 @@
 #include <map>
 #include <sstream>
 
-#include "platform/linux/fd.h"
+#include "platform/linux/posix/fd.h"
 #include "support/elf_image.h"
 #include "support/compressed_payload.h"
 #include "support/delta_payload.h"

@@ -20,8 +20,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "platform/linux/fd.h"
-#include "platform/linux/search_path.h"
+#include "platform/linux/posix/fd.h"
+#include "platform/linux/posix/search_path.h"
 #include "tools/pack/package_description.h"
 
 namespace ttu::pack {

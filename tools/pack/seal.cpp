@@ -4,7 +4,7 @@
 #include <set>
 
 #include "deploy/package_seal.h"
-#include "platform/linux/package_resources.h"
+#include "platform/package_resources.h"
 #include "support/resource_language.h"
 #include "tools/pack/package_reader.h"
 

@@ -1,0 +1,211 @@
+// Files on Linux: the existence test and the sound replacement of a file.
+#include <dirent.h>
+#include <fcntl.h>
+#include <fnmatch.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <random>
+
+#include "platform/linux/posix/copy_range.h"
+#include "platform/files.h"
+#include "platform/linux/posix/fd.h"
+#include "platform/linux/posix/open_files.h"
+#include "platform/linux/wine/path_mapping.h"
+#include "platform/linux/wine/session.h"
+#include "support/run_error.h"
+
+namespace ttu::platform {
+namespace {
+
+// Temporary files carry this mark, which only the updater uses:
+// ".<target name>.tessiro-update-<random>".
+constexpr const char* kTempMark = ".tessiro-update-";
+
+RunError ErrorFor(int err) {
+  switch (err) {
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG: return RunError::Of(kErrDiskFull);
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case ETXTBSY:
+    case EBUSY: return RunError::Of(kErrPermissionDenied);
+    case ENOENT:
+    case ENOTDIR: return RunError::Of(kErrPathNotFound);
+    default: return RunError::Of(kErrPathFileAccess);
+  }
+}
+
+[[noreturn]] void Fail(int err) { throw ErrorFor(err); }
+
+std::string TempPrefixFor(const std::string& name) { return "." + name + kTempMark; }
+
+// Removes what a killed run could not: temporary files for this target.
+void RemoveStaleTemporaries(int dir_fd, const std::string& name) {
+  const int dup_fd = ::dup(dir_fd);
+  DIR* d = dup_fd >= 0 ? ::fdopendir(dup_fd) : nullptr;
+  if (!d) {
+    if (dup_fd >= 0) ::close(dup_fd);
+    return;
+  }
+  const std::string prefix = TempPrefixFor(name);
+  while (const dirent* e = ::readdir(d)) {
+    if (std::string_view(e->d_name).substr(0, prefix.size()) != prefix) continue;
+    // A link planted under such a name goes too; unlinking never follows it.
+    struct stat st {};
+    if (::fstatat(dir_fd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISDIR(st.st_mode)) {
+      ::unlinkat(dir_fd, e->d_name, 0);
+    }
+  }
+  ::closedir(d);
+}
+
+// Creates a new temporary file beside the target: exclusively, never through a link.
+Fd CreateTemporary(int dir_fd, const std::string& name, mode_t mode, std::string& temp_name) {
+  std::random_device rd;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    temp_name = TempPrefixFor(name) + std::to_string(rd()) + std::to_string(rd());
+    const int fd = ::openat(dir_fd, temp_name.c_str(),
+                            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+    if (fd >= 0) return Fd(fd);
+    if (errno != EEXIST) Fail(errno);
+  }
+  Fail(EEXIST);
+}
+
+void WritePayload(int out, const Blob& payload) {
+  if (payload.file.empty()) {
+    if (!WriteFully(out, payload.data, payload.size, 0)) Fail(errno);
+    return;
+  }
+  Fd in(::open(payload.file.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!in) Fail(errno);
+  if (const int err = CopyRange(in.get(), payload.offset, out, 0, payload.size)) Fail(err);
+}
+
+// A plain file that a listing shows: no folder, no hidden (dot) file.
+bool IsListedFile(const std::string& dir, const std::string& name) {
+  if (name[0] == '.') return false;
+  struct stat st {};
+  return ::stat((dir + "/" + name).c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// A file read by offset, open as long as this lives.
+class OpenedFile final : public ByteSource {
+ public:
+  OpenedFile(Fd fd, uint64_t size) : fd_(std::move(fd)), source_(fd_.get(), size) {}
+  uint64_t Size() const override { return source_.Size(); }
+  bool Read(uint64_t offset, void* out, std::size_t n) const override { return source_.Read(offset, out, n); }
+
+ private:
+  Fd fd_;
+  FileSource source_;
+};
+
+class LinuxFileSystem final : public FileSystem {
+ public:
+  LinuxFileSystem() {
+    // A write past the file-size limit must fail with an error, not end the process.
+    std::signal(SIGXFSZ, SIG_IGN);
+  }
+
+  // As a directory listing of the path answers: wildcards in the name match
+  // (letter case ignored); folders and hidden files do not count.
+  bool FileExists(const std::string& path) override {
+    const std::string p = ToLinuxPath(path, WinePrefix());
+    const auto slash = p.find_last_of('/');
+    const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : p.substr(0, slash));
+    const std::string name = slash == std::string::npos ? p : p.substr(slash + 1);
+    if (name.empty()) return false;
+    if (dir.find_first_of("*?") != std::string::npos) return false;  // a listing matches names only
+    if (name.find_first_of("*?") == std::string::npos) return IsListedFile(dir, name);
+    DIR* d = ::opendir(dir.c_str());
+    if (!d) return false;
+    bool found = false;
+    while (const dirent* e = ::readdir(d)) {
+      if (!found && ::fnmatch(name.c_str(), e->d_name, FNM_CASEFOLD | FNM_PERIOD) == 0) found = IsListedFile(dir, e->d_name);
+    }
+    ::closedir(d);
+    return found;
+  }
+
+  std::unique_ptr<ByteSource> OpenFile(const std::string& path) override {
+    Fd fd(::open(ToLinuxPath(path, WinePrefix()).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    // Only a file that is not there is "none": one that cannot be read is a
+    // failure, retried like any other.
+    if (!fd && errno != ENOENT && errno != ENOTDIR) throw ErrorFor(errno);
+    struct stat st {};
+    if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
+    return std::make_unique<OpenedFile>(std::move(fd), static_cast<uint64_t>(st.st_size));
+  }
+
+  void ReplaceFile(const std::string& path, const Blob& payload) override {
+    Replace(path, [&](int out) { WritePayload(out, payload); });
+  }
+
+  void ReplaceFileWith(const std::string& path, const Producer& produce) override {
+    Replace(path, [&](int out) {
+      uint64_t at = 0;
+      produce([&](const uint8_t* bytes, std::size_t n) {
+        if (!WriteFully(out, bytes, n, at)) Fail(errno);
+        at += n;
+      });
+    });
+  }
+
+ private:
+  // The sound replacement: a new temporary file beside the target, written by
+  // `write`, flushed, and renamed over the target.
+  static void Replace(const std::string& path, const std::function<void(int out)>& write) {
+    const std::string p = ToLinuxPath(path, WinePrefix());
+    const auto slash = p.find_last_of('/');
+    const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : p.substr(0, slash));
+    const std::string name = slash == std::string::npos ? p : p.substr(slash + 1);
+    if (name.empty() || name == "." || name == "..") throw RunError::Of(kErrPathFileAccess);
+    Fd dir_fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!dir_fd) Fail(errno);
+
+    mode_t mode = 0644;
+    struct stat old {};
+    if (::fstatat(dir_fd.get(), name.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0) {
+      if (S_ISDIR(old.st_mode)) throw RunError::Of(kErrPathFileAccess);
+      // A file another program holds open is not replaced, as Windows refuses to delete it.
+      if (S_ISREG(old.st_mode) && HeldOpenByAnotherProcess(old.st_dev, old.st_ino)) {
+        throw RunError::Of(kErrPermissionDenied);
+      }
+      // A read-only file (no write permission at all, as Wine shows the
+      // read-only attribute) is not replaced, as Windows refuses to delete it.
+      if (S_ISREG(old.st_mode) && (old.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
+        throw RunError::Of(kErrPermissionDenied);
+      }
+      if (S_ISREG(old.st_mode)) mode = old.st_mode & 07777;
+    }
+    RemoveStaleTemporaries(dir_fd.get(), name);
+    std::string temp_name;
+    Fd out = CreateTemporary(dir_fd.get(), name, mode, temp_name);
+    try {
+      if (S_ISREG(old.st_mode)) ::fchmod(out.get(), mode);  // keep the mode the old file had
+      write(out.get());
+      if (::fsync(out.get()) != 0) Fail(errno);
+      if (::close(out.Release()) != 0) Fail(errno);
+      if (::renameat(dir_fd.get(), temp_name.c_str(), dir_fd.get(), name.c_str()) != 0) Fail(errno);
+    } catch (...) {
+      ::unlinkat(dir_fd.get(), temp_name.c_str(), 0);
+      throw;
+    }
+    ::fsync(dir_fd.get());  // the rename itself reaches the disk
+  }
+};
+
+}  // namespace
+
+FileSystem& NativeFileSystem() {
+  static LinuxFileSystem fs;
+  return fs;
+}
+
+}  // namespace ttu::platform
