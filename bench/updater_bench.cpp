@@ -1,9 +1,7 @@
-// Measures the updater against its references and prints one table:
-//   updater_bench --updater EXE --stub EXE --pack EXE --payload FILE --work DIR
-//                 [--runs N] [--system-reg FILE] [--demo-prefix-script FILE]
-//                 [--windows32-stub EXE] [--windows64-stub EXE] [--reflink-work DIR]
-// Every figure is a median over the runs, each measured side by side with its
-// reference (alternating) in the same run of this program.
+// Measures the updater against its references and prints one table. Every
+// figure is a median over the runs, each measured side by side with its
+// reference (alternating) in the same run of this program. Run without
+// arguments for the options (kOptions below).
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -666,29 +664,62 @@ void Print(const std::vector<Row>& rows, const std::string& machine, int runs) {
 
 }  // namespace
 
+// Every option, with what it takes: the usage text is made from this list.
+struct OptionSpec {
+  const char* name;
+  std::string Options::*value;
+  const char* help;
+  bool required;
+};
+const OptionSpec kOptions[] = {
+    {"--updater", &Options::updater, "EXE      the packed Linux updater", true},
+    {"--stub", &Options::stub, "EXE         its stub", true},
+    {"--pack", &Options::pack, "EXE         tessiro-pack", true},
+    {"--payload", &Options::payload, "FILE     the payload the updater carries", true},
+    {"--work", &Options::work, "DIR         a folder to work in (removed at the end)", true},
+    {"--runs", nullptr, "N           runs per figure (default 5)", false},
+    {"--system-reg", &Options::system_reg, "FILE  a large system.reg for the registry rows", false},
+    {"--demo-prefix-script", &Options::demo_script, "FILE  scripts/make-demo-prefix, for the discovery row",
+     false},
+    {"--windows32-stub", &Options::windows32_stub, "EXE  the 32-bit Windows stub, for its packing rows", false},
+    {"--windows64-stub", &Options::windows64_stub, "EXE  the 64-bit Windows stub, for its packing rows", false},
+    {"--reflink-work", &Options::reflink_work, "DIR  a folder on a file system that shares extents (XFS)",
+     false},
+    {"--pe-dir", &Options::pe_dir, "DIR       Windows programs, for the --compress rows", false},
+    {"--delta-sets", &Options::delta_sets, "DIR   pairs of versions (old/, new/, goal), for the delta rows", false},
+    {"--only", &Options::only, "ROWS        only these rows: compressed, delta or discovery", false},
+};
+
+int Usage(const char* problem) {
+  if (problem) std::fprintf(stderr, "updater_bench: %s\n", problem);
+  std::fputs("usage: updater_bench OPTION VALUE...\n", stderr);
+  for (const auto& spec : kOptions) {
+    std::fprintf(stderr, "  %s %s%s\n", spec.name, spec.help, spec.required ? " (required)" : "");
+  }
+  return 2;
+}
+
 int main(int argc, char** argv) {
   Options o;
-  for (int k = 1; k + 1 < argc; k += 2) {
-    const std::string a = argv[k], v = argv[k + 1];
-    if (a == "--updater") o.updater = v;
-    else if (a == "--stub") o.stub = v;
-    else if (a == "--pack") o.pack = v;
-    else if (a == "--payload") o.payload = v;
-    else if (a == "--work") o.work = v;
-    else if (a == "--runs") o.runs = std::max(1, std::atoi(v.c_str()));
-    else if (a == "--system-reg") o.system_reg = v;
-    else if (a == "--demo-prefix-script") o.demo_script = v;
-    else if (a == "--windows32-stub") o.windows32_stub = v;
-    else if (a == "--windows64-stub") o.windows64_stub = v;
-    else if (a == "--reflink-work") o.reflink_work = v;
-    else if (a == "--pe-dir") o.pe_dir = v;
-    else if (a == "--delta-sets") o.delta_sets = v;
-    else if (a == "--only") o.only = v;
+  for (int k = 1; k < argc; k += 2) {
+    const std::string a = argv[k];
+    const auto spec = std::find_if(std::begin(kOptions), std::end(kOptions),
+                                   [&](const OptionSpec& s) { return a == s.name; });
+    if (spec == std::end(kOptions)) return Usage(("unknown option " + a).c_str());
+    if (k + 1 >= argc) return Usage((a + " needs a value").c_str());
+    const std::string v = argv[k + 1];
+    if (spec->value) {
+      o.*(spec->value) = v;
+    } else {
+      o.runs = std::atoi(v.c_str());
+      if (o.runs < 1) return Usage("--runs needs a number of at least 1");
+    }
   }
-  if (o.updater.empty() || o.stub.empty() || o.pack.empty() || o.payload.empty() || o.work.empty()) {
-    std::fputs("usage: updater_bench --updater EXE --stub EXE --pack EXE --payload FILE --work DIR "
-               "[--runs N] [--system-reg FILE] [--demo-prefix-script FILE]\n", stderr);
-    return 2;
+  for (const auto& spec : kOptions) {
+    if (spec.required && o.*(spec.value) == "") return Usage((std::string(spec.name) + " is required").c_str());
+  }
+  if (!o.only.empty() && o.only != "compressed" && o.only != "delta" && o.only != "discovery") {
+    return Usage(("--only takes compressed, delta or discovery, not " + o.only).c_str());
   }
   for (std::string* p : {&o.updater, &o.stub, &o.pack, &o.payload, &o.work, &o.demo_script, &o.windows32_stub,
                          &o.windows64_stub, &o.pe_dir, &o.delta_sets}) {

@@ -1,8 +1,5 @@
 #include "deploy/package_check.h"
 
-#include <algorithm>
-#include <vector>
-
 #include "deploy/manifest.h"
 #include "deploy/payload_writer.h"
 #include "support/payload_checksum.h"
@@ -11,24 +8,11 @@
 namespace ttu::deploy {
 namespace {
 
-// Read a piece at a time: the check needs no more memory for a 200 MB payload
-// than for a small one.
-constexpr std::size_t kPiece = 1 << 20;
-
+// The payload's checksum, in place where it is in memory; otherwise read a
+// piece at a time (reading raises when it fails).
 checksum::Digest Hash(const platform::Blob& payload) {
-  checksum::Hasher h;
-  if (payload.data) {
-    h.Add({static_cast<const uint8_t*>(payload.data), static_cast<std::size_t>(payload.size)});
-    return h.Finish();
-  }
-  std::vector<uint8_t> piece(static_cast<std::size_t>(std::min<uint64_t>(kPiece, payload.size)));
-  for (uint64_t done = 0; done < payload.size;) {
-    const auto n = static_cast<std::size_t>(std::min<uint64_t>(piece.size(), payload.size - done));
-    platform::ReadBlob(payload, done, piece.data(), n);
-    h.Add({piece.data(), n});
-    done += n;
-  }
-  return h.Finish();
+  if (payload.data) return checksum::DigestOf({static_cast<const uint8_t*>(payload.data), static_cast<std::size_t>(payload.size)});
+  return *checksum::DigestOf(platform::BlobSource(payload));
 }
 
 // A delta carried beside its file whole, which holds the record, is checked
@@ -36,8 +20,7 @@ checksum::Digest Hash(const platform::Blob& payload) {
 void CheckDeltaBeside(platform::Resources& res, uint32_t id, const Payload& delta) {
   const delta::Header h = DeltaHeader(res, id, delta);
   const platform::BlobSource blob(delta.blob);
-  if (checksum::DigestOf(SliceSource(blob, delta::kHeaderSize, delta.blob.size - delta::kHeaderSize)) !=
-      h.body_digest) {
+  if (delta::BodyDigest(blob) != h.body_digest) {
     throw RunError::PackageDamaged(id, DescribedFileName(res, id));
   }
 }

@@ -24,7 +24,7 @@ void ReplaceDecoded(platform::FileSystem& files, const std::string& target, plat
   files.ReplaceFileWith(target, [&](const platform::ByteSink& put) {
     try {
       decode(put);
-    } catch (const zpayload::DecodeError& e) {
+    } catch (const payload::DecodeError& e) {
       throw Damaged(res, id, e.what());
     }
   });

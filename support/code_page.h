@@ -4,6 +4,7 @@
 // come from Wine (scripts/gen-code-pages).
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -25,5 +26,12 @@ std::u16string AnsiToUtf16(std::string_view bytes, unsigned code_page);
 // locale `locale` ("pl_PL.UTF-8": 1250, "ja_JP.UTF-8": 932, "hi_IN": 65001);
 // 1252 for any locale it does not list.
 unsigned AnsiCodePageOfLocale(std::string_view locale);
+
+// A resource script's text in its code page, to UTF-16: 65001 (UTF-8, strict:
+// no overlong forms, surrogates or values past U+10FFFF) or 1252. Nothing when
+// a byte sequence has no character in that code page or the code page is not
+// one of these two.
+std::optional<std::u16string> DecodeCodePage(std::string_view bytes, unsigned code_page);
+bool IsSupportedCodePage(unsigned code_page);
 
 }  // namespace ttu::text

@@ -14,35 +14,19 @@ constexpr char kMagic[4] = {'T', 'Z', 'S', '1'};
 // Read and written a MiB at a time: few system calls, little memory.
 constexpr std::size_t kPiece = 1 << 20;
 
-[[noreturn]] void Fail(const std::string& why) { throw DecodeError(why); }
+[[noreturn]] void Fail(const std::string& why) { throw payload::DecodeError(why); }
 
 }  // namespace
 
-void PutFileHeader(uint8_t* out, const char (&magic)[4], const Header& h) {
-  std::memcpy(out, magic, 4);
-  le::Put32(out + 4, 0);
-  le::Put64(out + 8, h.size);
-  std::copy(h.digest.begin(), h.digest.end(), out + 16);
-}
-
-std::optional<Header> GetFileHeader(std::span<const uint8_t> bytes, const char (&magic)[4]) {
-  if (bytes.size() < kHeaderSize || std::memcmp(bytes.data(), magic, 4) != 0) return std::nullopt;
-  if (le::Get32(bytes.data() + 4) != 0) return std::nullopt;
-  Header h;
-  h.size = le::Get64(bytes.data() + 8);
-  std::copy(bytes.begin() + 16, bytes.begin() + 32, h.digest.begin());
-  return h;
-}
-
 std::vector<uint8_t> EncodeHeader(const Header& h) {
   std::vector<uint8_t> b(kHeaderSize, 0);
-  PutFileHeader(b.data(), kMagic, h);
+  payload::PutFileHeader(b.data(), kMagic, h);
   return b;
 }
 
-std::optional<Header> DecodeHeader(std::span<const uint8_t> bytes) { return GetFileHeader(bytes, kMagic); }
+std::optional<Header> DecodeHeader(std::span<const uint8_t> bytes) { return payload::GetFileHeader(bytes, kMagic); }
 
-Header Decode(const ByteSource& source, const Sink& sink) {
+Header Decode(const ByteSource& source, const payload::Sink& sink) {
   uint8_t head[kHeaderSize];
   if (!source.Read(0, head, sizeof head)) Fail("it is shorter than its header");
   const auto header = DecodeHeader(head);

@@ -13,7 +13,7 @@ namespace {
 constexpr char kMagic[4] = {'T', 'D', 'L', '1'};
 constexpr std::size_t kPiece = 64 << 10;
 
-[[noreturn]] void Fail(const std::string& why) { throw zpayload::DecodeError(why); }
+[[noreturn]] void Fail(const std::string& why) { throw payload::DecodeError(why); }
 
 // Exactly `n` bytes of a stream, or the delta is damaged.
 void ReadExactly(zstream::FrameReader& stream, uint8_t* out, std::size_t n, const char* what) {
@@ -93,18 +93,16 @@ class DiffBytes {
     if (zeros_ == 0 && taken_ == 0) Fail("its runs stream has an empty run");
   }
 
-  // A LEB128 number; at the stream's end, `none` set (or, inside a pair, damage).
+  // A number; at the stream's end, `none` set (or, inside a pair, damage).
   uint64_t Number(bool* none) {
     uint64_t n = 0;
-    for (int shift = 0;; shift += 7) {
+    for (int index = 0;; ++index) {
       uint8_t b = 0;
       if (!runs_.Byte(b)) {
-        if (shift == 0 && none) return *none = true, 0;
+        if (index == 0 && none) return *none = true, 0;
         Fail("its runs stream ends inside a pair");
       }
-      if (shift == 63 && b > 1) Fail("its runs stream has a number too large");
-      n |= uint64_t{b & 0x7Fu} << shift;
-      if (!(b & 0x80)) return n;
+      if (AddNumberByte(n, index, b)) return n;
     }
   }
 
@@ -143,7 +141,7 @@ class BaseReader {
 // The file as it is made, handed to the sink and summed a piece at a time.
 class Output {
  public:
-  explicit Output(const zpayload::Sink& sink) : sink_(sink), piece_(kPiece) {}
+  explicit Output(const payload::Sink& sink) : sink_(sink), piece_(kPiece) {}
   // Room for at most `n` more bytes (at least one), to be filled and Kept.
   std::pair<uint8_t*, std::size_t> Room(uint64_t n) {
     if (used_ == piece_.size()) Flush();
@@ -163,7 +161,7 @@ class Output {
   }
 
  private:
-  const zpayload::Sink& sink_;
+  const payload::Sink& sink_;
   std::vector<uint8_t> piece_;
   std::size_t used_ = 0;
   uint64_t made_ = 0;
@@ -172,9 +170,37 @@ class Output {
 
 }  // namespace
 
+void AppendRecord(std::vector<uint8_t>& control, const Record& r) {
+  le::Append64(control, r.add);
+  le::Append64(control, r.copy);
+  le::Append64(control, static_cast<uint64_t>(r.seek));
+}
+
+Record GetRecord(const uint8_t* bytes) {
+  return {le::Get64(bytes), le::Get64(bytes + 8), static_cast<int64_t>(le::Get64(bytes + 16))};
+}
+
+void AppendRun(std::vector<uint8_t>& runs, uint64_t zeros, uint64_t values) {
+  for (uint64_t v : {zeros, values}) {
+    for (; v >= 0x80; v >>= 7) runs.push_back(static_cast<uint8_t>(v | 0x80));
+    runs.push_back(static_cast<uint8_t>(v));
+  }
+}
+
+bool AddNumberByte(uint64_t& number, int index, uint8_t byte) {
+  if (index > 9 || (index == 9 && byte > 1)) Fail("its runs stream has a number too large");
+  number |= uint64_t{byte & 0x7Fu} << (7 * index);
+  return !(byte & 0x80);
+}
+
+std::optional<checksum::Digest> BodyDigest(const ByteSource& payload) {
+  if (payload.Size() < kHeaderSize) return std::nullopt;
+  return checksum::DigestOf(SliceSource(payload, kHeaderSize, payload.Size() - kHeaderSize));
+}
+
 std::vector<uint8_t> EncodeHeader(const Header& h) {
   std::vector<uint8_t> b(kHeaderSize, 0);
-  zpayload::PutFileHeader(b.data(), kMagic, {h.size, h.digest});
+  payload::PutFileHeader(b.data(), kMagic, {h.size, h.digest});
   le::Put64(b.data() + 32, h.base_size);
   std::copy(h.base_digest.begin(), h.base_digest.end(), b.begin() + 40);
   le::Put64(b.data() + 56, h.control);
@@ -187,7 +213,7 @@ std::vector<uint8_t> EncodeHeader(const Header& h) {
 
 std::optional<Header> DecodeHeader(std::span<const uint8_t> bytes) {
   if (bytes.size() < kHeaderSize) return std::nullopt;
-  const auto file = zpayload::GetFileHeader(bytes, kMagic);
+  const auto file = payload::GetFileHeader(bytes, kMagic);
   if (!file) return std::nullopt;
   Header h;
   h.size = file->size;
@@ -208,7 +234,7 @@ std::optional<Header> ReadHeader(const ByteSource& source) {
   return DecodeHeader(head);
 }
 
-Header Apply(const ByteSource& source, const ByteSource& base, const zpayload::Sink& sink) {
+Header Apply(const ByteSource& source, const ByteSource& base, const payload::Sink& sink) {
   const auto h = ReadHeader(source);
   if (!h) Fail("it does not start with a delta's header");
   const uint64_t body = source.Size() - kHeaderSize;
@@ -244,12 +270,11 @@ Header Apply(const ByteSource& source, const ByteSource& base, const zpayload::S
   // writes two in a row, and refusing them bounds the work by the file made.
   bool last_made_nothing = false;
   for (;;) {
-    uint8_t record[24];
+    uint8_t record[kRecordSize];
     const std::size_t got = control->Read(record, sizeof record);
     if (got == 0) break;
     if (got != sizeof record) Fail("its control stream ends inside a record");
-    const uint64_t add = le::Get64(record), copy = le::Get64(record + 8);
-    const auto seek = static_cast<int64_t>(le::Get64(record + 16));
+    const auto [add, copy, seek] = GetRecord(record);
     const uint64_t made = out.made();
     if (add > h->size - made || copy > h->size - made - add) Fail("it makes more bytes than its header says");
     if (add > h->base_size || at > h->base_size - add) Fail("it reads past its base");

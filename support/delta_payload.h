@@ -9,8 +9,8 @@
 //            of the values stream (zeros after the last pair);
 //   values:  those bytes (zstd compresses the two far better than the zeros);
 //   extra:   the bytes taken as they are.
-// The header: "TDL1", 4 bytes reserved (0), the file's size and XXH3-128, the
-// base's size and XXH3-128, the four streams' sizes (8 bytes each), and the
+// The header: the one every payload made from a file starts with
+// (support/payload_format.h) with the magic "TDL1", the base's size and XXH3-128, the four streams' sizes (8 bytes each), and the
 // XXH3-128 of the streams (which a package that also carries the file whole
 // has no other record of). A file that did not change is a header alone: no
 // streams, and the file is its base.
@@ -26,8 +26,7 @@
 #include <vector>
 
 #include "support/byte_source.h"
-#include "support/compressed_payload.h"
-#include "support/payload_checksum.h"
+#include "support/payload_format.h"
 
 namespace ttu::delta {
 
@@ -55,18 +54,41 @@ std::vector<uint8_t> EncodeHeader(const Header& h);
 std::optional<Header> DecodeHeader(std::span<const uint8_t> bytes);
 // The header at the start of `source`, or nothing when it is not a delta's.
 std::optional<Header> ReadHeader(const ByteSource& source);
+// The checksum of the streams (all that follows the header) of the delta in
+// `payload`, to match the header's body_digest; nothing when it cannot be read.
+std::optional<checksum::Digest> BodyDigest(const ByteSource& payload);
+
+// One record of the control stream.
+struct Record {
+  uint64_t add = 0;   // bytes of the base, each with the next byte to add
+  uint64_t copy = 0;  // bytes of the extra stream, as they are
+  int64_t seek = 0;   // then how far to move in the base
+};
+inline constexpr std::size_t kRecordSize = 24;
+void AppendRecord(std::vector<uint8_t>& control, const Record& r);
+Record GetRecord(const uint8_t* bytes);
+
+// The runs stream: for each run of bytes to add that are not all zero, how
+// many zeros come first and how many bytes of the values stream follow, as
+// two LEB128 numbers (7 bits a byte, the lowest first; the high bit says
+// more follow).
+void AppendRun(std::vector<uint8_t>& runs, uint64_t zeros, uint64_t values);
+// Adds the `index`th byte of a LEB128 number (index 0, 1, ...) to `number`:
+// true when it was the last. Raises payload::DecodeError for a number past
+// 64 bits.
+bool AddNumberByte(uint64_t& number, int index, uint8_t byte);
 
 // The file made does not match its checksum: all else in the delta held, so
 // the base most likely changed while it was read.
-class ChecksumMismatch : public zpayload::DecodeError {
+class ChecksumMismatch : public payload::DecodeError {
  public:
   ChecksumMismatch() : DecodeError("the file it makes does not match its checksum") {}
 };
 
 // Rebuilds the file from `base` (which must be the header's base: the caller
 // checks it first) and the delta in `source`, into `sink`. Raises
-// zpayload::DecodeError when the delta is not one or does not give exactly
+// payload::DecodeError when the delta is not one or does not give exactly
 // its file (ChecksumMismatch when only the checksum differs); what `sink` or `base` raise passes through. Returns the header.
-Header Apply(const ByteSource& source, const ByteSource& base, const zpayload::Sink& sink);
+Header Apply(const ByteSource& source, const ByteSource& base, const payload::Sink& sink);
 
 }  // namespace ttu::delta

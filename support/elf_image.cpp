@@ -32,8 +32,8 @@ std::optional<Image> ReadImage(const ByteSource& source, std::string* damage) {
   const bool elf64_le = h[4] == 2 && h[5] == 1 && h[6] == 1;
   const uint16_t type = le::Get16(h + 16), machine = le::Get16(h + 18);
   if (!elf64_le || (type != kTypeExec && type != kTypeDyn) || machine != kMachineX8664) return std::nullopt;
-  img.section_table_offset = le::Get64(h + 40);
-  const uint16_t entry_size = le::Get16(h + 58), count = le::Get16(h + 60);
+  img.section_table_offset = le::Get64(h + kSectionTableField);
+  const uint16_t entry_size = le::Get16(h + 58), count = le::Get16(h + kSectionCountField);
   img.names_index = le::Get16(h + 62);
   if (entry_size != kSectionHeaderSize || count == 0 || count >= kMaxSections || img.names_index >= count) {
     return damaged("the program's section table is damaged");
@@ -44,9 +44,7 @@ std::optional<Image> ReadImage(const ByteSource& source, std::string* damage) {
   std::vector<uint8_t> table(std::size_t{count} * kSectionHeaderSize);
   if (!source.Read(img.section_table_offset, table.data(), table.size())) return damaged("the program cannot be read");
   for (uint16_t k = 0; k < count; ++k) {
-    const uint8_t* e = &table[std::size_t{k} * kSectionHeaderSize];
-    Section s{"", le::Get32(e), le::Get32(e + 4), le::Get64(e + 8), le::Get64(e + 16), le::Get64(e + 24),
-              le::Get64(e + 32), le::Get32(e + 40), le::Get32(e + 44), le::Get64(e + 48), le::Get64(e + 56)};
+    const Section s = DecodeSectionHeader(&table[std::size_t{k} * kSectionHeaderSize]);
     if (s.type != kSectionNoBits && (s.offset > img.file_size || s.size > img.file_size - s.offset)) {
       return damaged("the program is cut short (a section lies past its end)");
     }
@@ -71,6 +69,11 @@ std::vector<uint8_t> EncodeSectionHeader(const Section& s) {
   le::Put64(e.data() + 32, s.size), le::Put32(e, 40, s.link), le::Put32(e, 44, s.info);
   le::Put64(e.data() + 48, s.alignment), le::Put64(e.data() + 56, s.entry_size);
   return e;
+}
+
+Section DecodeSectionHeader(const uint8_t* e) {
+  return {"", le::Get32(e), le::Get32(e + 4), le::Get64(e + 8), le::Get64(e + 16), le::Get64(e + 24),
+          le::Get64(e + 32), le::Get32(e + 40), le::Get32(e + 44), le::Get64(e + 48), le::Get64(e + 56)};
 }
 
 }  // namespace ttu::elf

@@ -18,6 +18,9 @@ inline constexpr uint32_t kSectionNoBits = 8;     // SHT_NOBITS
 inline constexpr uint32_t kSectionStrings = 3;    // SHT_STRTAB
 inline constexpr std::size_t kHeaderSize = 64;    // Elf64_Ehdr
 inline constexpr std::size_t kSectionHeaderSize = 64;  // Elf64_Shdr
+// Where the ELF header keeps the fields that are read and written back.
+inline constexpr std::size_t kSectionTableField = 40;  // e_shoff
+inline constexpr std::size_t kSectionCountField = 60;  // e_shnum
 // Section counts from here on (SHN_LORESERVE) are stored elsewhere (extended
 // numbering), which no program linked here uses: neither read nor written.
 inline constexpr std::size_t kMaxSections = 0xFF00;
@@ -48,5 +51,6 @@ std::optional<Image> ReadImage(const ByteSource& source, std::string* damage = n
 
 // A section header as the section table stores it.
 std::vector<uint8_t> EncodeSectionHeader(const Section& s);
+Section DecodeSectionHeader(const uint8_t* in);  // its name left to be looked up
 
 }  // namespace ttu::elf

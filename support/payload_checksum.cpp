@@ -40,6 +40,12 @@ std::string Hex(std::span<const uint8_t> digest) {
   return hex;
 }
 
+Digest DigestOf(std::span<const uint8_t> bytes) {
+  Hasher h;
+  h.Add(bytes);
+  return h.Finish();
+}
+
 std::optional<Digest> DigestOf(const ByteSource& source) {
   constexpr std::size_t kPiece = 1 << 20;
   std::vector<uint8_t> piece(static_cast<std::size_t>(std::min<uint64_t>(kPiece, source.Size())));

@@ -42,5 +42,7 @@ std::string Hex(std::span<const uint8_t> digest);
 // The checksum of everything `source` holds, read a MiB at a time; nothing
 // when it cannot be read.
 std::optional<Digest> DigestOf(const ByteSource& source);
+// The checksum of bytes in memory.
+Digest DigestOf(std::span<const uint8_t> bytes);
 
 }  // namespace ttu::checksum

@@ -34,6 +34,26 @@ std::string Image::Kind() const {
   return std::string(pe32_plus ? "PE32+" : "PE32") + " (" + cpu + ")";
 }
 
+void EncodeSectionHeader(const Section& s, uint8_t* out) {
+  std::memcpy(out, s.name.data(), 8);
+  le::Put32(out + 8, s.virtual_size);
+  le::Put32(out + 12, s.virtual_address);
+  le::Put32(out + 16, s.raw_size);
+  le::Put32(out + 20, s.raw_pointer);
+  le::Put32(out + 36, s.characteristics);
+}
+
+Section DecodeSectionHeader(const uint8_t* in) {
+  Section s;
+  std::memcpy(s.name.data(), in, 8);
+  s.virtual_size = le::Get32(in + 8);
+  s.virtual_address = le::Get32(in + 12);
+  s.raw_size = le::Get32(in + 16);
+  s.raw_pointer = le::Get32(in + 20);
+  s.characteristics = le::Get32(in + 36);
+  return s;
+}
+
 std::optional<Image> ReadImage(const ByteSource& source, std::string* damage) {
   const auto damaged = [damage](const char* why) {
     if (damage) *damage = why;
@@ -50,7 +70,7 @@ std::optional<Image> ReadImage(const ByteSource& source, std::string* damage) {
     return damaged("no PE signature");
   }
   img.machine = le::Get16(coff + 4);
-  const uint16_t n_sections = le::Get16(coff + 6);
+  const uint16_t n_sections = le::Get16(coff + kSectionCountField);
   const uint16_t optional_size = le::Get16(coff + 20);
   img.optional_offset = img.pe_offset + 24;
   img.section_table_offset = img.optional_offset + optional_size;
@@ -64,12 +84,12 @@ std::optional<Image> ReadImage(const ByteSource& source, std::string* damage) {
   img.pe32_plus = magic == kMagicPe32Plus;
   const std::size_t dirs_at = img.pe32_plus ? 112 : 96;
   if (opt.size() < dirs_at) return damaged("its optional header is cut short");
-  img.size_of_initialized_data = le::Get32(&opt[8]);
+  img.size_of_initialized_data = le::Get32(&opt[kInitializedDataField]);
   img.section_alignment = le::Get32(&opt[32]);
   img.file_alignment = le::Get32(&opt[36]);
-  img.size_of_image = le::Get32(&opt[56]);
+  img.size_of_image = le::Get32(&opt[kSizeOfImageField]);
   img.size_of_headers = le::Get32(&opt[60]);
-  img.checksum = le::Get32(&opt[64]);
+  img.checksum = le::Get32(&opt[kChecksumField]);
   const uint32_t n_dirs = le::Get32(&opt[dirs_at - 4]);
   if (!IsPowerOfTwo(img.file_alignment) || !IsPowerOfTwo(img.section_alignment) ||
       img.file_alignment > img.section_alignment || n_dirs > 16 || dirs_at + 8 * n_dirs > opt.size()) {
@@ -86,14 +106,7 @@ std::optional<Image> ReadImage(const ByteSource& source, std::string* damage) {
   std::vector<uint8_t> table(std::size_t{n_sections} * kSectionHeaderSize);
   if (!source.Read(img.section_table_offset, table.data(), table.size())) return damaged("it is cut short");
   for (uint16_t k = 0; k < n_sections; ++k) {
-    const uint8_t* h = &table[k * kSectionHeaderSize];
-    Section s;
-    std::memcpy(s.name.data(), h, 8);
-    s.virtual_size = le::Get32(h + 8);
-    s.virtual_address = le::Get32(h + 12);
-    s.raw_size = le::Get32(h + 16);
-    s.raw_pointer = le::Get32(h + 20);
-    s.characteristics = le::Get32(h + 36);
+    Section s = DecodeSectionHeader(&table[k * kSectionHeaderSize]);
     if (s.raw_size && uint64_t{s.raw_pointer} + s.raw_size > img.file_size) {
       return damaged("it is cut short (a section's data lies past its end)");
     }

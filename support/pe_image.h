@@ -18,6 +18,12 @@ using ttu::ByteSource;
 using ttu::MemorySource;
 
 inline constexpr std::size_t kSectionHeaderSize = 40;
+// Where the fields that are read and written back sit: NumberOfSections from
+// the "PE\0\0" signature; the others from the optional header's start.
+inline constexpr uint32_t kSectionCountField = 6;
+inline constexpr uint32_t kInitializedDataField = 8;
+inline constexpr uint32_t kSizeOfImageField = 56;
+inline constexpr uint32_t kChecksumField = 64;
 inline constexpr int kResourceDirectory = 2;
 inline constexpr int kCertificateDirectory = 4;
 
@@ -56,11 +62,18 @@ struct Image {
   DataDirectory Directory(int index) const {
     return index < static_cast<int>(directories.size()) ? directories[index] : DataDirectory{};
   }
-  // Offsets of header fields, for writing them back.
-  uint32_t ChecksumOffset() const { return optional_offset + 64; }
+  // Offsets of header fields in the file, for writing them back.
+  uint32_t SectionCountOffset() const { return pe_offset + kSectionCountField; }
+  uint32_t InitializedDataOffset() const { return optional_offset + kInitializedDataField; }
+  uint32_t SizeOfImageOffset() const { return optional_offset + kSizeOfImageField; }
+  uint32_t ChecksumOffset() const { return optional_offset + kChecksumField; }
   uint32_t DirectoryOffset(int index) const { return optional_offset + (pe32_plus ? 112 : 96) + 8 * index; }
   std::string Kind() const;  // "PE32 (x86)", "PE32+ (x86-64)"
 };
+
+// A section header as the section table stores it (kSectionHeaderSize bytes).
+void EncodeSectionHeader(const Section& s, uint8_t* out);
+Section DecodeSectionHeader(const uint8_t* in);
 
 // The headers of a PE image; nothing when the bytes are not a usable one
 // (then `damage`, when given, says why).

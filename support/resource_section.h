@@ -1,12 +1,14 @@
-// The resource section that the packer appends to the updater's executable on
-// platforms without an executable-resource mechanism.
-//
-// File layout: [stub][payloads, each at a 64 KiB aligned offset][directory][trailer]
-// Trailer (last 24 bytes): "TTURSRC1", u64 directory offset, u64 section start.
+// The directory and trailer of a Linux updater's package: which payloads and
+// string tables it carries and where. The package itself sits in a section of
+// the program (support/linux_package.h says where and how it is found):
+//   [payloads, each at a 64 KiB-aligned offset][directory][trailer]
+// Trailer (last 24 bytes): "TTURSRC1", u64 directory offset, u64 where the
+// offsets count from (the section's start; the file's start in updaters that
+// carried the package after the program's last byte).
 // Directory: "TTUDIR01", u32 string blocks, u32 data entries, then
 //   string block: u16 block number, u16 language, u32 byte length, the block
 //   data entry:   u16 id, u16 language, u16 type length, type (ASCII),
-//                 u64 file offset, u64 size
+//                 u64 offset, u64 size
 // String blocks are in the standard string-table format: 16 strings, each a
 // u16 length followed by that many UTF-16 code units; block = id / 16 + 1.
 // All integers are little-endian.

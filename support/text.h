@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstddef>
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -26,17 +25,5 @@ std::string ReplaceAll(std::string_view s, std::string_view from, std::string_vi
 
 std::u16string Utf8ToUtf16(std::string_view s);
 std::string Utf16ToUtf8(std::u16string_view s);
-
-
-}  // namespace ttu::text
-
-namespace ttu::text {
-
-// Text in a Windows code page to UTF-16: 65001 (UTF-8, strict: no overlong
-// forms, surrogates or values past U+10FFFF) or 1252. Nothing when a byte
-// sequence has no character in that code page or the code page is not one of
-// these two.
-std::optional<std::u16string> DecodeCodePage(std::string_view bytes, unsigned code_page);
-bool IsSupportedCodePage(unsigned code_page);
 
 }  // namespace ttu::text

@@ -6,7 +6,7 @@
 #include <new>
 #include <string>
 
-#include "support/compressed_payload.h"
+#include "support/payload_format.h"
 
 namespace ttu::zstream {
 namespace {
@@ -14,7 +14,7 @@ namespace {
 // The compressed bytes are read 64 KiB at a time (a delta reads four streams side by side).
 constexpr std::size_t kPiece = 64 << 10;
 
-[[noreturn]] void Fail(const std::string& why) { throw zpayload::DecodeError(why); }
+[[noreturn]] void Fail(const std::string& why) { throw payload::DecodeError(why); }
 
 }  // namespace
 

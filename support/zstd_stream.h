@@ -20,10 +20,10 @@ class FrameReader {
   FrameReader& operator=(const FrameReader&) = delete;
 
   // Fills `out` with up to `n` bytes of the frame's content; fewer only where
-  // the frame ends. Raises zpayload::DecodeError for a damaged frame, one cut
+  // the frame ends. Raises payload::DecodeError for a damaged frame, one cut
   // short, or bytes after it.
   std::size_t Read(uint8_t* out, std::size_t n);
-  // Raises zpayload::DecodeError unless the frame ends here, with nothing after it.
+  // Raises payload::DecodeError unless the frame ends here, with nothing after it.
   void ExpectEnd();
 
  private:

@@ -58,7 +58,7 @@ std::string DecodeAll(const Bytes& payload, std::string* why) {
   std::string made;
   try {
     zpayload::Decode(MemorySource(payload), [&](const uint8_t* p, std::size_t n) { made.append(reinterpret_cast<const char*>(p), n); });
-  } catch (const zpayload::DecodeError& e) {
+  } catch (const payload::DecodeError& e) {
     *why = e.what();
   }
   return made;

@@ -91,7 +91,7 @@ TEST(Delta, ADamagedDeltaOrAnotherBaseGivesNoFile) {
     try {
       delta::Apply(MemorySource(row.delta), MemorySource(row.base), [&](const uint8_t*, std::size_t n) { made += n; });
       ADD_FAILURE() << "a file was made";
-    } catch (const zpayload::DecodeError& e) {
+    } catch (const payload::DecodeError& e) {
       EXPECT_NE(std::string(e.what()).find(row.why), std::string::npos) << e.what();
     }
     EXPECT_LE(made, new_file.size() + 0x10);  // never past what a header says (the flipped size: 16 more)
@@ -164,7 +164,7 @@ TEST(Delta, CraftedControlRecordsAreRefusedOrMakeTheirFile) {
                    [&](const uint8_t* p, std::size_t n) { made.insert(made.end(), p, p + n); });
       EXPECT_EQ(std::string(row.why), "") << "a file was made";
       EXPECT_TRUE(made == row.made);
-    } catch (const zpayload::DecodeError& e) {
+    } catch (const payload::DecodeError& e) {
       EXPECT_NE(std::string(row.why), "") << e.what() << " (" << row.what << ")";
       EXPECT_NE(std::string(e.what()).find(row.why), std::string::npos) << e.what();
     }

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/code_page.h"
 #include "support/text.h"
 
 namespace ttu::pack {

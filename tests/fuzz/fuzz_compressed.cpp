@@ -20,7 +20,7 @@ void Check(const Header& header, const Decode& decode) {
   uint64_t made = 0;
   try {
     if (decode([&](const uint8_t*, std::size_t n) { made += n; }).size != made) std::abort();
-  } catch (const ttu::zpayload::DecodeError&) {
+  } catch (const ttu::payload::DecodeError&) {
     if (header && made > header->size) std::abort();  // more than it said was handed on
   }
 }
@@ -30,11 +30,11 @@ void Check(const Header& header, const Decode& decode) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   const ttu::MemorySource source({data, size});
   Check(ttu::zpayload::DecodeHeader({data, size}),
-        [&](const ttu::zpayload::Sink& sink) { return ttu::zpayload::Decode(source, sink); });
+        [&](const ttu::payload::Sink& sink) { return ttu::zpayload::Decode(source, sink); });
   // The same bytes as a delta, against a base of the size its header names
   // (bounded: a larger one is refused before it is read).
   const auto header = ttu::delta::DecodeHeader({data, size});
   std::vector<uint8_t> base(header && header->base_size <= (1u << 20) ? header->base_size : 1000, 0x5A);
-  Check(header, [&](const ttu::zpayload::Sink& sink) { return ttu::delta::Apply(source, ttu::MemorySource(base), sink); });
+  Check(header, [&](const ttu::payload::Sink& sink) { return ttu::delta::Apply(source, ttu::MemorySource(base), sink); });
   return 0;
 }

@@ -12,6 +12,7 @@
 #include "support/compressed_payload.h"
 #include "support/payload_checksum.h"
 #include "tools/pack/output_file.h"
+#include "tools/pack/zstd_encoder.h"
 
 namespace ttu::pack {
 namespace {
@@ -21,14 +22,6 @@ constexpr std::size_t kPiece = 1 << 20;
 // the whole of a large file, up to the largest window the updater accepts.
 constexpr uint64_t kLongFrom = 8 << 20;
 
-struct FreeCCtx {
-  void operator()(ZSTD_CCtx* c) const { ZSTD_freeCCtx(c); }
-};
-
-void Check(std::size_t r, const std::string& path) {
-  if (ZSTD_isError(r)) throw PackError(path + ": error: zstd: " + ZSTD_getErrorName(r));
-}
-
 // Compresses one payload into `out`: header, then the frame. False when the
 // result would not be smaller than the file.
 bool CompressOne(const DataEntry& d, int level, int out) {
@@ -36,15 +29,8 @@ bool CompressOne(const DataEntry& d, int level, int out) {
   uint64_t size = 0;
   const platform::Fd in = OpenRegularFile(d.path, size);
   CheckUnchanged(in.get(), planned);
-  std::unique_ptr<ZSTD_CCtx, FreeCCtx> c(ZSTD_createCCtx());
-  if (!c) throw std::bad_alloc();
-  Check(ZSTD_CCtx_setParameter(c.get(), ZSTD_c_compressionLevel, level), d.path);
-  Check(ZSTD_CCtx_setParameter(c.get(), ZSTD_c_checksumFlag, 0), d.path);  // the header holds a stronger one
-  if (size > kLongFrom) {
-    Check(ZSTD_CCtx_setParameter(c.get(), ZSTD_c_enableLongDistanceMatching, 1), d.path);
-    Check(ZSTD_CCtx_setParameter(c.get(), ZSTD_c_windowLog, WindowLogFor(size, zpayload::kMaxWindowLog)), d.path);
-  }
-  Check(ZSTD_CCtx_setPledgedSrcSize(c.get(), size), d.path);
+  const bool large = size > kLongFrom;
+  const ZstdEncoder c = MakeEncoder({level, size, large ? WindowLogFor(size, zpayload::kMaxWindowLog) : 0, large}, d.path);
 
   std::vector<uint8_t> piece(std::min<uint64_t>(kPiece, std::max<uint64_t>(size, 1)));
   std::vector<uint8_t> frame(ZSTD_CStreamOutSize());
@@ -54,7 +40,7 @@ bool CompressOne(const DataEntry& d, int level, int out) {
     for (;;) {
       ZSTD_outBuffer ob{frame.data(), frame.size(), 0};
       const std::size_t left = ZSTD_compressStream2(c.get(), &ob, &ib, mode);
-      Check(left, d.path);
+      CheckZstd(left, d.path);
       if (!platform::WriteFully(out, frame.data(), ob.pos, written)) FailWithErrno("cannot write a temporary file");
       written += ob.pos;
       if (written >= size + zpayload::kHeaderSize) return false;  // no smaller: stored instead
@@ -94,12 +80,6 @@ void CompressPayloads(PackageDescription& desc, int level, const std::string& te
     desc.data[k].type = zpayload::kResourceType;
     desc.data[k].path = made.Keep(std::move(files[k]));
   }
-}
-
-int WindowLogFor(uint64_t size, int max_log) {
-  int log = 10;
-  while (log < max_log && (uint64_t{1} << log) < size) ++log;
-  return log;
 }
 
 }  // namespace ttu::pack

@@ -20,8 +20,4 @@ inline constexpr int kDefaultLevel = 19;
 // `temp_dir`, kept by `made`; a source that changes while it is read is refused.
 void CompressPayloads(PackageDescription& desc, int level, const std::string& temp_dir, MadePayloads& made);
 
-// The window for a frame of `size` bytes: no larger than the size, nor than
-// 2^max_log.
-int WindowLogFor(uint64_t size, int max_log);
-
 }  // namespace ttu::pack

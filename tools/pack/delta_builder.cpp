@@ -1,7 +1,6 @@
 #include "tools/pack/delta_builder.h"
 
 #include <sys/stat.h>
-#include <zstd.h>
 
 #include <cstring>
 #include <memory>
@@ -9,9 +8,9 @@
 
 #include "deploy/manifest.h"
 #include "support/delta_payload.h"
-#include "tools/pack/compressor.h"
 #include "tools/pack/differ.h"
 #include "tools/pack/output_file.h"
+#include "tools/pack/zstd_encoder.h"
 
 namespace ttu::pack {
 namespace {
@@ -20,10 +19,6 @@ using Bytes = std::vector<uint8_t>;
 
 // The payloads without a previous version that the note names; the others are counted.
 constexpr std::size_t kNamedInNote = 5;
-
-struct FreeCCtx {
-  void operator()(ZSTD_CCtx* c) const { ZSTD_freeCCtx(c); }
-};
 
 std::string PreviousVersion(const std::string& old_folder, const std::string& file) {
   const std::string name = file[0] == '/' ? file.substr(file.find_last_of('/') + 1) : file;
@@ -41,26 +36,12 @@ Bytes ReadAll(const SourceFile& planned) {
   return bytes;
 }
 
-checksum::Digest DigestOf(const Bytes& b) {
-  checksum::Hasher h;
-  h.Add(b);
-  return h.Finish();
-}
-
 // One zstd frame of `bytes`, in a window the updater decodes beside two others.
 void AppendFrame(Bytes& out, const Bytes& bytes, int level, const std::string& what) {
-  std::unique_ptr<ZSTD_CCtx, FreeCCtx> c(ZSTD_createCCtx());
-  if (!c) throw std::bad_alloc();
-  const auto check = [&](std::size_t r) {
-    if (ZSTD_isError(r)) throw PackError(what + ": error: zstd: " + ZSTD_getErrorName(r));
-    return r;
-  };
-  check(ZSTD_CCtx_setParameter(c.get(), ZSTD_c_compressionLevel, level));
-  check(ZSTD_CCtx_setParameter(c.get(), ZSTD_c_checksumFlag, 0));  // the header holds a stronger one
-  check(ZSTD_CCtx_setParameter(c.get(), ZSTD_c_windowLog, WindowLogFor(bytes.size(), delta::kMaxWindowLog)));
+  const ZstdEncoder c = MakeEncoder({level, bytes.size(), WindowLogFor(bytes.size(), delta::kMaxWindowLog)}, what);
   const std::size_t at = out.size();
   out.resize(at + ZSTD_compressBound(bytes.size()));
-  out.resize(at + check(ZSTD_compress2(c.get(), out.data() + at, out.size() - at, bytes.data(), bytes.size())));
+  out.resize(at + CheckZstd(ZSTD_compress2(c.get(), out.data() + at, out.size() - at, bytes.data(), bytes.size()), what));
 }
 
 }  // namespace
@@ -68,9 +49,9 @@ void AppendFrame(Bytes& out, const Bytes& bytes, int level, const std::string& w
 Bytes DeltaPayload(const Bytes& old_file, const Bytes& new_file, int level, const std::string& what) {
   delta::Header h;
   h.size = new_file.size();
-  h.digest = DigestOf(new_file);
+  h.digest = checksum::DigestOf(new_file);
   h.base_size = old_file.size();
-  h.base_digest = DigestOf(old_file);
+  h.base_digest = checksum::DigestOf(old_file);
   Bytes body;
   if (old_file != new_file) {
     const Differences d = Diff(old_file, new_file);
@@ -82,9 +63,11 @@ Bytes DeltaPayload(const Bytes& old_file, const Bytes& new_file, int level, cons
       *sizes[k] = body.size() - before;
     }
   }
-  h.body_digest = DigestOf(body);
   Bytes out = delta::EncodeHeader(h);
   out.insert(out.end(), body.begin(), body.end());
+  h.body_digest = *delta::BodyDigest(MemorySource(out));
+  const Bytes header = delta::EncodeHeader(h);
+  std::copy(header.begin(), header.end(), out.begin());
   return out;
 }
 

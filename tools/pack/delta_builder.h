@@ -23,15 +23,15 @@ struct DeltaOptions {
   int level = 19;  // zstd's, for the delta's streams
 };
 
-// Replaces (or, with `with_full`, joins) each stored payload with a previous
-// version by its delta (type DELTA): a header alone when the file did not
-// change; none when the delta would not be smaller than the file. Returns a
-// note naming the payloads that had no previous version, or "".
 // The delta payload that rebuilds `new_file` from `old_file`, its streams
 // compressed at `level`; `what` names the file in messages.
 std::vector<uint8_t> DeltaPayload(const std::vector<uint8_t>& old_file, const std::vector<uint8_t>& new_file,
                                   int level, const std::string& what);
 
+// Replaces (or, with `with_full`, joins) each stored payload with a previous
+// version by its delta (type DELTA): a header alone when the file did not
+// change; none when the delta would not be smaller than the file. Returns a
+// note naming the payloads that had no previous version, or "".
 std::string MakeDeltas(PackageDescription& desc, const DeltaOptions& options, const std::string& temp_dir,
                        MadePayloads& made);
 

@@ -6,7 +6,7 @@
 #include <new>
 #include <tuple>
 
-#include "support/little_endian.h"
+#include "support/delta_payload.h"
 
 namespace ttu::pack {
 namespace {
@@ -56,13 +56,6 @@ class SuffixIndex {
   std::vector<saidx_t> sa_;
 };
 
-void Put(std::vector<uint8_t>& b, uint64_t v) { le::Append64(b, v); }
-
-void PutNumber(std::vector<uint8_t>& b, uint64_t v) {  // LEB128
-  for (; v >= 0x80; v >>= 7) b.push_back(static_cast<uint8_t>(v | 0x80));
-  b.push_back(static_cast<uint8_t>(v));
-}
-
 // The bytes to add as runs of zeros and of other bytes (see delta_payload.h).
 void SplitDiff(std::span<const uint8_t> diff, Differences& out) {
   std::size_t k = 0;
@@ -72,8 +65,7 @@ void SplitDiff(std::span<const uint8_t> diff, Differences& out) {
     if (k == diff.size()) break;  // zeros to the end: no pair
     const std::size_t values_from = k;
     while (k < diff.size() && diff[k] != 0) ++k;
-    PutNumber(out.runs, values_from - zeros_from);
-    PutNumber(out.runs, k - values_from);
+    delta::AppendRun(out.runs, values_from - zeros_from, k - values_from);
     out.values.insert(out.values.end(), diff.begin() + static_cast<std::ptrdiff_t>(values_from),
                       diff.begin() + static_cast<std::ptrdiff_t>(k));
   }
@@ -133,9 +125,8 @@ Differences Diff(Bytes old_file, Bytes new_file) {
     }
     const int64_t copied = (scan - backward) - (last_scan + forward);
     out.extra.insert(out.extra.end(), new_file.begin() + last_scan + forward, new_file.begin() + last_scan + forward + copied);
-    Put(out.control, static_cast<uint64_t>(forward));
-    Put(out.control, static_cast<uint64_t>(copied));
-    Put(out.control, static_cast<uint64_t>((pos - backward) - (last_pos + forward)));
+    delta::AppendRecord(out.control, {static_cast<uint64_t>(forward), static_cast<uint64_t>(copied),
+                                      (pos - backward) - (last_pos + forward)});
     last_scan = scan - backward;
     last_pos = pos - backward;
     last_offset = pos - scan;

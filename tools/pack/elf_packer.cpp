@@ -127,8 +127,8 @@ std::string WritePackedElf(const PackageDescription& desc, int stub_fd, const el
   const uint64_t table_offset = le::AlignUp(names_offset + names.size(), 8);
   const auto table = NewSectionTable(image, package, names_offset, names.size());
   std::vector<uint8_t> header = image.header;
-  le::Put64(header.data() + 40, table_offset);
-  le::Put16(header, 60, static_cast<uint16_t>(image.sections.size() + 1));
+  le::Put64(header.data() + elf::kSectionTableField, table_offset);
+  le::Put16(header, elf::kSectionCountField, static_cast<uint16_t>(image.sections.size() + 1));
 
   TempOutput out(output);
   CopyOrFail(stub_fd, 0, out.fd(), 0, image.file_size, stub);

@@ -145,7 +145,7 @@ std::string DecodedLine(const FileSource& source, const resfmt::DataEntry& d, bo
     std::snprintf(ratio, sizeof ratio, "%.1f %%", header.size ? 100.0 * static_cast<double>(d.size) / static_cast<double>(header.size) : 0.0);
     return "    file: " + std::to_string(header.size) + " bytes whole (compressed to " + ratio + "), SHA-256 " +
            checksum::Hex({sha, length}) + ": it decodes to its checksum\n";
-  } catch (const zpayload::DecodeError& e) {
+  } catch (const payload::DecodeError& e) {
     damaged = true;
     return std::string("    file: DOES NOT DECODE (") + e.what() + ")\n";
   }
@@ -167,7 +167,7 @@ std::string DeltaLine(const FileSource& source, const resfmt::DataEntry& d, bool
                                           std::to_string(h->size) + " bytes, XXH3-128 " + checksum::Hex(h->digest) +
                                           "\n";
   if (!beside_whole) return line;
-  const auto body = checksum::DigestOf(SliceSource(payload, delta::kHeaderSize, d.size - delta::kHeaderSize));
+  const auto body = delta::BodyDigest(payload);
   if (body == h->body_digest) return line + "    its streams match their checksum\n";
   damaged = true;
   return line + "    its streams: DO NOT MATCH their checksum\n";

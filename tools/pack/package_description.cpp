@@ -7,6 +7,7 @@
 #include <set>
 #include <tuple>
 
+#include "support/code_page.h"
 #include "support/text.h"
 #include "tools/pack/rc_lexer.h"
 

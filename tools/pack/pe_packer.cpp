@@ -236,21 +236,15 @@ std::vector<uint8_t> PackedHeaders(const FileSource& source, const pe::Image& im
     if (table_end > first_data || std::any_of(added, added + pe::kSectionHeaderSize, [](uint8_t b) { return b != 0; })) {
       Refuse(stub, "the stub's headers have no room for another section");
     }
-    le::Put16(h, image.pe_offset + 6, static_cast<uint16_t>(plan.sections.size()));
+    le::Put16(h, image.SectionCountOffset(), static_cast<uint16_t>(plan.sections.size()));
   }
   for (const std::optional<std::size_t>& k : {std::optional<std::size_t>(plan.resources), plan.moved}) {
     if (!k) continue;
     const pe::Section& s = plan.sections[*k];
-    const std::size_t at = image.section_table_offset + pe::kSectionHeaderSize * *k;
-    std::memcpy(&h[at], s.name.data(), 8);
-    le::Put32(h, at + 8, s.virtual_size);
-    le::Put32(h, at + 12, s.virtual_address);
-    le::Put32(h, at + 16, s.raw_size);
-    le::Put32(h, at + 20, s.raw_pointer);
-    le::Put32(h, at + 36, s.characteristics);
+    pe::EncodeSectionHeader(s, &h[image.section_table_offset + pe::kSectionHeaderSize * *k]);
   }
-  le::Put32(h, image.optional_offset + 8, plan.size_of_initialized_data);
-  le::Put32(h, image.optional_offset + 56, plan.size_of_image);
+  le::Put32(h, image.InitializedDataOffset(), plan.size_of_initialized_data);
+  le::Put32(h, image.SizeOfImageOffset(), plan.size_of_image);
   const pe::Section& res = plan.sections[plan.resources];
   le::Put32(h, image.DirectoryOffset(pe::kResourceDirectory), res.virtual_address);
   le::Put32(h, image.DirectoryOffset(pe::kResourceDirectory) + 4, res.virtual_size);

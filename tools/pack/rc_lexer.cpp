@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "support/code_page.h"
 #include "support/text.h"
 
 namespace ttu::pack {
