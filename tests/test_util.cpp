@@ -169,6 +169,26 @@ pid_t Spawn(const std::vector<std::string>& argv, const std::string& cwd,
   return pid;
 }
 
+bool StartPrivateDisplay() {
+  int fds[2];
+  if (::pipe(fds) != 0) return false;  // the write end is the server's, inherited
+  const pid_t pid = Spawn({"/usr/bin/Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "1920x1200x24",
+                           "-noreset", "-nolisten", "tcp"},
+                          "/");
+  ::close(fds[1]);
+  std::string number;
+  char c = 0;
+  pollfd p{fds[0], POLLIN, 0};
+  // The server writes its display's number and a new line once it listens.
+  while (pid > 0 && ::poll(&p, 1, 30000) == 1 && ::read(fds[0], &c, 1) == 1 && c != '\n') number += c;
+  ::close(fds[0]);
+  if (c != '\n' || number.empty()) {
+    Stop(pid);
+    return false;
+  }
+  return ::setenv("DISPLAY", (":" + number).c_str(), 1) == 0;
+}
+
 void Stop(pid_t pid) {
   if (pid <= 0) return;
   ::kill(-pid, SIGKILL);

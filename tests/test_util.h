@@ -92,6 +92,11 @@ int WaitExit(pid_t pid, int timeout_ms);
 // group (a stuck helper would otherwise outlive the test, holding its output).
 void Stop(pid_t pid);
 
+// Starts an X server of this process's own (Xvfb, which picks a free display
+// number) and points DISPLAY at it, so that tests run side by side each have
+// their own screen; it ends with the process. False when none starts.
+bool StartPrivateDisplay();
+
 // Why the window's front end this test is to run on (TTU_TOOLKIT=gtk) cannot
 // be used here; empty when it can.
 std::string MissingFrontEnd();

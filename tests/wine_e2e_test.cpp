@@ -8,6 +8,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -38,6 +39,19 @@ struct Bits {
 };
 
 void PrintTo(const Bits& b, std::ostream* os) { *os << b.name << "-bit"; }
+
+// With TTU_PRIVATE_DISPLAY set (as ctest runs these tests, several at once),
+// each test process draws on an X server of its own: the windows it waits for
+// and clicks are its program's alone.
+class PrivateDisplay : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    if (std::getenv("TTU_PRIVATE_DISPLAY")) {
+      ASSERT_TRUE(StartPrivateDisplay()) << "Xvfb did not start";
+    }
+  }
+};
+[[maybe_unused]] const auto* const kPrivateDisplay = ::testing::AddGlobalTestEnvironment(new PrivateDisplay);
 
 const Bits kBits64{"64", "build-windows64", {"/usr/bin/wine"}};
 const Bits kBits32{"32", "build-windows32", {kSource + "/scripts/run-win32"}};

@@ -14,8 +14,8 @@ const Api* Open() {
   if (!lib) return nullptr;
   static Api api;
   bool whole = true;
-#define TTU_GTK_RESOLVE(ret, name, params) \
-  whole = whole && (api.name = reinterpret_cast<ret(*) params>(::dlsym(lib, #name))) != nullptr;
+#define TTU_GTK_RESOLVE(name) \
+  whole = whole && (api.name = reinterpret_cast<decltype(api.name)>(::dlsym(lib, #name))) != nullptr;
   TTU_GTK_FUNCTIONS(TTU_GTK_RESOLVE)
 #undef TTU_GTK_RESOLVE
   // GTK must not change the process's locale: the registry's code page is

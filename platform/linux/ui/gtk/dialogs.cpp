@@ -23,7 +23,7 @@ constexpr int kButtonW = 90, kControlH = 34;
 int Px(int v) { return static_cast<int>(std::lround(v * GtkTextScale())); }
 
 // The icon: a coloured disc with its white symbol.
-int DrawIcon(gtk::Widget*, gtk::Cairo* cr, void* data) {
+gboolean DrawIcon(GtkWidget*, cairo_t* cr, gpointer data) {
   const gtk::Api& g = *gtk::Load();
   const auto* look = static_cast<const BoxIcon*>(data);
   const double size = Px(kIconSize);
@@ -31,40 +31,40 @@ int DrawIcon(gtk::Widget*, gtk::Cairo* cr, void* data) {
   g.cairo_arc(cr, size / 2, size / 2, size / 2, 0, 2 * M_PI);
   g.cairo_fill(cr);
   g.cairo_set_source_rgb(cr, 1, 1, 1);
-  g.cairo_select_font_face(cr, "Sans", 0, 1);
+  g.cairo_select_font_face(cr, "Sans", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_BOLD);
   g.cairo_set_font_size(cr, size * 0.65);
   g.cairo_move_to(cr, size * 0.5 - size * 0.18, size * 0.5 + size * 0.23);
   g.cairo_show_text(cr, look->symbol);
-  return 1;
+  return TRUE;
 }
 
 // A modal dialog with its title, centred, and a text above what follows.
-gtk::Widget* NewDialog(const gtk::Api& g, const char* title) {
-  gtk::Widget* d = g.gtk_dialog_new();
-  g.gtk_window_set_title(d, title);
-  g.gtk_window_set_modal(d, 1);
-  g.gtk_window_set_resizable(d, 0);
-  g.gtk_window_set_position(d, gtk::kWinPosCenter);
+GtkWidget* NewDialog(const gtk::Api& g, const char* title) {
+  GtkWidget* d = g.gtk_dialog_new();
+  g.gtk_window_set_title(GTK_WINDOW(d), title);
+  g.gtk_window_set_modal(GTK_WINDOW(d), TRUE);
+  g.gtk_window_set_resizable(GTK_WINDOW(d), FALSE);
+  g.gtk_window_set_position(GTK_WINDOW(d), GTK_WIN_POS_CENTER);
   return d;
 }
 
-gtk::Widget* NewLabel(const gtk::Api& g, const std::string& text) {
-  gtk::Widget* label = g.gtk_label_new(LineBreaks(text).c_str());
-  g.gtk_label_set_line_wrap(label, 1);
-  g.gtk_label_set_max_width_chars(label, 60);
-  g.gtk_label_set_xalign(label, 0);
+GtkWidget* NewLabel(const gtk::Api& g, const std::string& text) {
+  GtkWidget* label = g.gtk_label_new(LineBreaks(text).c_str());
+  g.gtk_label_set_line_wrap(GTK_LABEL(label), TRUE);
+  g.gtk_label_set_max_width_chars(GTK_LABEL(label), 60);
+  g.gtk_label_set_xalign(GTK_LABEL(label), 0);
   return label;
 }
 
 // Runs the dialog until it is answered by a button, or dismissed where it may
 // be (0: it may not); destroys it.
-int RunDialog(const gtk::Api& g, gtk::Widget* d, gtk::Widget* focus, int dismiss) {
+int RunDialog(const gtk::Api& g, GtkWidget* d, GtkWidget* focus, int dismiss) {
   g.gtk_widget_show_all(d);
   if (focus) g.gtk_widget_grab_focus(focus);
   int response = 0;
   for (;;) {
-    response = g.gtk_dialog_run(d);
-    if (response != gtk::kResponseDeleteEvent) break;  // a button
+    response = g.gtk_dialog_run(GTK_DIALOG(d));
+    if (response != GTK_RESPONSE_DELETE_EVENT) break;  // a button
     if (dismiss != 0) {
       response = dismiss;
       break;
@@ -80,79 +80,80 @@ class GtkBoxes final : public Dialogs {
     const gtk::Api& g = *gtk::Load();
     const auto buttons = ButtonsFor(style);
     const int dismiss = DismissResult(buttons);
-    gtk::Widget* d = NewDialog(g, title ? title->c_str() : kApplicationTitle);
-    if (dismiss == 0) g.gtk_window_set_deletable(d, 0);
-    gtk::Widget* row = g.gtk_box_new(gtk::kOrientationHorizontal, Px(kMargin));
-    g.gtk_container_set_border_width(row, static_cast<unsigned>(Px(kMargin)));
+    GtkWidget* d = NewDialog(g, title ? title->c_str() : kApplicationTitle);
+    if (dismiss == 0) g.gtk_window_set_deletable(GTK_WINDOW(d), FALSE);
+    GtkWidget* row = g.gtk_box_new(GTK_ORIENTATION_HORIZONTAL, Px(kMargin));
+    g.gtk_container_set_border_width(GTK_CONTAINER(row), static_cast<unsigned>(Px(kMargin)));
     if (const BoxIcon* icon = IconFor(style)) {
-      gtk::Widget* area = g.gtk_drawing_area_new();
+      GtkWidget* area = g.gtk_drawing_area_new();
       g.gtk_widget_set_size_request(area, Px(kIconSize), Px(kIconSize));
       gtk::Connect(g, area, "draw", DrawIcon, const_cast<BoxIcon*>(icon));
-      gtk::Widget* column = g.gtk_box_new(gtk::kOrientationVertical, 0);
-      g.gtk_box_pack_start(column, area, 0, 0, 0);
-      g.gtk_box_pack_start(row, column, 0, 0, 0);
+      GtkWidget* column = g.gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
+      g.gtk_box_pack_start(GTK_BOX(column), area, FALSE, FALSE, 0);
+      g.gtk_box_pack_start(GTK_BOX(row), column, FALSE, FALSE, 0);
     }
-    g.gtk_box_pack_start(row, NewLabel(g, prompt), 1, 1, 0);
-    g.gtk_box_pack_start(g.gtk_dialog_get_content_area(d), row, 1, 1, 0);
+    g.gtk_box_pack_start(GTK_BOX(row), NewLabel(g, prompt), TRUE, TRUE, 0);
+    g.gtk_box_pack_start(GTK_BOX(g.gtk_dialog_get_content_area(GTK_DIALOG(d))), row, TRUE, TRUE, 0);
     const std::size_t default_index = DefaultIndex(style, buttons.size());
-    gtk::Widget* focus = nullptr;
+    GtkWidget* focus = nullptr;
     for (std::size_t k = 0; k < buttons.size(); ++k) {
-      gtk::Widget* b = g.gtk_dialog_add_button(d, buttons[k].label, buttons[k].result);
+      GtkWidget* b = g.gtk_dialog_add_button(GTK_DIALOG(d), buttons[k].label, buttons[k].result);
       g.gtk_widget_set_size_request(b, Px(kButtonW), Px(kControlH));
       if (k == default_index) focus = b;
     }
-    g.gtk_dialog_set_default_response(d, buttons[default_index].result);
+    g.gtk_dialog_set_default_response(GTK_DIALOG(d), buttons[default_index].result);
     return RunDialog(g, d, focus, dismiss);
   }
 
   std::string InputBox(const std::string& prompt, const std::string& title,
                        const std::string& default_text) override {
     const gtk::Api& g = *gtk::Load();
-    gtk::Widget* d = NewDialog(g, title.c_str());
-    gtk::Widget* column = g.gtk_box_new(gtk::kOrientationVertical, Px(kMargin));
-    g.gtk_container_set_border_width(column, static_cast<unsigned>(Px(kMargin)));
-    gtk::Widget* label = NewLabel(g, prompt);
-    gtk::Widget* entry = g.gtk_entry_new();
-    g.gtk_entry_set_text(entry, default_text.c_str());
-    g.gtk_entry_set_activates_default(entry, 1);  // Enter in the line: OK
+    GtkWidget* d = NewDialog(g, title.c_str());
+    GtkWidget* column = g.gtk_box_new(GTK_ORIENTATION_VERTICAL, Px(kMargin));
+    g.gtk_container_set_border_width(GTK_CONTAINER(column), static_cast<unsigned>(Px(kMargin)));
+    GtkWidget* label = NewLabel(g, prompt);
+    GtkWidget* entry = g.gtk_entry_new();
+    g.gtk_entry_set_text(GTK_ENTRY(entry), default_text.c_str());
+    g.gtk_entry_set_activates_default(GTK_ENTRY(entry), TRUE);  // Enter in the line: OK
     g.gtk_widget_set_size_request(entry, Px(420), Px(kControlH));
-    g.gtk_label_set_mnemonic_widget(label, entry);  // labelled by the prompt, and named by it
+    g.gtk_label_set_mnemonic_widget(GTK_LABEL(label), entry);  // labelled by the prompt, and named by it
     g.atk_object_set_name(g.gtk_widget_get_accessible(entry), LineBreaks(prompt).c_str());
-    g.gtk_box_pack_start(column, label, 0, 0, 0);
-    g.gtk_box_pack_start(column, entry, 0, 0, 0);
-    g.gtk_box_pack_start(g.gtk_dialog_get_content_area(d), column, 1, 1, 0);
+    g.gtk_box_pack_start(GTK_BOX(column), label, FALSE, FALSE, 0);
+    g.gtk_box_pack_start(GTK_BOX(column), entry, FALSE, FALSE, 0);
+    g.gtk_box_pack_start(GTK_BOX(g.gtk_dialog_get_content_area(GTK_DIALOG(d))), column, TRUE, TRUE, 0);
     for (const auto& [label_text, result] : {std::pair{"OK", kResultOk}, std::pair{"Annulla", kResultCancel}}) {
-      g.gtk_widget_set_size_request(g.gtk_dialog_add_button(d, label_text, result), Px(kButtonW), Px(kControlH));
+      g.gtk_widget_set_size_request(g.gtk_dialog_add_button(GTK_DIALOG(d), label_text, result), Px(kButtonW),
+                                    Px(kControlH));
     }
-    g.gtk_dialog_set_default_response(d, kResultOk);
+    g.gtk_dialog_set_default_response(GTK_DIALOG(d), kResultOk);
     // The text is read before the dialog goes.
     std::string answer;
     struct Reader {
-      static void OnResponse(gtk::Widget*, int response, void* data) {
-        auto* r = static_cast<std::pair<gtk::Widget*, std::string*>*>(data);
-        if (response == kResultOk) *r->second = gtk::Load()->gtk_entry_get_text(r->first);
+      static void OnResponse(GtkDialog*, gint response, gpointer data) {
+        auto* r = static_cast<std::pair<GtkWidget*, std::string*>*>(data);
+        if (response == kResultOk) *r->second = gtk::Load()->gtk_entry_get_text(GTK_ENTRY(r->first));
       }
     };
-    std::pair<gtk::Widget*, std::string*> reader{entry, &answer};
+    std::pair<GtkWidget*, std::string*> reader{entry, &answer};
     gtk::Connect(g, d, "response", Reader::OnResponse, &reader);
     g.gtk_widget_show_all(d);
     g.gtk_widget_grab_focus(entry);
-    g.gtk_editable_select_region(entry, 0, -1);  // all selected, as a new prompt shows it
+    g.gtk_editable_select_region(GTK_EDITABLE(entry), 0, -1);  // all selected, as a new prompt shows it
     return RunDialog(g, d, nullptr, kResultCancel) == kResultOk ? answer : std::string();
   }
 
   void Yield() override {
     const gtk::Api& g = *gtk::Load();
-    while (g.gtk_events_pending()) g.gtk_main_iteration_do(0);
+    while (g.gtk_events_pending()) g.gtk_main_iteration_do(FALSE);
   }
 
   [[noreturn]] void EndProcess() override { EndProcessNow(); }
 
   void ResetMousePointer() override {
     const gtk::Api& g = *gtk::Load();
-    gtk::List* all = g.gtk_window_list_toplevels();
-    for (gtk::List* w = all; w; w = w->next) {
-      if (gtk::GdkWindow* gw = g.gtk_widget_get_window(static_cast<gtk::Widget*>(w->data))) {
+    GList* all = g.gtk_window_list_toplevels();
+    for (GList* w = all; w; w = w->next) {
+      if (GdkWindow* gw = g.gtk_widget_get_window(GTK_WIDGET(w->data))) {
         g.gdk_window_set_cursor(gw, nullptr);
       }
     }
