@@ -12,10 +12,10 @@
 #include <functional>
 #include <thread>
 
-#include "support/command_line.h"
 #include "platform/files.h"
 #include "platform/linux/wine/path_mapping.h"
 #include "platform/process.h"
+#include "support/command_line.h"
 #include "support/run_error.h"
 #include "tests/fakes.h"
 #include "tests/test_util.h"

@@ -15,8 +15,8 @@
 
 #include "platform/linux/wine/config_readers.h"
 #include "platform/linux/wine/discovery_tasks.h"
-#include "platform/linux/wine/prefix_discovery.h"
 #include "platform/linux/wine/guard.h"
+#include "platform/linux/wine/prefix_discovery.h"
 #include "platform/linux/wine/session.h"
 #include "platform/process.h"
 #include "support/run_error.h"

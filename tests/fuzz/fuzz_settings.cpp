@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/linux/wine/config_readers.h"
 #include "platform/linux/ui/desktop_scale.h"
+#include "platform/linux/wine/config_readers.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);

@@ -12,9 +12,9 @@
 #include <sstream>
 
 #include "platform/linux/posix/fd.h"
-#include "support/elf_image.h"
 #include "support/compressed_payload.h"
 #include "support/delta_payload.h"
+#include "support/elf_image.h"
 #include "support/linux_package.h"
 #include "support/resource_section.h"
 #include "support/text.h"

@@ -8,10 +8,10 @@
 
 #include "platform/linux/posix/fd.h"
 #include "platform/package_resources.h"
-#include "support/resource_language.h"
-#include "support/linux_package.h"
-#include "support/resource_section.h"
 #include "platform/resources.h"
+#include "support/linux_package.h"
+#include "support/resource_language.h"
+#include "support/resource_section.h"
 #include "support/run_error.h"
 
 namespace ttu::platform {

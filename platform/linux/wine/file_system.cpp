@@ -9,8 +9,8 @@
 #include <csignal>
 #include <random>
 
-#include "platform/linux/posix/copy_range.h"
 #include "platform/files.h"
+#include "platform/linux/posix/copy_range.h"
 #include "platform/linux/posix/fd.h"
 #include "platform/linux/posix/open_files.h"
 #include "platform/linux/wine/path_mapping.h"

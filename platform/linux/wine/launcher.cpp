@@ -11,14 +11,14 @@
 #include <cstring>
 #include <vector>
 
-#include "support/command_line.h"
 #include "platform/linux/posix/fd.h"
 #include "platform/linux/posix/file_trust.h"
-#include "platform/linux/wine/path_mapping.h"
 #include "platform/linux/posix/search_path.h"
 #include "platform/linux/wine/guard.h"
+#include "platform/linux/wine/path_mapping.h"
 #include "platform/linux/wine/session.h"
 #include "platform/process.h"
+#include "support/command_line.h"
 #include "support/run_error.h"
 
 extern char** environ;

@@ -11,11 +11,11 @@
 #include <set>
 #include <utility>
 
+#include "platform/linux/posix/fd.h"
 #include "platform/linux/wine/config_readers.h"
 #include "platform/linux/wine/discovery_tasks.h"
-#include "platform/linux/posix/fd.h"
-#include "platform/linux/wine/prefix_managers.h"
 #include "platform/linux/wine/hive.h"
+#include "platform/linux/wine/prefix_managers.h"
 
 namespace ttu::platform {
 namespace {

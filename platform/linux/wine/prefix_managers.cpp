@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "platform/linux/wine/config_readers.h"
 #include "platform/linux/posix/file_trust.h"
+#include "platform/linux/wine/config_readers.h"
 
 namespace ttu::platform {
 namespace {

@@ -12,8 +12,8 @@
 #include <cstdlib>
 #include <vector>
 
-#include "platform/linux/ui/box_style.h"
 #include "platform/linux/posix/fd.h"
+#include "platform/linux/ui/box_style.h"
 #include "platform/linux/ui/fltk/look.h"
 
 namespace ttu::platform {

@@ -7,8 +7,8 @@
 #include <cstdlib>
 #include <vector>
 
-#include "platform/linux/ui/box_style.h"
 #include "platform/linux/posix/fd.h"
+#include "platform/linux/ui/box_style.h"
 #include "platform/linux/ui/gtk/front_end.h"
 
 namespace ttu::platform {
