@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -24,6 +25,18 @@ struct Settings {
 // Raw deflate (no zlib or gzip wrapper, as ZIP members hold it) of `input`
 // (below 2 GiB). Raises std::invalid_argument for settings zlib refuses.
 std::vector<uint8_t> Deflate(std::span<const uint8_t> input, const Settings& settings);
+
+// Whether deflating `input` with `settings` makes exactly `expected`; stops at
+// the first byte that differs, so that a wrong guess costs little. Gives what
+// Deflate gives, for levels 1 to 9 (level 0's stored blocks depend on how the
+// output is taken, so it is never guessed).
+bool DeflatesTo(std::span<const uint8_t> input, const Settings& settings, std::span<const uint8_t> expected,
+                uint64_t* consumed = nullptr);
+
+// The raw deflate stream `deflated` inflated: exactly `size` bytes, or nothing
+// when the stream is damaged, makes another number of bytes, or has bytes
+// after its end.
+std::optional<std::vector<uint8_t>> Inflate(std::span<const uint8_t> deflated, uint64_t size);
 
 // The version of the zlib compiled in.
 const char* ZlibVersion();

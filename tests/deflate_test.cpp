@@ -10,35 +10,14 @@
 #include <string>
 
 #include "support/payload_checksum.h"
+#include "tests/word_text.h"
 
 namespace ttu::test {
 namespace {
 
-// 24 KB of words with repeats near and far (past 512 bytes, so the window
-// sizes differ) and a few runs, from a fixed generator.
-std::string FixedText() {
-  static const char* const kWords[] = {"Tessiro", "Brenvia", "Kelmo", "aggiornamento", "file", "di", "la", "un",
-                                       "installazione", "cartella", "pacchetto", "registro", "\n", "  ", "0000"};
-  std::string text;
-  uint32_t state = 20261210;
-  while (text.size() < 24576) {
-    state = state * 1664525u + 1013904223u;
-    const uint32_t pick = state >> 24;
-    if (pick < 200) {
-      text += kWords[pick % 15];
-      text += ' ';
-    } else if (pick < 240) {
-      text += static_cast<char>(state >> 8);  // a byte no word has
-    } else {
-      text.append(8 + (state >> 8) % 64, static_cast<char>('a' + pick % 26));
-    }
-  }
-  return text;
-}
-
 TEST(Deflate, ThePinnedZlibGivesTheRecordedBytesAtEverySetting) {
   using deflater::Strategy;
-  const std::string text = FixedText();
+  const std::string text = WordText(24576, 20261210);
   const std::span<const uint8_t> bytes(reinterpret_cast<const uint8_t*>(text.data()), text.size());
   checksum::Hasher all;
   uint64_t total = 0;
