@@ -29,9 +29,9 @@ TEST(DeflateSettings, WhatZlibMadeIsMadeAgainByteForByte) {
       {6, Strategy::kFixed, 8, 15},   {2, Strategy::kHuffmanOnly, 8, 15}, {8, Strategy::kDefault, 8, 10},
       {4, Strategy::kDefault, 3, 15}};
   for (const Settings& made_with : rows) {
-    SCOPED_TRACE("level " + std::to_string(made_with.level) + " strategy " +
-                 std::to_string(static_cast<int>(made_with.strategy)) + " mem " + std::to_string(made_with.mem_level) +
-                 " window " + std::to_string(made_with.window_bits));
+    SCOPED_TRACE(testing::Message() << "level " << made_with.level << ", strategy "
+                                    << static_cast<int>(made_with.strategy) << ", memory " << made_with.mem_level
+                                    << ", window " << made_with.window_bits);
     const Bytes deflated = deflater::Deflate(Span(text), made_with);
     const auto inflated = deflater::Inflate(deflated, text.size());
     ASSERT_TRUE(inflated);

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "support/deflate.h"
 #include "support/little_endian.h"
 #include "tests/test_util.h"
 
@@ -16,177 +17,138 @@ namespace ttu::test {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
+using Members = std::vector<std::pair<std::string, std::string>>;
+// Makes one field lie: given the archive, its central entries' offsets and its end record's.
+using Patch = std::function<void(Bytes& archive, const std::vector<std::size_t>& entries, std::size_t end)>;
 
-// A stored-only archive laid out by hand, so that each row can make one field lie.
-struct Crafted {
-  struct Entry {
-    Entry(std::string n, std::string d, uint16_t m = zip::kStored, uint64_t said = UINT64_MAX, std::string local = "")
-        : name(std::move(n)), data(std::move(d)), method(m), size_said(said), local_name(std::move(local)) {}
-    std::string name, data;
-    uint16_t method;
-    uint64_t size_said;      // the inflated size the directory says (UINT64_MAX: the data's)
-    std::string local_name;  // the local header's name (empty: the same)
-  };
-  using PatchEntry = std::function<void(Bytes& central, std::size_t entry_at, std::size_t k)>;
-  using PatchEnd = std::function<void(Bytes& end)>;
-  Crafted(std::vector<Entry> e, PatchEntry pe = {}, PatchEnd pend = {})
-      : entries(std::move(e)), patch_entry(std::move(pe)), patch_end(std::move(pend)) {}
-  std::vector<Entry> entries;
-  PatchEntry patch_entry;
-  PatchEnd patch_end;
-
-  Bytes Make() const {
-    Bytes out, central;
-    for (std::size_t k = 0; k < entries.size(); ++k) {
-      const Entry& e = entries[k];
-      const auto offset = static_cast<uint32_t>(out.size());
-      const std::string& local = e.local_name.empty() ? e.name : e.local_name;
-      const auto size = static_cast<uint32_t>(e.size_said == UINT64_MAX ? e.data.size() : e.size_said);
-      for (uint32_t v : {0x04034b50u}) le::Append32(out, v);
-      for (uint16_t v : {uint16_t{20}, uint16_t{0}, e.method, uint16_t{0}, uint16_t{0}}) le::Append16(out, v);
-      for (uint32_t v : {0u, static_cast<uint32_t>(e.data.size()), size}) le::Append32(out, v);
-      le::Append16(out, static_cast<uint16_t>(local.size())), le::Append16(out, 0);
-      out.insert(out.end(), local.begin(), local.end());
-      out.insert(out.end(), e.data.begin(), e.data.end());
-      const std::size_t at = central.size();
-      le::Append32(central, 0x02014b50);
-      for (uint16_t v : {uint16_t{20}, uint16_t{20}, uint16_t{0}, e.method, uint16_t{0}, uint16_t{0}}) le::Append16(central, v);
-      for (uint32_t v : {0u, static_cast<uint32_t>(e.data.size()), size}) le::Append32(central, v);
-      for (uint16_t v : {static_cast<uint16_t>(e.name.size()), uint16_t{0}, uint16_t{0}, uint16_t{0}, uint16_t{0}}) {
-        le::Append16(central, v);
-      }
-      le::Append32(central, 0), le::Append32(central, offset);
-      central.insert(central.end(), e.name.begin(), e.name.end());
-      if (patch_entry) patch_entry(central, at, k);
-    }
-    Bytes end;
-    le::Append32(end, 0x06054b50);
-    for (uint16_t v : {uint16_t{0}, uint16_t{0}, static_cast<uint16_t>(entries.size()), static_cast<uint16_t>(entries.size())}) {
-      le::Append16(end, v);
-    }
-    le::Append32(end, static_cast<uint32_t>(central.size())), le::Append32(end, static_cast<uint32_t>(out.size()));
-    le::Append16(end, 0);
-    if (patch_end) patch_end(end);
-    out.insert(out.end(), central.begin(), central.end());
-    out.insert(out.end(), end.begin(), end.end());
-    return out;
-  }
-};
-
-std::optional<zip::Archive> ReadBytes(const Bytes& b, std::string* damage) {
-  return zip::ReadArchive(MemorySource(b), damage);
-}
-
-// Every member's bytes, read at the offset the reader found, are what was put in.
-void ExpectStoredMembers(const Bytes& archive, const std::vector<std::pair<std::string, std::string>>& want) {
+// Each member, read where the reader says its bytes are (inflated where deflated), is what was put in.
+void ExpectMembers(const Bytes& archive, const Members& want) {
   std::string damage;
-  const auto a = ReadBytes(archive, &damage);
+  const auto a = zip::ReadArchive(MemorySource(archive), &damage);
   ASSERT_TRUE(a) << damage;
   ASSERT_EQ(a->members.size(), want.size());
   for (std::size_t k = 0; k < want.size(); ++k) {
     const zip::Member& m = a->members[k];
+    const auto bytes = std::span(archive).subspan(m.data_offset, m.compressed_size);
+    const auto data = m.method == zip::kStored ? Bytes(bytes.begin(), bytes.end()) : deflater::Inflate(bytes, m.size);
     EXPECT_EQ(m.name, want[k].first);
-    if (m.method != zip::kStored) continue;
-    EXPECT_EQ(std::string(archive.begin() + static_cast<std::ptrdiff_t>(m.data_offset),
-                          archive.begin() + static_cast<std::ptrdiff_t>(m.data_offset + m.size)),
-              want[k].second);
+    ASSERT_TRUE(data);
+    EXPECT_EQ(std::string(data->begin(), data->end()), want[k].second);
   }
+}
+
+// Little-endian fields of the given widths, appended.
+void Put(Bytes& b, std::initializer_list<std::pair<int, uint64_t>> fields) {
+  for (const auto& [width, v] : fields) {
+    for (int i = 0; i < width; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
+  }
+}
+
+// Stored members laid out by hand.
+Bytes Crafted(const Members& members, const Patch& patch) {
+  Bytes out, central;
+  std::vector<std::size_t> entries;
+  for (const auto& [name, data] : members) {
+    const uint64_t offset = out.size();
+    Put(out, {{4, 0x04034b50}, {2, 20}, {2, 0}, {2, 0}, {4, 0}, {4, 0}, {4, data.size()}, {4, data.size()},
+              {2, name.size()}, {2, 0}});
+    out.insert(out.end(), name.begin(), name.end());
+    out.insert(out.end(), data.begin(), data.end());
+    entries.push_back(central.size());
+    Put(central, {{4, 0x02014b50}, {2, 20}, {2, 20}, {2, 0}, {2, 0}, {4, 0}, {4, 0}, {4, data.size()},
+                  {4, data.size()}, {2, name.size()}, {2, 0}, {2, 0}, {2, 0}, {2, 0}, {4, 0}, {4, offset}});
+    central.insert(central.end(), name.begin(), name.end());
+  }
+  for (auto& e : entries) e += out.size();
+  const uint64_t directory = out.size();
+  out.insert(out.end(), central.begin(), central.end());
+  const std::size_t end = out.size();
+  Put(out, {{4, 0x06054b50}, {2, 0}, {2, 0}, {2, members.size()}, {2, members.size()}, {4, central.size()},
+            {4, directory}, {2, 0}});
+  if (patch) patch(out, entries, end);
+  return out;
 }
 
 TEST(ZipArchive, ArchivesMadeByRealToolsAreReadWhole) {
   TempDir dir;
-  WriteFile(dir.path() + "/a.txt", std::string(5000, 'a'));
-  WriteFile(dir.path() + "/b.bin", PseudoRandomBytes(3000, 7));
-  const std::vector<std::pair<std::string, std::string>> want = {{"a.txt", std::string(5000, 'a')},
-                                                                 {"b.bin", PseudoRandomBytes(3000, 7)}};
-  // Info-ZIP, Python deflating into a file, forced ZIP64, and written to a pipe (data descriptors).
-  const std::string py = "import sys,zipfile\nz=zipfile.ZipFile(%s,'w',zipfile.ZIP_DEFLATED)\n"
-                         "for n in ['a.txt','b.bin']:\n z.write(n) if %s else z.writestr(n,open(n,'rb').read())\n"
-                         "if %s:\n with z.open('c',mode='w',force_zip64=True) as f: f.write(b'c')\nz.close()\n";
-  auto python = [&](const char* to, const char* write, const char* zip64) {
-    char script[512];
-    std::snprintf(script, sizeof script, py.c_str(), to, write, zip64);
-    return std::string(script);
+  const Members files = {{"a.txt", std::string(5000, 'a')}, {"b.bin", PseudoRandomBytes(3000, 7)}};
+  for (const auto& [name, data] : files) WriteFile(dir.path() + "/" + name, data);
+  // Python: deflating into a file; a ZIP64 member added; written to a pipe (data descriptors).
+  const std::string script = "import sys,zipfile\nz=zipfile.ZipFile(%s,'w',zipfile.ZIP_DEFLATED)\n"
+                             "for n in ['a.txt','b.bin']: z.writestr(n,open(n,'rb').read())\n"
+                             "with z.open('c',mode='w',force_zip64=%s) as f: f.write(b'c')\nz.close()\n";
+  const auto python = [&](const char* to, const char* zip64) {
+    char s[512];
+    std::snprintf(s, sizeof s, script.c_str(), to, zip64);
+    return std::vector<std::string>{"/bin/sh", "-c", "/usr/bin/python3 -c \"$0\" | cat > out.zip", s};
   };
-  const std::vector<std::pair<std::string, std::vector<std::string>>> makers = {
-      {"zip", {"/usr/bin/zip", "-q", "-X", "out.zip", "a.txt", "b.bin"}},
-      {"python", {"/usr/bin/python3", "-c", python("'out.zip'", "True", "False")}},
-      {"python zip64", {"/usr/bin/python3", "-c", python("'out.zip'", "True", "True")}},
-      {"python to a pipe", {"/bin/sh", "-c", "/usr/bin/python3 -c \"$0\" | cat > out.zip",
-                            python("sys.stdout.buffer", "False", "True")}},
-  };
-  for (const auto& [what, argv] : makers) {
+  Members with_c = files;
+  with_c.push_back({"c", "c"});
+  const std::vector<std::tuple<const char*, std::vector<std::string>, Members>> makers = {
+      {"Info-ZIP", {"/usr/bin/zip", "-q", "-X", "out.zip", "a.txt", "b.bin"}, files},
+      {"Python", python("open('out.zip','wb')", "False"), with_c},
+      {"Python, ZIP64", python("open('out.zip','wb')", "True"), with_c},
+      {"Python to a pipe, ZIP64", python("sys.stdout.buffer", "True"), with_c}};
+  for (const auto& [what, argv, want] : makers) {
     SCOPED_TRACE(what);
     ::unlink((dir.path() + "/out.zip").c_str());
     const auto made = RunProgram(argv, dir.path());
     ASSERT_EQ(made.status, 0) << made.output;
     const std::string bytes = ReadFile(dir.path() + "/out.zip");
-    auto w = want;
-    if (what.find("zip64") != std::string::npos || what.find("pipe") != std::string::npos) w.push_back({"c", "c"});
-    ExpectStoredMembers(Bytes(bytes.begin(), bytes.end()), w);
+    ExpectMembers(Bytes(bytes.begin(), bytes.end()), want);
   }
 }
 
 TEST(ZipArchive, ArchivesThatLieAreRefusedWithTheReason) {
-  const Crafted::Entry one{"one", "first member"}, two{"two", "second member"};
-  struct Row {
-    const char* what;
-    Crafted archive;
-    const char* damage;  // nullptr: read whole
-  };
-  const std::vector<Row> rows = {
-      {"two stored members", {{one, two}}, nullptr},
-      {"no members", {{}}, nullptr},
-      {"a count larger than the directory", {{one}, {}, [](Bytes& e) { le::Put16(e, 8, 500), le::Put16(e, 10, 500); }},
+  const Members two = {{"one", "first member"}, {"two", "second member"}};
+  const Members twice = {{"one", "first member"}, {"one", "again"}};
+  const Members none;
+  const std::vector<std::tuple<const char*, Members, Patch, const char*>> rows = {
+      {"two stored members", two, {}, nullptr},
+      {"no members", none, {}, nullptr},
+      {"a count larger than the directory", two,
+       [](Bytes& a, auto&, std::size_t end) { le::Put16(a, end + 8, 500), le::Put16(a, end + 10, 500); },
        "counts more members"},
-      {"a directory past the end", {{one}, {}, [](Bytes& e) { le::Put32(e, 16, 1u << 30); }},
+      {"a directory past the end", two, [](Bytes& a, auto&, std::size_t end) { le::Put32(a, end + 16, 1u << 30); },
        "central directory lies outside"},
-      {"a directory larger than the file", {{one}, {}, [](Bytes& e) { le::Put32(e, 12, 1u << 30); }},
-       "central directory lies outside"},
-      {"several disks", {{one}, {}, [](Bytes& e) { le::Put16(e, 4, 1); }}, "several disks"},
-      {"a ZIP64 record it does not have", {{one}, {}, [](Bytes& e) { le::Put32(e, 16, 0xFFFFFFFF); }}, "ZIP64"},
-      {"a member whose header offset points into another's bytes",
-       {{one, two}, [](Bytes& c, std::size_t at, std::size_t k) { if (k == 1) le::Put32(c, at + 42, 35); }},
+      {"a directory larger than the file", two,
+       [](Bytes& a, auto&, std::size_t end) { le::Put32(a, end + 12, 1u << 30); }, "central directory lies outside"},
+      {"several disks", two, [](Bytes& a, auto&, std::size_t end) { le::Put16(a, end + 4, 1); }, "several disks"},
+      {"a ZIP64 record it does not have", two,
+       [](Bytes& a, auto&, std::size_t end) { le::Put32(a, end + 16, 0xFFFFFFFF); }, "ZIP64"},
+      {"a comment that does not reach the end", two, [](Bytes& a, auto&, std::size_t end) { le::Put16(a, end + 20, 3); },
+       "no ZIP end record"},
+      {"a header offset inside another member", two, [](Bytes& a, auto& e, std::size_t) { le::Put32(a, e[1] + 42, 35); },
        "local header is missing"},
-      {"two entries for one member",
-       {{one, Crafted::Entry{"one", "again"}},
-        [](Bytes& c, std::size_t at, std::size_t k) { if (k == 1) le::Put32(c, at + 42, 0); }},
+      {"two entries for one member", twice, [](Bytes& a, auto& e, std::size_t) { le::Put32(a, e[1] + 42, 0); },
        "overlap"},
-      {"an entry naming another member's header",
-       {{one, two}, [](Bytes& c, std::size_t at, std::size_t k) { if (k == 1) le::Put32(c, at + 42, 0); }},
-       "local header names another file"},
-      {"a member past the directory",
-       {{one}, [](Bytes& c, std::size_t at, std::size_t) { le::Put32(c, at + 42, 1u << 20); }},
+      {"an entry naming another member's header", two,
+       [](Bytes& a, auto& e, std::size_t) { le::Put32(a, e[1] + 42, 0); }, "names another file"},
+      {"a member past the directory", two, [](Bytes& a, auto& e, std::size_t) { le::Put32(a, e[0] + 42, 1u << 20); },
        "outside the archive"},
-      {"a compressed size past the directory",
-       {{one}, [](Bytes& c, std::size_t at, std::size_t) { le::Put32(c, at + 20, 1000); }}, "run past"},
-      {"another name in the local header", {{Crafted::Entry{"one", "x", zip::kStored, UINT64_MAX, "evil"}}},
+      {"a compressed size past the directory", two,
+       [](Bytes& a, auto& e, std::size_t) { le::Put32(a, e[0] + 20, 1000); }, "run past"},
+      {"another name in the local header", two, [](Bytes& a, auto&, std::size_t) { a[30] = 'X'; },
        "names another file"},
-      {"a stored member whose sizes differ", {{Crafted::Entry{"one", "x", zip::kStored, 5}}}, "sizes differ"},
-      {"a deflated member that says 4 GB from 100 bytes",
-       {{Crafted::Entry{"bomb", std::string(100, 'x'), zip::kDeflated, 0xFFFFFFFE}}}, "more than deflate can make"},
-      {"a comment that does not reach the end",
-       {{one}, {}, [](Bytes& e) { le::Put16(e, 20, 3); }}, "no ZIP end record"},
+      {"a stored member whose sizes differ", two, [](Bytes& a, auto& e, std::size_t) { le::Put32(a, e[0] + 24, 5); },
+       "sizes differ"},
+      {"a deflated member that says 4 GB", two,
+       [](Bytes& a, auto& e, std::size_t) { le::Put16(a, 8, 8), le::Put16(a, e[0] + 10, 8), le::Put32(a, e[0] + 24, ~1u); },
+       "more than deflate can make"},
   };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.what);
-    const Bytes bytes = row.archive.Make();
-    std::string damage;
-    const auto a = ReadBytes(bytes, &damage);
-    if (!row.damage) {
-      ExpectStoredMembers(bytes, [&] {
-        std::vector<std::pair<std::string, std::string>> w;
-        for (const auto& e : row.archive.entries) w.push_back({e.name, e.data});
-        return w;
-      }());
+  for (const auto& [what, members, patch, damage] : rows) {
+    SCOPED_TRACE(what);
+    const Bytes bytes = Crafted(members, patch);
+    if (!damage) {
+      ExpectMembers(bytes, members);
       continue;
     }
-    EXPECT_FALSE(a);
-    EXPECT_NE(damage.find(row.damage), std::string::npos) << damage;
-    // Cut anywhere, the archive is refused or read with every member inside what is left.
+    std::string why;
+    EXPECT_FALSE(zip::ReadArchive(MemorySource(bytes), &why));
+    EXPECT_NE(why.find(damage), std::string::npos) << why;
+    // Cut anywhere, it is refused or read with every member inside what is left.
     for (std::size_t cut = 0; cut < bytes.size(); ++cut) {
-      const Bytes part(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(cut));
-      if (const auto p = ReadBytes(part, nullptr)) {
+      if (const auto p = zip::ReadArchive(MemorySource(std::span(bytes).first(cut)))) {
         for (const auto& m : p->members) EXPECT_LE(m.end, cut);
       }
     }
