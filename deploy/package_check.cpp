@@ -11,7 +11,9 @@ namespace {
 // The payload's checksum, in place where it is in memory; otherwise read a
 // piece at a time (reading raises when it fails).
 checksum::Digest Hash(const platform::Blob& payload) {
-  if (payload.data) return checksum::DigestOf({static_cast<const uint8_t*>(payload.data), static_cast<std::size_t>(payload.size)});
+  if (payload.data) {
+    return checksum::DigestOf({static_cast<const uint8_t*>(payload.data), static_cast<std::size_t>(payload.size)});
+  }
   return *checksum::DigestOf(platform::BlobSource(payload));
 }
 

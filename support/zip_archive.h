@@ -20,7 +20,8 @@ inline constexpr uint16_t kDeflated = 8;
 // member holds more than about 1032 bytes for each of its own. One that says
 // it does is refused (a zip bomb or a lie).
 inline constexpr uint64_t kMaxDeflateRatio = 1032;
-// More members than this many per byte of directory cannot be (46 bytes each).
+// A directory entry takes at least this many bytes, a local header this many:
+// an end record that counts more entries than its directory can hold lies.
 inline constexpr std::size_t kCentralHeaderSize = 46;
 inline constexpr std::size_t kLocalHeaderSize = 30;
 

@@ -30,7 +30,8 @@ bool CompressOne(const DataEntry& d, int level, int out) {
   const platform::Fd in = OpenRegularFile(d.path, size);
   CheckUnchanged(in.get(), planned);
   const bool large = size > kLongFrom;
-  const ZstdEncoder c = MakeEncoder({level, size, large ? WindowLogFor(size, zpayload::kMaxWindowLog) : 0, large}, d.path);
+  const ZstdEncoder c =
+      MakeEncoder({level, size, large ? WindowLogFor(size, zpayload::kMaxWindowLog) : 0, large}, d.path);
 
   std::vector<uint8_t> piece(std::min<uint64_t>(kPiece, std::max<uint64_t>(size, 1)));
   std::vector<uint8_t> frame(ZSTD_CStreamOutSize());
