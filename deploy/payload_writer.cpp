@@ -4,6 +4,7 @@
 #include "support/byte_source.h"
 #include "support/compressed_payload.h"
 #include "support/run_error.h"
+#include "support/zip_delta.h"
 
 namespace ttu::deploy {
 namespace {
@@ -37,7 +38,12 @@ void ApplyDelta(platform::FileSystem& files, const std::string& target, platform
     const auto base = files.OpenFile(target);
     if (!base) throw RunError::Of(kErrFileNotFound);  // gone since it was checked
     try {
-      delta::Apply(platform::BlobSource(delta.blob), *base, put);
+      if (h.kind == delta::Kind::kZip) {
+        const auto scratch = files.NewScratchFile(target);
+        zipdelta::Apply(platform::BlobSource(delta.blob), *base, *scratch, put);
+      } else {
+        delta::Apply(platform::BlobSource(delta.blob), *base, put);
+      }
     } catch (const delta::ChecksumMismatch&) {
       // The sealed delta held: the installed file changed under it, and
       // every retry would fail the same way until the person knows.

@@ -8,6 +8,7 @@
 
 #include "platform/resources.h"
 #include "support/byte_source.h"
+#include "support/scratch_file.h"
 
 namespace ttu::platform {
 
@@ -35,6 +36,10 @@ class FileSystem {
   // delta is made against); nothing when there is no such file. It is closed
   // when the result goes, which must be before the file is replaced.
   virtual std::unique_ptr<ByteSource> OpenFile(const std::string& path) = 0;
+  // A scratch file in the folder of `path` (the file being updated, on whose
+  // disk its new version is written anyway), gone when the result goes or the
+  // process ends, whatever ends it. Raises a RunError when none can be made.
+  virtual std::unique_ptr<ScratchFile> NewScratchFile(const std::string& path) = 0;
 };
 
 FileSystem& NativeFileSystem();

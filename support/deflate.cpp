@@ -89,6 +89,106 @@ std::optional<std::vector<uint8_t>> Inflate(std::span<const uint8_t> deflated, u
   return out;
 }
 
+namespace {
+
+// Output is handed on in pieces of this size.
+constexpr std::size_t kPiece = 64 << 10;
+
+}  // namespace
+
+struct StreamDeflater::State {
+  z_stream z{};
+  std::vector<uint8_t> piece = std::vector<uint8_t>(kPiece);
+
+  // Runs deflate over what it was given until it needs more input (or, with
+  // Z_FINISH, until the stream ends), handing on what it makes.
+  void Run(int flush, const Output& out) {
+    for (;;) {
+      z.next_out = piece.data();
+      z.avail_out = static_cast<uInt>(piece.size());
+      const int r = deflate(&z, flush);
+      if (r != Z_OK && r != Z_STREAM_END && r != Z_BUF_ERROR) throw std::runtime_error("deflate failed");
+      const std::size_t made = piece.size() - z.avail_out;
+      if (made) out(piece.data(), made);
+      if (r == Z_STREAM_END || (flush == Z_NO_FLUSH && z.avail_in == 0 && z.avail_out != 0)) return;
+      if (r == Z_BUF_ERROR && made == 0) throw std::runtime_error("deflate made no progress");
+    }
+  }
+};
+
+StreamDeflater::StreamDeflater(const Settings& settings) : s_(std::make_unique<State>()) {
+  Start(s_->z, {}, settings);
+}
+
+StreamDeflater::~StreamDeflater() { deflateEnd(&s_->z); }
+
+void StreamDeflater::Add(const uint8_t* input, std::size_t n, const Output& out) {
+  while (n) {  // zlib counts in 32 bits
+    const auto k = static_cast<uInt>(std::min<std::size_t>(n, 1u << 30));
+    s_->z.next_in = const_cast<Bytef*>(input);
+    s_->z.avail_in = k;
+    s_->Run(Z_NO_FLUSH, out);
+    input += k, n -= k;
+  }
+}
+
+uint64_t StreamDeflater::Finish(const Output& out) {
+  s_->z.next_in = nullptr;
+  s_->z.avail_in = 0;
+  s_->Run(Z_FINISH, out);
+  return s_->z.total_out;
+}
+
+struct StreamInflater::State {
+  z_stream z{};
+  std::vector<uint8_t> piece = std::vector<uint8_t>(kPiece);
+  bool ended = false;
+};
+
+StreamInflater::StreamInflater() : s_(std::make_unique<State>()) {
+  if (inflateInit2(&s_->z, -15) != Z_OK) throw std::bad_alloc();
+}
+
+StreamInflater::~StreamInflater() { inflateEnd(&s_->z); }
+
+bool StreamInflater::Add(const uint8_t* input, std::size_t n, const Output& out) {
+  State& s = *s_;
+  while (n) {
+    if (s.ended) return false;  // bytes after the stream's end
+    const auto k = static_cast<uInt>(std::min<std::size_t>(n, 1u << 30));
+    s.z.next_in = const_cast<Bytef*>(input);
+    s.z.avail_in = k;
+    for (;;) {
+      s.z.next_out = s.piece.data();
+      s.z.avail_out = static_cast<uInt>(s.piece.size());
+      const int r = inflate(&s.z, Z_NO_FLUSH);
+      if (r != Z_OK && r != Z_STREAM_END && r != Z_BUF_ERROR) return false;
+      const std::size_t made = s.piece.size() - s.z.avail_out;
+      if (made) out(s.piece.data(), made);
+      if (r == Z_STREAM_END) {
+        s.ended = true;
+        if (s.z.avail_in) return false;
+        break;
+      }
+      if (s.z.avail_in == 0 && s.z.avail_out != 0) break;  // wants the next piece
+      if (r == Z_BUF_ERROR && made == 0) return false;
+    }
+    input += k, n -= k;
+  }
+  return true;
+}
+
+bool StreamInflater::Ended() const { return s_->ended; }
+
+uint32_t Crc32(uint32_t crc, std::span<const uint8_t> bytes) {
+  while (!bytes.empty()) {
+    const auto k = static_cast<uInt>(std::min<std::size_t>(bytes.size(), 1u << 30));
+    crc = static_cast<uint32_t>(crc32(crc, bytes.data(), k));
+    bytes = bytes.subspan(k);
+  }
+  return crc;
+}
+
 const char* ZlibVersion() { return zlibVersion(); }
 
 }  // namespace ttu::deflater

@@ -11,6 +11,7 @@ namespace ttu::delta {
 namespace {
 
 constexpr char kMagic[4] = {'T', 'D', 'L', '1'};
+constexpr char kZipMagic[4] = {'T', 'D', 'Z', '1'};
 constexpr std::size_t kPiece = 64 << 10;
 
 [[noreturn]] void Fail(const std::string& why) { throw payload::DecodeError(why); }
@@ -200,7 +201,7 @@ std::optional<checksum::Digest> BodyDigest(const ByteSource& payload) {
 
 std::vector<uint8_t> EncodeHeader(const Header& h) {
   std::vector<uint8_t> b(kHeaderSize, 0);
-  payload::PutFileHeader(b.data(), kMagic, {h.size, h.digest});
+  payload::PutFileHeader(b.data(), h.kind == Kind::kZip ? kZipMagic : kMagic, {h.size, h.digest});
   le::Put64(b.data() + 32, h.base_size);
   std::copy(h.base_digest.begin(), h.base_digest.end(), b.begin() + 40);
   le::Put64(b.data() + 56, h.control);
@@ -213,9 +214,13 @@ std::vector<uint8_t> EncodeHeader(const Header& h) {
 
 std::optional<Header> DecodeHeader(std::span<const uint8_t> bytes) {
   if (bytes.size() < kHeaderSize) return std::nullopt;
-  const auto file = payload::GetFileHeader(bytes, kMagic);
-  if (!file) return std::nullopt;
   Header h;
+  auto file = payload::GetFileHeader(bytes, kMagic);
+  if (!file) {
+    file = payload::GetFileHeader(bytes, kZipMagic);
+    h.kind = Kind::kZip;
+  }
+  if (!file) return std::nullopt;
   h.size = file->size;
   h.digest = file->digest;
   h.base_size = le::Get64(bytes.data() + 32);
@@ -236,7 +241,7 @@ std::optional<Header> ReadHeader(const ByteSource& source) {
 
 Header Apply(const ByteSource& source, const ByteSource& base, const payload::Sink& sink) {
   const auto h = ReadHeader(source);
-  if (!h) Fail("it does not start with a delta's header");
+  if (!h || h->kind != Kind::kPlain) Fail("it does not start with a plain delta's header");
   const uint64_t body = source.Size() - kHeaderSize;
   uint64_t left = body;
   for (const uint64_t stream : {h->control, h->runs, h->values}) {

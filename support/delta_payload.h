@@ -36,7 +36,14 @@ inline constexpr std::size_t kHeaderSize = 4 + 4 + 8 + 16 + 8 + 16 + 4 * 8 + 16;
 // memory (and the streams' repeats are near each other: 1 MiB would save 1 %).
 inline constexpr int kMaxWindowLog = 17;
 
+// A plain delta's streams make the file; a ZIP delta's (magic "TDZ1",
+// support/zip_delta.h) make the archive with members inflated, then deflated
+// again as its plan says. Both have this header; a ZIP delta's four stream
+// sizes are 0 and its body is its own.
+enum class Kind { kPlain, kZip };
+
 struct Header {
+  Kind kind = Kind::kPlain;
   uint64_t size = 0;
   checksum::Digest digest{};
   uint64_t base_size = 0;
@@ -46,7 +53,7 @@ struct Header {
 
   // The file is its base: nothing to write where the base is installed.
   bool Unchanged() const {
-    return control == 0 && runs == 0 && values == 0 && extra == 0 && size == base_size && digest == base_digest;
+    return kind == Kind::kPlain && control == 0 && runs == 0 && values == 0 && extra == 0 && size == base_size && digest == base_digest;
   }
 };
 

@@ -177,6 +177,7 @@ class FakeFileSystem : public platform::FileSystem {
     const auto* p = reinterpret_cast<const uint8_t*>(it->second.data());
     return std::make_unique<MemorySource>(std::span<const uint8_t>(p, it->second.size()));
   }
+  std::unique_ptr<ScratchFile> NewScratchFile(const std::string&) override { return std::make_unique<MemoryScratch>(); }
 };
 
 // Records every launch; fails those whose command line contains `fail_on`.

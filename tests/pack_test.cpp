@@ -434,7 +434,7 @@ TEST_F(PackTest, DeltasAreMadeWhereTheyPayAndListed) {
        {"--delta-from", dir / "old"},
        0,
        {"note: no previous version of c.txt"},
-       {"payload DELTA 101", "delta: needs the installed file of " + std::to_string(text.size()) + " bytes",
+       {"payload DELTA 101", "delta (plain): needs the installed file of " + std::to_string(text.size()) + " bytes",
         "makes " + std::to_string(changed.size()) + " bytes", "payload DELTA 102", "unchanged: keeps the installed file of 6 bytes",
         "payload CUSTOM 103", "payload CUSTOM 104", "the package matches it"}},
       {"previous versions that are a FIFO, a folder, a link to a device, and none",

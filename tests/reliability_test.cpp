@@ -21,6 +21,8 @@
 #include "tests/fakes.h"
 #include "tests/registry_fakes.h"
 #include "tests/test_util.h"
+#include "tests/word_text.h"
+#include "tests/zip_maker.h"
 
 namespace ttu::test {
 namespace {
@@ -279,12 +281,20 @@ TEST(Reliability, ADeltaIsAppliedOnlyToTheVersionItWasMadeFor) {
   for (std::size_t k = 100000; k < new_a.size(); k += 7001) new_a[k] ^= 0x20;
   std::string one_byte = old_a;
   one_byte[123456] ^= 1;
-  const Installation::Files files = {{"a.bin", new_a}, {"u.txt", same}, {"n.txt", added}};
+  // An archive whose text member changed: rebuilt through its members, byte for byte.
+  const std::string words = WordText(300000, 8);
+  const std::string old_zip = MakeZip({{"testo.txt", words, {}}, {"dati.bin", old_a.substr(0, 50000), {9}}});
+  const std::string new_zip = MakeZip({{"testo.txt", words.substr(0, 150000) + "nuovo" + words.substr(150000), {}},
+                                       {"dati.bin", old_a.substr(0, 50000), {9}}});
+  std::string zip_one_byte = old_zip;
+  zip_one_byte[1000] ^= 1;
+  const Installation::Files files = {{"a.bin", new_a}, {"u.txt", same}, {"n.txt", added}, {"z.zip", new_zip}};
   TempDir old;
   WriteFile(old / "a.bin", old_a);
   WriteFile(old / "u.txt", same);
+  WriteFile(old / "z.zip", old_zip);
   using Installed = std::map<std::string, std::string>;
-  const Installed previous = {{"a.bin", old_a}, {"u.txt", same}};
+  const Installed previous = {{"a.bin", old_a}, {"u.txt", same}, {"z.zip", old_zip}};
   struct Row {
     const char* what;
     std::vector<std::string> options;
@@ -294,19 +304,22 @@ TEST(Reliability, ADeltaIsAppliedOnlyToTheVersionItWasMadeFor) {
     std::vector<std::pair<std::string, std::string>> named;  // files the error names, and why
     bool damage_delta = false;
   } rows[] = {
-      {"the previous version installed", {}, previous, "DELTA DELTA CUSTOM", 0, {}},
-      {"compressed too", {"--compress=3"}, previous, "DELTA DELTA ZSTD", 0, {}},
-      {"a file missing", {}, {{"u.txt", same}}, "DELTA DELTA CUSTOM", 31039, {{"a.bin", "it is missing"}}},
-      {"another version", {}, {{"a.bin", "1.0"}, {"u.txt", same}}, "DELTA DELTA CUSTOM", 31039,
+      {"the previous version installed", {}, previous, "DELTA DELTA CUSTOM DELTA", 0, {}},
+      {"compressed too", {"--compress=3"}, previous, "DELTA DELTA ZSTD DELTA", 0, {}},
+      {"a file missing", {}, {{"u.txt", same}}, "DELTA DELTA CUSTOM DELTA", 31039,
+       {{"a.bin", "it is missing"}, {"z.zip", "it is missing"}}},
+      {"another version", {}, {{"a.bin", "1.0"}, {"u.txt", same}, {"z.zip", old_zip}}, "DELTA DELTA CUSTOM DELTA", 31039,
        {{"a.bin", "it has 3 bytes"}}},
-      {"one byte changed", {}, {{"a.bin", one_byte}, {"u.txt", "testo uguale!!"}}, "DELTA DELTA CUSTOM", 31039,
-       {{"a.bin", "it has other content"}, {"u.txt", "it has 14 bytes"}}},
-      {"a damaged delta", {}, previous, "DELTA DELTA CUSTOM", 31037, {}, true},
-      {"whole beside: the previous version", {"--with-full"}, previous, "CUSTOM+DELTA CUSTOM+DELTA CUSTOM", 0, {}},
+      {"one byte changed", {}, {{"a.bin", one_byte}, {"u.txt", "testo uguale!!"}, {"z.zip", zip_one_byte}},
+       "DELTA DELTA CUSTOM DELTA", 31039,
+       {{"a.bin", "it has other content"}, {"u.txt", "it has 14 bytes"}, {"z.zip", "it has other content"}}},
+      {"a damaged delta", {}, previous, "DELTA DELTA CUSTOM DELTA", 31037, {}, true},
+      {"whole beside: the previous version", {"--with-full"}, previous,
+       "CUSTOM+DELTA CUSTOM+DELTA CUSTOM CUSTOM+DELTA", 0, {}},
       {"whole beside: missing and changed", {"--with-full", "--compress=3"}, {{"u.txt", "x"}},
-       "ZSTD+DELTA CUSTOM+DELTA ZSTD", 0, {}},
-      {"whole beside: a damaged delta", {"--with-full"}, previous, "CUSTOM+DELTA CUSTOM+DELTA CUSTOM", 31037, {},
-       true},
+       "ZSTD+DELTA CUSTOM+DELTA ZSTD CUSTOM+DELTA", 0, {}},
+      {"whole beside: a damaged delta", {"--with-full"}, previous, "CUSTOM+DELTA CUSTOM+DELTA CUSTOM CUSTOM+DELTA",
+       31037, {}, true},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.what);
@@ -323,6 +336,11 @@ TEST(Reliability, ADeltaIsAppliedOnlyToTheVersionItWasMadeFor) {
           if (res->Data(static_cast<uint32_t>(101 + k), type)) item += (item.empty() ? "" : "+") + std::string(type);
         }
         kinds += (k ? " " : "") + item;
+      }
+      if (const auto zip_delta = res->Data(104, "DELTA")) {  // the archive's, through its members
+        char magic[4] = {};
+        platform::ReadBlob(*zip_delta, 0, magic, 4);
+        EXPECT_EQ(std::string(magic, 4), "TDZ1");
       }
       if (row.damage_delta) {
         const auto blob = res->Data(101, "DELTA");

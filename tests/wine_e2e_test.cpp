@@ -22,6 +22,8 @@
 #include "support/text.h"
 #include "tests/registry_probe.h"
 #include "tests/test_util.h"
+#include "tests/word_text.h"
+#include "tests/zip_maker.h"
 #include "tests/x11_client.h"
 
 namespace ttu::test {
@@ -249,8 +251,14 @@ TEST_P(WineCompressedTest, DeltasRebuildTheInstalledVersionAndNoOther) {
   std::string patched = program;
   patched.insert(10000, std::string(37, '\x90'));
   for (std::size_t k = 20000; k < patched.size(); k += 4099) patched[k] ^= 0x01;
-  const NamedFiles previous = {{"programma.dll", program}, {"uguale.txt", "uguale"}},
-                   files = {{"programma.dll", patched}, {"uguale.txt", "uguale"}, {"nuovo.txt", "nuovo"}};
+  // An archive with a member changed: rebuilt through its members, byte for byte.
+  const std::string words = WordText(200000, 3);
+  const std::string old_zip = MakeZip({{"a.txt", words, {}}, {"b.dll", program.substr(0, 100000), {9}}}),
+                    new_zip = MakeZip({{"a.txt", words.substr(0, 9000) + "nuovo" + words.substr(9000), {}},
+                                       {"b.dll", program.substr(0, 100000), {9}}});
+  const NamedFiles previous = {{"programma.dll", program}, {"uguale.txt", "uguale"}, {"archivio.zip", old_zip}},
+                   files = {{"programma.dll", patched}, {"uguale.txt", "uguale"}, {"nuovo.txt", "nuovo"},
+                            {"archivio.zip", new_zip}};
   WritePackage(pkg.path(), files);
   for (const auto& [name, bytes] : previous) WriteFile(old / name, bytes);
   struct Row {
@@ -272,7 +280,9 @@ TEST_P(WineCompressedTest, DeltasRebuildTheInstalledVersionAndNoOther) {
     argv.insert(argv.end(), {pkg / "p.rc", "-o", updater});
     const auto packed = RunProgram(argv);
     ASSERT_EQ(packed.status, 0) << packed.output;
-    EXPECT_NE(RunProgram({TTU_PACK_EXE, "--list", updater}).output.find("payload DELTA 101"), std::string::npos);
+    const std::string listed = RunProgram({TTU_PACK_EXE, "--list", updater}).output;
+    EXPECT_NE(listed.find("payload DELTA 101"), std::string::npos) << listed;
+    EXPECT_NE(listed.find("delta (ZIP, 1 of 1 changed deflated members re-made"), std::string::npos) << listed;
     for (const auto& [name, bytes] : previous) WriteFile(Tessiro(name), bytes);
     if (row.one_byte_changed) {
       std::string changed = program;

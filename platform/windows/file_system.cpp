@@ -67,7 +67,11 @@ class OpenedFile final : public ByteSource {
   ~OpenedFile() override { CloseHandle(h_); }
   uint64_t Size() const override { return size_; }
   bool Read(uint64_t offset, void* out, std::size_t n) const override {
-    if (offset > size_ || n > size_ - offset) return false;
+    return offset <= size_ && n <= size_ - offset && ReadAt(h_, offset, out, n);
+  }
+
+  // Exactly `n` bytes at `offset` of the file `h`.
+  static bool ReadAt(HANDLE h, uint64_t offset, void* out, std::size_t n) {
     auto* p = static_cast<uint8_t*>(out);
     for (std::size_t done = 0; done < n;) {
       OVERLAPPED at{};
@@ -75,7 +79,7 @@ class OpenedFile final : public ByteSource {
       at.OffsetHigh = static_cast<DWORD>((offset + done) >> 32);
       const DWORD want = static_cast<DWORD>(std::min<std::size_t>(kChunk, n - done));
       DWORD got = 0;
-      if (!ReadFile(h_, p + done, want, &got, &at) || got == 0) return false;
+      if (!ReadFile(h, p + done, want, &got, &at) || got == 0) return false;
       done += got;
     }
     return true;
@@ -85,6 +89,41 @@ class OpenedFile final : public ByteSource {
   HANDLE h_;
   uint64_t size_;
 };
+
+// A hidden temporary file beside the target that Windows deletes when its
+// handle closes, also when the process is ended.
+class Scratch final : public ScratchFile {
+ public:
+  explicit Scratch(HANDLE h) : h_(h) {}
+  ~Scratch() override { CloseHandle(h_); }
+  uint64_t Size() const override { return size_; }
+  bool Read(uint64_t offset, void* out, std::size_t n) const override {
+    return offset <= size_ && n <= size_ - offset && OpenedFile::ReadAt(h_, offset, out, n);
+  }
+  void Append(const uint8_t* bytes, std::size_t n) override {
+    for (std::size_t done = 0; done < n;) {
+      OVERLAPPED at{};
+      at.Offset = static_cast<DWORD>(size_);
+      at.OffsetHigh = static_cast<DWORD>(size_ >> 32);
+      const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(kChunk, n - done));
+      DWORD put = 0;
+      if (!WriteFile(h_, bytes + done, chunk, &put, &at) || put == 0) {
+        throw ErrorFor(GetLastError() ? GetLastError() : ERROR_WRITE_FAULT);
+      }
+      done += put, size_ += put;
+    }
+  }
+
+ private:
+  HANDLE h_;
+  uint64_t size_ = 0;
+};
+
+// ".<target name>.tessiro-update-<random>" beside the target.
+std::wstring TemporaryName(const std::wstring& dir, const std::wstring& name) {
+  std::random_device rd;
+  return dir + L"." + name + kTempMark + std::to_wstring(rd()) + std::to_wstring(rd());
+}
 
 class WindowsFileSystem final : public FileSystem {
  public:
@@ -104,6 +143,15 @@ class WindowsFileSystem final : public FileSystem {
       return nullptr;
     }
     return std::make_unique<OpenedFile>(h, static_cast<uint64_t>(size.QuadPart));
+  }
+
+  std::unique_ptr<ScratchFile> NewScratchFile(const std::string& path) override {
+    std::wstring dir, name;
+    SplitPath(CheckedPath(path), dir, name);
+    HANDLE h = CreateFileW(TemporaryName(dir, name).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (h == INVALID_HANDLE_VALUE) throw ErrorFor(GetLastError());
+    return std::make_unique<Scratch>(h);
   }
 
   // A directory listing of the path: wildcards match as a listing matches them.
@@ -166,8 +214,7 @@ class WindowsFileSystem final : public FileSystem {
       throw ErrorFor(ERROR_ACCESS_DENIED);
     }
     RemoveStaleTemporaries(dir, name);
-    std::random_device rd;
-    const std::wstring temp = dir + L"." + name + kTempMark + std::to_wstring(rd()) + std::to_wstring(rd());
+    const std::wstring temp = TemporaryName(dir, name);
     // CREATE_NEW: a new file only, never one (or a link) already there.
     HANDLE h = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr);

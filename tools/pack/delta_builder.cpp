@@ -10,6 +10,7 @@
 #include "support/delta_payload.h"
 #include "tools/pack/differ.h"
 #include "tools/pack/output_file.h"
+#include "tools/pack/zip_delta_builder.h"
 #include "tools/pack/zstd_encoder.h"
 
 namespace ttu::pack {
@@ -36,15 +37,14 @@ Bytes ReadAll(const SourceFile& planned) {
   return bytes;
 }
 
-// One zstd frame of `bytes`, in a window the updater decodes beside two others.
-void AppendFrame(Bytes& out, const Bytes& bytes, int level, const std::string& what) {
+}  // namespace
+
+void AppendDeltaFrame(Bytes& out, const Bytes& bytes, int level, const std::string& what) {
   const ZstdEncoder c = MakeEncoder({level, bytes.size(), WindowLogFor(bytes.size(), delta::kMaxWindowLog)}, what);
   const std::size_t at = out.size();
   out.resize(at + ZSTD_compressBound(bytes.size()));
   out.resize(at + CheckZstd(ZSTD_compress2(c.get(), out.data() + at, out.size() - at, bytes.data(), bytes.size()), what));
 }
-
-}  // namespace
 
 Bytes DeltaPayload(const Bytes& old_file, const Bytes& new_file, int level, const std::string& what) {
   delta::Header h;
@@ -59,7 +59,7 @@ Bytes DeltaPayload(const Bytes& old_file, const Bytes& new_file, int level, cons
     const std::vector<uint8_t>* streams[] = {&d.control, &d.runs, &d.values, &d.extra};
     for (std::size_t k = 0; k < 4; ++k) {
       const std::size_t before = body.size();
-      AppendFrame(body, *streams[k], level, what);
+      AppendDeltaFrame(body, *streams[k], level, what);
       *sizes[k] = body.size() - before;
     }
   }
@@ -120,11 +120,14 @@ std::string MakeDeltas(PackageDescription& desc, const DeltaOptions& options, co
     }
   }
   std::vector<platform::Fd> files(count);
+  std::vector<ZipFindings> zips(count);
   RunJobs(count, [&](std::size_t k) {
     if (previous[k].empty()) return;
     const SourceFile planned = StatSource(desc.data[k].path);
     const Bytes new_file = ReadAll(planned), old_file = ReadAll(StatSource(previous[k]));
-    const Bytes payload = DeltaPayload(old_file, new_file, options.level, desc.data[k].path);
+    auto zipped = old_file == new_file ? std::nullopt
+                                       : ZipDeltaPayload(old_file, new_file, options.level, desc.data[k].path, zips[k]);
+    const Bytes payload = zipped ? std::move(*zipped) : DeltaPayload(old_file, new_file, options.level, desc.data[k].path);
     // An unchanged file is never written again, however small; a delta no
     // smaller than its file is not worth the installed version it needs.
     if (old_file != new_file && payload.size() >= new_file.size()) return;
@@ -151,6 +154,12 @@ std::string MakeDeltas(PackageDescription& desc, const DeltaOptions& options, co
   if (!too_large.empty()) {
     note += (note.empty() ? "" : "; ") + too_large.Text() +
             ": a version past 2 GiB, beyond what the differ indexes: carried whole";
+  }
+  for (std::size_t k = 0; k < count; ++k) {
+    if (!zips[k].archives || zips[k].plan.changed == 0) continue;
+    const zipdelta::Plan& p = zips[k].plan;
+    note += (note.empty() ? "" : "; ") + desc.data[k].file + ": ZIP archive, " + DescribeFindings(p);
+    if (p.file.size() < p.changed) note += "; the others were deflated by another program and travel as their bytes";
   }
   return note;
 }

@@ -28,6 +28,11 @@ struct DeltaOptions {
 std::vector<uint8_t> DeltaPayload(const std::vector<uint8_t>& old_file, const std::vector<uint8_t>& new_file,
                                   int level, const std::string& what);
 
+// Appends one zstd frame of `bytes` at `level`, in a window the updater
+// decodes beside others.
+void AppendDeltaFrame(std::vector<uint8_t>& out, const std::vector<uint8_t>& bytes, int level,
+                      const std::string& what);
+
 // Replaces (or, with `with_full`, joins) each stored payload with a previous
 // version by its delta (type DELTA): a header alone when the file did not
 // change; none when the delta would not be smaller than the file. Returns a

@@ -17,6 +17,8 @@
 #include "support/byte_source.h"
 #include "support/compressed_payload.h"
 #include "support/delta_payload.h"
+#include "support/zip_delta.h"
+#include "tools/pack/zip_delta_builder.h"
 #include "support/payload_checksum.h"
 #include "support/pe_resources.h"
 #include "support/resource_section.h"
@@ -160,9 +162,19 @@ std::string DeltaLine(const FileSource& source, const resfmt::DataEntry& d, bool
     damaged = true;
     return "    delta: DAMAGED (no delta's header)\n";
   }
+  std::string kind = "plain";
+  if (h->kind == delta::Kind::kZip) {
+    try {
+      kind = "ZIP, " + DescribeFindings(zipdelta::ReadLayout(payload).plan);
+    } catch (const payload::DecodeError& e) {
+      damaged = true;
+      return std::string("    delta: DAMAGED (") + e.what() + ")\n";
+    }
+  }
   std::string line = h->Unchanged() ? "    unchanged: keeps the installed file of " + std::to_string(h->size) +
                                           " bytes, XXH3-128 " + checksum::Hex(h->digest) + "\n"
-                                    : "    delta: needs the installed file of " + std::to_string(h->base_size) +
+                                    : "    delta (" + kind + "): needs the installed file of " +
+                                          std::to_string(h->base_size) +
                                           " bytes, XXH3-128 " + checksum::Hex(h->base_digest) + "; makes " +
                                           std::to_string(h->size) + " bytes, XXH3-128 " + checksum::Hex(h->digest) +
                                           "\n";

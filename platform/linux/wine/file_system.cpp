@@ -65,12 +65,11 @@ void RemoveStaleTemporaries(int dir_fd, const std::string& name) {
 }
 
 // Creates a new temporary file beside the target: exclusively, never through a link.
-Fd CreateTemporary(int dir_fd, const std::string& name, mode_t mode, std::string& temp_name) {
+Fd CreateTemporary(int dir_fd, const std::string& name, mode_t mode, std::string& temp_name, int access = O_WRONLY) {
   std::random_device rd;
   for (int attempt = 0; attempt < 100; ++attempt) {
     temp_name = TempPrefixFor(name) + std::to_string(rd()) + std::to_string(rd());
-    const int fd = ::openat(dir_fd, temp_name.c_str(),
-                            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+    const int fd = ::openat(dir_fd, temp_name.c_str(), access | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
     if (fd >= 0) return Fd(fd);
     if (errno != EEXIST) Fail(errno);
   }
@@ -106,6 +105,32 @@ class OpenedFile final : public ByteSource {
   FileSource source_;
 };
 
+// A file without a name (or unlinked at once where the file system cannot
+// make one without): nothing is left of it when its process ends.
+class Scratch final : public ScratchFile {
+ public:
+  explicit Scratch(Fd fd) : fd_(std::move(fd)) {}
+  uint64_t Size() const override { return size_; }
+  bool Read(uint64_t offset, void* out, std::size_t n) const override {
+    return offset <= size_ && n <= size_ - offset && ReadFully(fd_.get(), out, n, offset);
+  }
+  void Append(const uint8_t* bytes, std::size_t n) override {
+    if (!WriteFully(fd_.get(), bytes, n, size_)) Fail(errno);
+    size_ += n;
+  }
+
+ private:
+  Fd fd_;
+  uint64_t size_ = 0;
+};
+
+// The folder and the name of a Linux path.
+void SplitPath(const std::string& p, std::string& dir, std::string& name) {
+  const auto slash = p.find_last_of('/');
+  dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : p.substr(0, slash));
+  name = slash == std::string::npos ? p : p.substr(slash + 1);
+}
+
 class LinuxFileSystem final : public FileSystem {
  public:
   LinuxFileSystem() {
@@ -116,10 +141,8 @@ class LinuxFileSystem final : public FileSystem {
   // As a directory listing of the path answers: wildcards in the name match
   // (letter case ignored); folders and hidden files do not count.
   bool FileExists(const std::string& path) override {
-    const std::string p = ToLinuxPath(path, WinePrefix());
-    const auto slash = p.find_last_of('/');
-    const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : p.substr(0, slash));
-    const std::string name = slash == std::string::npos ? p : p.substr(slash + 1);
+    std::string dir, name;
+    SplitPath(ToLinuxPath(path, WinePrefix()), dir, name);
     if (name.empty()) return false;
     if (dir.find_first_of("*?") != std::string::npos) return false;  // a listing matches names only
     if (name.find_first_of("*?") == std::string::npos) return IsListedFile(dir, name);
@@ -143,6 +166,21 @@ class LinuxFileSystem final : public FileSystem {
     return std::make_unique<OpenedFile>(std::move(fd), static_cast<uint64_t>(st.st_size));
   }
 
+  std::unique_ptr<ScratchFile> NewScratchFile(const std::string& path) override {
+    std::string dir, name;
+    SplitPath(ToLinuxPath(path, WinePrefix()), dir, name);
+    Fd fd(::open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
+    if (!fd) {
+      if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) Fail(errno);
+      Fd dir_fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+      if (!dir_fd) Fail(errno);
+      std::string temp_name;
+      fd = CreateTemporary(dir_fd.get(), name, 0600, temp_name, O_RDWR);
+      ::unlinkat(dir_fd.get(), temp_name.c_str(), 0);
+    }
+    return std::make_unique<Scratch>(std::move(fd));
+  }
+
   void ReplaceFile(const std::string& path, const Blob& payload) override {
     Replace(path, [&](int out) { WritePayload(out, payload); });
   }
@@ -161,10 +199,8 @@ class LinuxFileSystem final : public FileSystem {
   // The sound replacement: a new temporary file beside the target, written by
   // `write`, flushed, and renamed over the target.
   static void Replace(const std::string& path, const std::function<void(int out)>& write) {
-    const std::string p = ToLinuxPath(path, WinePrefix());
-    const auto slash = p.find_last_of('/');
-    const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : p.substr(0, slash));
-    const std::string name = slash == std::string::npos ? p : p.substr(slash + 1);
+    std::string dir, name;
+    SplitPath(ToLinuxPath(path, WinePrefix()), dir, name);
     if (name.empty() || name == "." || name == "..") throw RunError::Of(kErrPathFileAccess);
     Fd dir_fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!dir_fd) Fail(errno);
