@@ -44,11 +44,15 @@ Run RunMeasured(const std::vector<std::string>& argv);
 // Boxes that nobody answers: a measured press or lookup shows none.
 class SilentDialogs : public platform::Dialogs {
  public:
-  int MessageBox(const std::string&, int, const std::optional<std::string>&) override { return 1; }
+  int MessageBox(const std::string& prompt, int, const std::optional<std::string>&) override {
+    said = prompt;
+    return 1;
+  }
   std::string InputBox(const std::string&, const std::string&, const std::string&) override { return ""; }
   void Yield() override {}
   [[noreturn]] void EndProcess() override { std::exit(0); }
   void ResetMousePointer() override {}
+  std::string said;  // the last message, to say why a run failed
 };
 
 // The machine the figures are from: system, processor, cores, the work folder's file system.

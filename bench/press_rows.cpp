@@ -106,7 +106,7 @@ double Press(const std::string& exe, const fs::path& kelmo, double* grown) {
     deploy::SizeTables(tables, *res);
     deploy::CheckPackage(tables, *res);
     pass.CheckBases();
-    if (!pass.AggiornaFile()) std::fprintf(stderr, "deploy pass of %s failed\n", exe.c_str());
+    if (!pass.AggiornaFile()) std::fprintf(stderr, "deploy pass of %s failed: %s\n", exe.c_str(), dialogs.said.c_str());
     return Seconds(t0, Clock::now());
   };
   if (!grown) return press();

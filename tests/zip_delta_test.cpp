@@ -16,6 +16,7 @@
 #include "tests/zip_maker.h"
 #include "tools/pack/delta_builder.h"
 #include "tools/pack/zip_delta_builder.h"
+#include "tools/pack/zip_redeflate.h"
 
 namespace ttu::test {
 namespace {
@@ -111,6 +112,49 @@ TEST(ZipDelta, EveryPairOfArchivesRebuildsByteForByte) {
     const Bytes payload = zipped ? *zipped : pack::DeltaPayload(row.old_file, row.new_file, 19, row.what);
     EXPECT_TRUE(Rebuilt(payload, row.old_file) == row.new_file);
     EXPECT_LE(static_cast<double>(payload.size()), row.at_most * static_cast<double>(row.new_file.size()) + 300);
+  }
+}
+
+// --redeflate-zips: an archive another deflater made (Info-ZIP, with ZIP64
+// fields, with data descriptors, both) is written again with the same members
+// in bytes this zlib re-makes, so that the delta between two versions so
+// written re-makes every changed member; one zlib made is left as it is.
+TEST(ZipDelta, ArchivesOfOtherDeflatersAreWrittenAgainWithTheSameMembers) {
+  const std::string a = WordText(150000, 31), b = ReadFile(TTU_PACK_EXE).substr(0, 200000), a2 = Edited(a, 30000);
+  const struct {
+    const char* what;
+    std::string command;
+    std::size_t members;  // written again
+  } rows[] = {
+      // (Info-ZIP deflates this text as zlib does; its program member, not.)
+      {"Info-ZIP", "zip -q -X -6 out.zip a.txt b.txt", 1},
+      {"Info-ZIP, ZIP64", "zip -q -X -fz -6 out.zip a.txt b.txt", 1},
+      {"Info-ZIP to a pipe (data descriptors)", "zip -q -X -6 - a.txt b.txt | cat > out.zip", 1},
+      {"zlib already", "/usr/bin/python3 -c \"import zipfile\nz=zipfile.ZipFile('out.zip','w',zipfile.ZIP_DEFLATED)\n"
+                       "for n in ['a.txt','b.txt']: z.write(n)\"", 0},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    const Bytes old_file = MadeBy(row.command, a, b), new_file = MadeBy(row.command, a2, b);
+    std::string why;
+    const auto old_again = pack::RedeflateArchive(old_file, &why), new_again = pack::RedeflateArchive(new_file, &why);
+    EXPECT_EQ(why, "");
+    ASSERT_EQ(new_again.has_value(), row.members != 0);
+    if (!new_again) continue;
+    EXPECT_EQ(new_again->members, row.members);
+    // The same members, read as any tool reads them.
+    TempDir dir;
+    WriteFile(dir.path() + "/again.zip", std::string(new_again->archive.begin(), new_again->archive.end()));
+    const auto listed = RunProgram({"/usr/bin/unzip", "-p", "again.zip", "a.txt"}, dir.path());
+    EXPECT_EQ(listed.status, 0);
+    EXPECT_TRUE(listed.output == a2);
+    EXPECT_EQ(RunProgram({"/usr/bin/unzip", "-tq", "again.zip"}, dir.path()).status, 0);
+    pack::ZipFindings found;
+    const auto payload = pack::ZipDeltaPayload(old_again->archive, new_again->archive, 19, row.what, found);
+    ASSERT_TRUE(payload);
+    EXPECT_EQ(found.plan.file.size(), found.plan.changed);
+    EXPECT_TRUE(Rebuilt(*payload, old_again->archive) == new_again->archive);
+    EXPECT_LT(payload->size(), new_file.size() / 20);
   }
 }
 

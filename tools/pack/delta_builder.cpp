@@ -11,6 +11,7 @@
 #include "tools/pack/differ.h"
 #include "tools/pack/output_file.h"
 #include "tools/pack/zip_delta_builder.h"
+#include "tools/pack/zip_redeflate.h"
 #include "tools/pack/zstd_encoder.h"
 
 namespace ttu::pack {
@@ -24,17 +25,6 @@ constexpr std::size_t kNamedInNote = 5;
 std::string PreviousVersion(const std::string& old_folder, const std::string& file) {
   const std::string name = file[0] == '/' ? file.substr(file.find_last_of('/') + 1) : file;
   return old_folder + "/" + name;
-}
-
-// The whole file, which must stay as planned while it is read.
-Bytes ReadAll(const SourceFile& planned) {
-  uint64_t size = 0;
-  const platform::Fd fd = OpenRegularFile(planned.path, size);
-  CheckUnchanged(fd.get(), planned);
-  Bytes bytes(size);
-  if (!platform::ReadFully(fd.get(), bytes.data(), bytes.size(), 0)) FailWithErrno("cannot read " + planned.path);
-  CheckUnchanged(fd.get(), planned);
-  return bytes;
 }
 
 }  // namespace
@@ -124,7 +114,12 @@ std::string MakeDeltas(PackageDescription& desc, const DeltaOptions& options, co
   RunJobs(count, [&](std::size_t k) {
     if (previous[k].empty()) return;
     const SourceFile planned = StatSource(desc.data[k].path);
-    const Bytes new_file = ReadAll(planned), old_file = ReadAll(StatSource(previous[k]));
+    const Bytes new_file = ReadSource(planned);
+    Bytes old_file = ReadSource(StatSource(previous[k]));
+    // Installed as this option shipped it: re-deflated the same way.
+    if (options.redeflate_zips) {
+      if (auto r = RedeflateArchive(old_file)) old_file = std::move(r->archive);
+    }
     auto zipped = old_file == new_file ? std::nullopt
                                        : ZipDeltaPayload(old_file, new_file, options.level, desc.data[k].path, zips[k]);
     const Bytes payload = zipped ? std::move(*zipped) : DeltaPayload(old_file, new_file, options.level, desc.data[k].path);
@@ -159,7 +154,10 @@ std::string MakeDeltas(PackageDescription& desc, const DeltaOptions& options, co
     if (!zips[k].archives || zips[k].plan.changed == 0) continue;
     const zipdelta::Plan& p = zips[k].plan;
     note += (note.empty() ? "" : "; ") + desc.data[k].file + ": ZIP archive, " + DescribeFindings(p);
-    if (p.file.size() < p.changed) note += "; the others were deflated by another program and travel as their bytes";
+    if (p.file.size() < p.changed) {
+      note += "; the others were deflated by another program and travel as their bytes (--redeflate-zips ships "
+              "such archives deflated by this packer's zlib)";
+    }
   }
   return note;
 }

@@ -21,6 +21,9 @@ struct DeltaOptions {
   // have the previous version.
   bool with_full = false;
   int level = 19;  // zstd's, for the delta's streams
+  // The previous versions' ZIP archives were shipped with --redeflate-zips:
+  // the installed ones are them re-deflated.
+  bool redeflate_zips = false;
 };
 
 // The delta payload that rebuilds `new_file` from `old_file`, its streams

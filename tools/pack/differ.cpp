@@ -83,6 +83,7 @@ Differences Diff(Bytes old_file, Bytes new_file) {
   // The part of the new file from `last_scan` on is aligned with the old one
   // at `last_pos`: new[last_scan + k] goes with old[last_pos + k].
   int64_t scan = 0, len = 0, pos = 0, last_scan = 0, last_pos = 0, last_offset = 0;
+  bool made_nothing = false;  // the last record only moved in the old file
   while (scan < n) {
     int64_t agreeing = 0;  // bytes the current alignment already gives in the match
     for (int64_t s = scan += len; scan < n; ++scan) {
@@ -125,8 +126,19 @@ Differences Diff(Bytes old_file, Bytes new_file) {
     }
     const int64_t copied = (scan - backward) - (last_scan + forward);
     out.extra.insert(out.extra.end(), new_file.begin() + last_scan + forward, new_file.begin() + last_scan + forward + copied);
-    delta::AppendRecord(out.control, {static_cast<uint64_t>(forward), static_cast<uint64_t>(copied),
-                                      (pos - backward) - (last_pos + forward)});
+    const int64_t seek = (pos - backward) - (last_pos + forward);
+    if (forward == 0 && copied == 0 && made_nothing) {
+      // Two moves in a row are one: the updater refuses records that make
+      // nothing one after another (they would bound no work).
+      uint8_t* last = out.control.data() + out.control.size() - delta::kRecordSize;
+      delta::Record merged = delta::GetRecord(last);
+      out.control.resize(out.control.size() - delta::kRecordSize);
+      merged.seek += seek;
+      delta::AppendRecord(out.control, merged);
+    } else {
+      delta::AppendRecord(out.control, {static_cast<uint64_t>(forward), static_cast<uint64_t>(copied), seek});
+    }
+    made_nothing = forward == 0 && copied == 0;
     last_scan = scan - backward;
     last_pos = pos - backward;
     last_offset = pos - scan;

@@ -1,5 +1,5 @@
 // tessiro-pack [--stub PATH] [-I DIR]... [--compress[=LEVEL]] [--delta-from OLD_FOLDER [--with-full]]
-//              PACKAGE.rc -o OUTPUT
+//              [--redeflate-zips] PACKAGE.rc -o OUTPUT
 // tessiro-pack --list UPDATER
 #include <unistd.h>
 #include <zstd.h>
@@ -19,7 +19,7 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: tessiro-pack [--stub PATH] [-I DIR]... [--compress[=LEVEL]] [--delta-from OLD_FOLDER [--with-full]]\n"
-    "                    PACKAGE.rc -o OUTPUT\n"
+    "                    [--redeflate-zips] PACKAGE.rc -o OUTPUT\n"
     "       tessiro-pack --list UPDATER\n"
     "The stub is a Linux updater stub (by default the one beside tessiro-pack) or a Windows one\n"
     "(TessiroTinyUpdater-stub.exe, PE32 or PE32+).\n"
@@ -28,7 +28,10 @@ constexpr const char* kUsage =
     "--delta-from carries, for each payload whose previous version OLD_FOLDER holds (under the name\n"
     "the script gives it), only its differences to that version, or nothing when it did not change;\n"
     "the updater then needs the previous version installed. --with-full carries each such payload\n"
-    "whole as well, for installations that do not have the previous version.\n";
+    "whole as well, for installations that do not have the previous version.\n"
+    "--redeflate-zips ships each ZIP archive whose members another program deflated with those\n"
+    "members deflated by this packer's zlib (the same members, other bytes), so that the deltas of\n"
+    "later versions can see inside it; with --delta-from, the previous versions are taken as shipped so.\n";
 constexpr const char* kDefaultStub = "tessiro-tiny-updater-stub";
 
 // The stub installed beside this program.
@@ -92,6 +95,8 @@ int main(int argc, char** argv) {
       opt.delta_from = argv[++k];
     } else if (a == "--with-full") {
       opt.with_full = true;
+    } else if (a == "--redeflate-zips") {
+      opt.redeflate_zips = true;
     } else if (a == "-o" && has_next) {
       opt.output = argv[++k];
     } else if (!a.empty() && a[0] != '-' && opt.description.empty()) {

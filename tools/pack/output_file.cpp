@@ -65,6 +65,16 @@ SourceFile StatSource(const std::string& path) {
                          "what it was): pack again once it is complete");
 }
 
+std::vector<uint8_t> ReadSource(const SourceFile& planned) {
+  uint64_t size = 0;
+  const platform::Fd fd = OpenRegularFile(planned.path, size);
+  CheckUnchanged(fd.get(), planned);
+  std::vector<uint8_t> bytes(size);
+  if (!platform::ReadFully(fd.get(), bytes.data(), bytes.size(), 0)) FailWithErrno("cannot read " + planned.path);
+  CheckUnchanged(fd.get(), planned);
+  return bytes;
+}
+
 void CheckUnchanged(int fd, const SourceFile& planned) {
   struct stat st {};
   if (::fstat(fd, &st) != 0) FailWithErrno("cannot read " + planned.path);

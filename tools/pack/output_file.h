@@ -35,6 +35,8 @@ struct SourceFile {
 SourceFile StatSource(const std::string& path);
 // Refuses a source whose open file is no longer the one planned.
 void CheckUnchanged(int fd, const SourceFile& planned);
+// The whole file, which must stay as planned while it is read.
+std::vector<uint8_t> ReadSource(const SourceFile& planned);
 
 // The output is written to a temporary file beside it and renamed into place
 // by Commit(), so that a failure leaves no output; nor does an interruption

@@ -20,6 +20,7 @@
 #include "support/text.h"
 #include "tools/pack/compressor.h"
 #include "tools/pack/delta_builder.h"
+#include "tools/pack/zip_redeflate.h"
 #include "tools/pack/output_file.h"
 #include "tools/pack/preprocessor.h"
 
@@ -93,10 +94,13 @@ std::string Pack(const PackOptions& options) {
   ResolvePayloads(desc, base, options.include_dirs);
   MadePayloads made;  // deltas' and compressed payloads' files live until the output is written
   std::string note;
+  if (options.redeflate_zips) note = RedeflateZips(desc, OutputFolder(options.output), made);
   if (!options.delta_from.empty()) {
     const DeltaOptions delta{options.delta_from, options.with_full,
-                             options.compress_level ? options.compress_level : kDefaultLevel};
-    note = MakeDeltas(desc, delta, OutputFolder(options.output), made);
+                             options.compress_level ? options.compress_level : kDefaultLevel,
+                             options.redeflate_zips};
+    const std::string deltas = MakeDeltas(desc, delta, OutputFolder(options.output), made);
+    note += (note.empty() || deltas.empty() ? "" : "; ") + deltas;
   }
   if (options.compress_level) CompressPayloads(desc, options.compress_level, OutputFolder(options.output), made);
   const std::string written = WritePackedExecutable(desc, options.stub, options.output);

@@ -20,6 +20,9 @@ struct PackOptions {
   int compress_level = 0;  // 0: payloads stored whole
   std::string delta_from;  // the previous version's folder; "": no deltas
   bool with_full = false;  // payloads kept whole beside their deltas
+  // ZIP archives whose members another deflater made are shipped deflated by
+  // this packer's zlib (and their previous versions taken as shipped so).
+  bool redeflate_zips = false;
 };
 
 // Reads the description, finds the payloads and writes the output through a
