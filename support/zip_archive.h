@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,11 @@ struct Archive {
   std::vector<Member> members;  // in the central directory's order
   uint64_t directory_offset = 0;  // the central directory, then the end records, to the file's end
 };
+
+// A member's (compressed) bytes in its archive held in memory, as read.
+inline std::span<const uint8_t> MemberData(std::span<const uint8_t> archive, const Member& m) {
+  return archive.subspan(static_cast<std::size_t>(m.data_offset), static_cast<std::size_t>(m.compressed_size));
+}
 
 // The archive in `source`; nothing when it is no ZIP archive or does not read
 // whole: a directory or an end record that lies about a count, an offset or a

@@ -14,8 +14,7 @@ using deflater::Strategy;
 // strategies, then smaller windows and memory levels.
 std::vector<Settings> Guesses(uint16_t zip_flags) {
   std::vector<int> levels = {6, 9, 1, 5, 4, 3, 2, 7, 8};
-  const int claimed = (zip_flags >> 1) & 3;  // 0 normal, 1 maximum, 2 fast, 3 super fast
-  const int first = claimed == 1 ? 9 : claimed == 2 ? 2 : claimed == 3 ? 1 : 6;
+  const int first = ClaimedLevel(zip_flags);
   std::stable_partition(levels.begin(), levels.end(), [first](int l) { return l == first; });
   std::vector<Settings> guesses;
   for (int level : levels) guesses.push_back({level, Strategy::kDefault, 8, 15});
@@ -33,6 +32,11 @@ std::vector<Settings> Guesses(uint16_t zip_flags) {
 }
 
 }  // namespace
+
+int ClaimedLevel(uint16_t zip_flags) {
+  const int claimed = (zip_flags >> 1) & 3;  // 0 normal, 1 maximum, 2 fast, 3 super fast
+  return claimed == 1 ? 9 : claimed == 2 ? 2 : claimed == 3 ? 1 : 6;
+}
 
 std::optional<deflater::Settings> FindDeflateSettings(std::span<const uint8_t> deflated,
                                                       std::span<const uint8_t> inflated, uint16_t zip_flags) {

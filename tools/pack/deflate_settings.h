@@ -13,6 +13,10 @@
 
 namespace ttu::pack {
 
+// The level a member's general-purpose flags claim its maker used: 9 for
+// maximum, 2 fast, 1 super fast, 6 otherwise.
+int ClaimedLevel(uint16_t zip_flags);
+
 // Settings with which Deflate(inflated) == deflated; nothing when no guess
 // within the bound makes those bytes (another deflater made them). `zip_flags`
 // (the member's general-purpose flags) says which level its maker claims.

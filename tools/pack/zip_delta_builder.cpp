@@ -15,15 +15,11 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-std::span<const uint8_t> Raw(const Bytes& file, const zip::Member& m) {
-  return std::span(file).subspan(static_cast<std::size_t>(m.data_offset), static_cast<std::size_t>(m.compressed_size));
-}
-
 bool Deflated(const zip::Member& m) { return m.method == zip::kDeflated && !m.Encrypted() && m.compressed_size > 0; }
 
 // The member inflated, when it inflates to its size and CRC.
 std::optional<Bytes> Inflated(const Bytes& file, const zip::Member& m) {
-  auto data = deflater::Inflate(Raw(file, m), m.size);
+  auto data = deflater::Inflate(zip::MemberData(file, m), m.size);
   if (!data || deflater::Crc32(0, *data) != m.crc32) return std::nullopt;
   return data;
 }
@@ -86,7 +82,7 @@ std::optional<Bytes> ZipDeltaPayload(const Bytes& old_file, const Bytes& new_fil
     const auto it = old_bytes.find({m.crc32, m.compressed_size, m.size});
     if (it == old_bytes.end()) return false;
     for (const zip::Member* o : it->second) {
-      if (std::ranges::equal(Raw(old_file, *o), Raw(new_file, m))) return kept_old.insert(o), true;
+      if (std::ranges::equal(zip::MemberData(old_file, *o), zip::MemberData(new_file, m))) return kept_old.insert(o), true;
     }
     return false;
   };
@@ -99,7 +95,7 @@ std::optional<Bytes> ZipDeltaPayload(const Bytes& old_file, const Bytes& new_fil
     ++plan.changed, plan.changed_bytes += m->compressed_size;
     auto data = Inflated(new_file, *m);
     if (!data) continue;
-    const auto s = FindDeflateSettings(Raw(new_file, *m), *data, m->flags);
+    const auto s = FindDeflateSettings(zip::MemberData(new_file, *m), *data, m->flags);
     if (!s) continue;
     plan.remade_bytes += m->compressed_size;
     settings.push_back(*s);

@@ -26,10 +26,6 @@ struct Refused {
 };
 [[noreturn]] void Refuse(std::string why) { throw Refused{std::move(why)}; }
 
-std::span<const uint8_t> Raw(const Bytes& file, const zip::Member& m) {
-  return std::span(file).subspan(static_cast<std::size_t>(m.data_offset), static_cast<std::size_t>(m.compressed_size));
-}
-
 // Where in `extra` (a header's extra fields) the ZIP64 field's values start; npos without one.
 std::size_t Zip64Values(std::span<uint8_t> extra) {
   for (std::size_t at = 0; at + 4 <= extra.size();) {
@@ -67,11 +63,10 @@ Redeflated Write(const Bytes& file, const zip::Archive& a) {
   for (const zip::Member& m : a.members) {
     if (m.method != zip::kDeflated || m.compressed_size == 0) continue;
     if (m.Encrypted()) Refuse("it has an encrypted member");
-    const auto data = deflater::Inflate(Raw(file, m), m.size);
+    const auto data = deflater::Inflate(zip::MemberData(file, m), m.size);
     if (!data || deflater::Crc32(0, *data) != m.crc32) Refuse("the member " + m.name + " does not inflate to its CRC");
-    if (FindDeflateSettings(Raw(file, m), *data, m.flags)) continue;
-    const int claimed = (m.flags >> 1) & 3;  // 0 normal, 1 maximum, 2 fast, 3 super fast
-    again[&m] = deflater::Deflate(*data, {claimed == 1 ? 9 : claimed == 2 ? 2 : claimed == 3 ? 1 : 6});
+    if (FindDeflateSettings(zip::MemberData(file, m), *data, m.flags)) continue;
+    again[&m] = deflater::Deflate(*data, {ClaimedLevel(m.flags)});
   }
   if (again.empty()) return {};
 
@@ -164,7 +159,7 @@ void Check(const Bytes& file, const zip::Archive& a, const Bytes& made) {
       Refuse("written again, its member " + x.name + " differs");
     }
     const auto content = [&](const Bytes& f, const zip::Member& m) {
-      const auto raw = Raw(f, m);
+      const auto raw = zip::MemberData(f, m);
       return m.method == zip::kDeflated ? deflater::Inflate(raw, m.size) : std::optional<Bytes>(Bytes(raw.begin(), raw.end()));
     };
     if (content(file, x) != content(made, y)) Refuse("written again, its member " + x.name + " differs");
