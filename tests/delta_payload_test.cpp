@@ -30,10 +30,12 @@ TEST(Delta, EveryPairOfVersionsRebuildsExactly) {
   moved.insert(moved.end(), program.begin(), program.begin() + 1000000);
   const Bytes random = Of(PseudoRandomBytes(300000, 11));
   struct Row {
-    const char* what;
+    std::string what;
     Bytes old_file, new_file;
     double at_most;  // of the new file's size, for the delta's streams (and 64 bytes)
-  } rows[] = {
+    std::vector<pack::Zone> zones = {};
+  };
+  std::vector<Row> rows = {
       {"the same file", program, program, 0.001},
       {"code shifted and patched", program, shifted, 0.05},
       {"its halves swapped", program, moved, 0.01},
@@ -42,9 +44,37 @@ TEST(Delta, EveryPairOfVersionsRebuildsExactly) {
       {"unrelated files", random, Of(PseudoRandomBytes(200000, 12)), 1.01},
       {"one byte each", Of("a"), Of("b"), 0},
   };
+  // Pieces of a program with runs of zeros and a repeated text, moved,
+  // repeated, dropped and patched: matches that meet end to end, one after
+  // another anywhere in the old file (moves in a row, merged into one record).
+  Bytes piece(program.begin() + 500000, program.begin() + 504000);
+  piece.insert(piece.begin() + 1000, 3000, 0);
+  for (int k = 0; k < 800; ++k) piece.insert(piece.begin() + 3000, static_cast<uint8_t>("abc"[k % 3]));
+  piece.insert(piece.end(), program.begin(), program.begin() + 3000);
+  for (uint32_t seed = 1; seed <= 40; ++seed) {
+    uint32_t r = seed * 2654435761u;
+    const auto next = [&](uint32_t n) {
+      r = r * 1664525u + 1013904223u;
+      return (r >> 8) % n;
+    };
+    Bytes made;
+    while (made.size() < piece.size()) {
+      const uint32_t longest[] = {8, 40, 300, 3000};
+      const std::size_t from = next(static_cast<uint32_t>(piece.size())), len = 1 + next(longest[seed % 4]);
+      made.insert(made.end(), piece.begin() + static_cast<std::ptrdiff_t>(from),
+                  piece.begin() + static_cast<std::ptrdiff_t>(std::min(piece.size(), from + len)));
+      if (next(4) == 0 && !made.empty()) made.back() ^= static_cast<uint8_t>(1 + next(255));
+    }
+    rows.push_back({"pieces moved, seed " + std::to_string(seed), piece, made, 1.01});
+  }
+  // Zones only say where to look: wrong, empty or past the file, the delta still rebuilds it.
+  const uint64_t half = shifted.size() / 2, size = program.size();
+  rows.push_back({"zones that fit", program, shifted, 0.05, {{half, 0, half}, {UINT64_MAX, half - 1000, size}}});
+  rows.push_back({"zones crossed", program, shifted, 1.01, {{half, half, size}, {UINT64_MAX, 0, half}}});
+  rows.push_back({"empty zones", program, shifted, 1.01, {{0, 0, 0}, {half, 5, 5}, {half, 0, size}, {UINT64_MAX, size, size}}});
   for (const auto& row : rows) {
     SCOPED_TRACE(row.what);
-    const Bytes payload = pack::DeltaPayload(row.old_file, row.new_file, 19, row.what);
+    const Bytes payload = pack::DeltaPayload(row.old_file, row.new_file, 19, row.what, row.zones);
     Bytes made;
     delta::Apply(MemorySource(payload), MemorySource(row.old_file),
                  [&](const uint8_t* p, std::size_t n) { made.insert(made.end(), p, p + n); });

@@ -256,9 +256,31 @@ TEST_P(WineCompressedTest, DeltasRebuildTheInstalledVersionAndNoOther) {
   const std::string old_zip = MakeZip({{"a.txt", words, {}}, {"b.dll", program.substr(0, 100000), {9}}}),
                     new_zip = MakeZip({{"a.txt", words.substr(0, 9000) + "nuovo" + words.substr(9000), {}},
                                        {"b.dll", program.substr(0, 100000), {9}}});
-  const NamedFiles previous = {{"programma.dll", program}, {"uguale.txt", "uguale"}, {"archivio.zip", old_zip}},
+  // Members at every level and strategy of this zlib, deflated again by the Windows updater's own.
+  std::vector<ZipEntry> old_levels, new_levels;
+  for (int level = 1; level <= 9; ++level) {
+    for (const auto strategy : {deflater::Strategy::kDefault, deflater::Strategy::kFiltered, deflater::Strategy::kHuffmanOnly,
+                                deflater::Strategy::kRle, deflater::Strategy::kFixed}) {
+      const bool odd = strategy == deflater::Strategy::kDefault;  // a larger memory, a smaller window
+      const deflater::Settings at{level, strategy, odd && level == 4 ? 9 : 8, odd && level == 7 ? 12 : 15};
+      const std::string name = "m" + std::to_string(old_levels.size()) + ".txt";
+      const std::string text = WordText(6000, static_cast<uint32_t>(old_levels.size()));
+      old_levels.push_back({name, text, at});
+      new_levels.push_back({name, text.substr(0, 3000) + "cambiato" + text.substr(3000), at});
+    }
+  }
+  // Members reordered, changed, stored, added, removed and renamed.
+  const std::string r = WordText(30000, 7);
+  const std::string old_moved = MakeZip({{"a.txt", words, {}}, {"s.txt", r.substr(0, 5000), {0}}, {"r.txt", r, {}},
+                                         {"via.txt", "tolto", {}}, {"vecchio.txt", r.substr(100, 9000), {}}}),
+                    new_moved = MakeZip({{"r.txt", r + "in coda", {}}, {"nuovo.txt", "aggiunto", {}},
+                                         {"a.txt", "in testa" + words, {}}, {"s.txt", r.substr(10, 5000), {0}},
+                                         {"rinominato.txt", r.substr(100, 9000), {}}});
+  const NamedFiles previous = {{"programma.dll", program}, {"uguale.txt", "uguale"}, {"archivio.zip", old_zip},
+                               {"livelli.zip", MakeZip(old_levels)}, {"riordinato.zip", old_moved}},
                    files = {{"programma.dll", patched}, {"uguale.txt", "uguale"}, {"nuovo.txt", "nuovo"},
-                            {"archivio.zip", new_zip}};
+                            {"archivio.zip", new_zip}, {"livelli.zip", MakeZip(new_levels)},
+                            {"riordinato.zip", new_moved}};
   WritePackage(pkg.path(), files);
   for (const auto& [name, bytes] : previous) WriteFile(old / name, bytes);
   struct Row {
@@ -283,6 +305,7 @@ TEST_P(WineCompressedTest, DeltasRebuildTheInstalledVersionAndNoOther) {
     const std::string listed = RunProgram({TTU_PACK_EXE, "--list", updater}).output;
     EXPECT_NE(listed.find("payload DELTA 101"), std::string::npos) << listed;
     EXPECT_NE(listed.find("delta (ZIP, 1 of 1 changed deflated members re-made"), std::string::npos) << listed;
+    EXPECT_NE(listed.find("delta (ZIP, 45 of 45 changed deflated members re-made"), std::string::npos) << listed;
     for (const auto& [name, bytes] : previous) WriteFile(Tessiro(name), bytes);
     if (row.one_byte_changed) {
       std::string changed = program;

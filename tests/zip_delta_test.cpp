@@ -42,6 +42,11 @@ Bytes Rebuilt(const Bytes& payload, const Bytes& base) {
   return made;
 }
 
+// The packer's ZIP delta, from copies (it empties the files it is given).
+std::optional<Bytes> ZipDeltaOf(Bytes old_file, Bytes new_file, const std::string& what, pack::ZipFindings& found) {
+  return pack::ZipDeltaPayload(old_file, new_file, 19, what, found);
+}
+
 // Text with a few words changed every `every` bytes.
 std::string Edited(std::string text, std::size_t every) {
   for (std::size_t k = every / 2; k + 8 < text.size(); k += every) text.replace(k, 5, "[new]");
@@ -104,7 +109,7 @@ TEST(ZipDelta, EveryPairOfArchivesRebuildsByteForByte) {
   for (const auto& row : rows) {
     SCOPED_TRACE(row.what);
     pack::ZipFindings found;
-    const auto zipped = pack::ZipDeltaPayload(row.old_file, row.new_file, 19, row.what, found);
+    const auto zipped = ZipDeltaOf(row.old_file, row.new_file, row.what, found);
     EXPECT_TRUE(found.archives);
     if (row.remade != kAny) {
       EXPECT_EQ(zipped ? found.plan.file.size() : 0, row.remade);
@@ -150,7 +155,7 @@ TEST(ZipDelta, ArchivesOfOtherDeflatersAreWrittenAgainWithTheSameMembers) {
     EXPECT_TRUE(listed.output == a2);
     EXPECT_EQ(RunProgram({"/usr/bin/unzip", "-tq", "again.zip"}, dir.path()).status, 0);
     pack::ZipFindings found;
-    const auto payload = pack::ZipDeltaPayload(old_again->archive, new_again->archive, 19, row.what, found);
+    const auto payload = ZipDeltaOf(old_again->archive, new_again->archive, row.what, found);
     ASSERT_TRUE(payload);
     EXPECT_EQ(found.plan.file.size(), found.plan.changed);
     EXPECT_TRUE(Rebuilt(*payload, old_again->archive) == new_again->archive);
@@ -165,7 +170,7 @@ TEST(ZipDelta, AnotherBaseOrAPlanThatLiesGivesNoArchive) {
   const Bytes old_file = Of(MakeZip({{"a.txt", a, {}}, {"n.txt", "unchanged", {}}}));
   const Bytes new_file = Of(MakeZip({{"a.txt", Edited(a, 20000), {}}, {"n.txt", "unchanged", {}}}));
   pack::ZipFindings found;
-  const Bytes payload = *pack::ZipDeltaPayload(old_file, new_file, 19, "test", found);
+  const Bytes payload = *ZipDeltaOf(old_file, new_file, "test", found);
   const zipdelta::Layout layout = zipdelta::ReadLayout(MemorySource(payload));
   // The payload again with its plan changed by `lie`.
   const auto planned = [&](const std::function<void(zipdelta::Plan&)>& lie) {

@@ -36,7 +36,8 @@ void AppendDeltaFrame(Bytes& out, const Bytes& bytes, int level, const std::stri
   out.resize(at + CheckZstd(ZSTD_compress2(c.get(), out.data() + at, out.size() - at, bytes.data(), bytes.size()), what));
 }
 
-Bytes DeltaPayload(const Bytes& old_file, const Bytes& new_file, int level, const std::string& what) {
+Bytes DeltaPayload(const Bytes& old_file, const Bytes& new_file, int level, const std::string& what,
+                   std::span<const Zone> zones) {
   delta::Header h;
   h.size = new_file.size();
   h.digest = checksum::DigestOf(new_file);
@@ -44,7 +45,7 @@ Bytes DeltaPayload(const Bytes& old_file, const Bytes& new_file, int level, cons
   h.base_digest = checksum::DigestOf(old_file);
   Bytes body;
   if (old_file != new_file) {
-    const Differences d = Diff(old_file, new_file);
+    const Differences d = Diff(old_file, new_file, zones);
     uint64_t* sizes[] = {&h.control, &h.runs, &h.values, &h.extra};
     const std::vector<uint8_t>* streams[] = {&d.control, &d.runs, &d.values, &d.extra};
     for (std::size_t k = 0; k < 4; ++k) {
@@ -114,18 +115,20 @@ std::string MakeDeltas(PackageDescription& desc, const DeltaOptions& options, co
   RunJobs(count, [&](std::size_t k) {
     if (previous[k].empty()) return;
     const SourceFile planned = StatSource(desc.data[k].path);
-    const Bytes new_file = ReadSource(planned);
     Bytes old_file = ReadSource(StatSource(previous[k]));
     // Installed as this option shipped it: re-deflated the same way.
     if (options.redeflate_zips) {
       if (auto r = RedeflateArchive(old_file)) old_file = std::move(r->archive);
     }
-    auto zipped = old_file == new_file ? std::nullopt
-                                       : ZipDeltaPayload(old_file, new_file, options.level, desc.data[k].path, zips[k]);
+    Bytes new_file = ReadSource(planned);
+    const bool same = old_file == new_file;
+    const std::size_t new_size = new_file.size();
+    auto zipped = same ? std::nullopt
+                       : ZipDeltaPayload(old_file, new_file, options.level, desc.data[k].path, zips[k]);
     const Bytes payload = zipped ? std::move(*zipped) : DeltaPayload(old_file, new_file, options.level, desc.data[k].path);
     // An unchanged file is never written again, however small; a delta no
     // smaller than its file is not worth the installed version it needs.
-    if (old_file != new_file && payload.size() >= new_file.size()) return;
+    if (!same && payload.size() >= new_size) return;
     platform::Fd fd = UnnamedFile(temp_dir);
     if (!platform::WriteFully(fd.get(), payload.data(), payload.size(), 0)) {
       FailWithErrno("cannot write a temporary file");

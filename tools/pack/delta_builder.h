@@ -5,9 +5,11 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
+#include "tools/pack/differ.h"
 #include "tools/pack/made_payloads.h"
 #include "tools/pack/package_description.h"
 
@@ -27,9 +29,10 @@ struct DeltaOptions {
 };
 
 // The delta payload that rebuilds `new_file` from `old_file`, its streams
-// compressed at `level`; `what` names the file in messages.
+// compressed at `level`; `what` names the file in messages. `zones` (see
+// differ.h) say where to look for each part of the new file.
 std::vector<uint8_t> DeltaPayload(const std::vector<uint8_t>& old_file, const std::vector<uint8_t>& new_file,
-                                  int level, const std::string& what);
+                                  int level, const std::string& what, std::span<const Zone> zones = {});
 
 // Appends one zstd frame of `bytes` at `level`, in a window the updater
 // decodes beside others.

@@ -3,6 +3,7 @@
 #include <divsufsort.h>
 
 #include <algorithm>
+#include <memory>
 #include <new>
 #include <tuple>
 
@@ -56,28 +57,64 @@ class SuffixIndex {
   std::vector<saidx_t> sa_;
 };
 
-// The bytes to add as runs of zeros and of other bytes (see delta_payload.h).
-void SplitDiff(std::span<const uint8_t> diff, Differences& out) {
-  std::size_t k = 0;
-  while (k < diff.size()) {
-    const std::size_t zeros_from = k;
-    while (k < diff.size() && diff[k] == 0) ++k;
-    if (k == diff.size()) break;  // zeros to the end: no pair
-    const std::size_t values_from = k;
-    while (k < diff.size() && diff[k] != 0) ++k;
-    delta::AppendRun(out.runs, values_from - zeros_from, k - values_from);
-    out.values.insert(out.values.end(), diff.begin() + static_cast<std::ptrdiff_t>(values_from),
-                      diff.begin() + static_cast<std::ptrdiff_t>(k));
+// Where each part of the new file is looked for: the index of the zone that
+// holds the scan, made when the scan enters it (the previous one freed first).
+class ZonedIndex {
+ public:
+  ZonedIndex(Bytes old, std::span<const Zone> zones) : old_(old), zones_(zones.begin(), zones.end()) {
+    if (zones_.empty()) zones_.push_back({UINT64_MAX, 0, old.size()});
   }
-}
+
+  // The longest prefix of new[scan..] found in its zone's old range.
+  std::pair<int64_t, int64_t> Longest(int64_t scan, Bytes text) {
+    std::size_t k = current_;
+    while (k + 1 < zones_.size() && zones_[k].new_end <= static_cast<uint64_t>(scan)) ++k;
+    if (!index_ || k != current_) {
+      index_.reset();
+      current_ = k;
+      const Zone& z = zones_[k];
+      index_ = std::make_unique<SuffixIndex>(old_.subspan(z.old_from, z.old_to - z.old_from));
+    }
+    const auto [len, pos] = index_->Longest(text);
+    return {len, pos + static_cast<int64_t>(zones_[current_].old_from)};
+  }
+
+ private:
+  Bytes old_;
+  std::vector<Zone> zones_;
+  std::size_t current_ = 0;
+  std::unique_ptr<SuffixIndex> index_;  // (not std::optional: GCC 12 warns wrongly of it)
+};
+
+// The bytes to add, as they come, into runs of zeros and of other bytes (see
+// delta_payload.h); zeros to the end make no pair.
+class RunSplitter {
+ public:
+  explicit RunSplitter(Differences& out) : out_(out) {}
+  void Add(uint8_t b) {
+    if (b != 0) {
+      ++values_, out_.values.push_back(b);
+      return;
+    }
+    if (values_ != 0) delta::AppendRun(out_.runs, zeros_, values_), zeros_ = values_ = 0;
+    ++zeros_;
+  }
+  void Finish() {
+    if (values_ != 0) delta::AppendRun(out_.runs, zeros_, values_), zeros_ = values_ = 0;
+  }
+
+ private:
+  Differences& out_;
+  uint64_t zeros_ = 0, values_ = 0;
+};
 
 }  // namespace
 
-Differences Diff(Bytes old_file, Bytes new_file) {
+Differences Diff(Bytes old_file, Bytes new_file, std::span<const Zone> zones) {
   const auto m = static_cast<int64_t>(old_file.size()), n = static_cast<int64_t>(new_file.size());
-  const SuffixIndex index(old_file);
+  ZonedIndex index(old_file, zones);
   Differences out;
-  std::vector<uint8_t> diff;
+  RunSplitter diff(out);
   const auto old_at = [&](int64_t k) { return old_file[static_cast<std::size_t>(k)]; };
   const auto new_at = [&](int64_t k) { return new_file[static_cast<std::size_t>(k)]; };
   // The part of the new file from `last_scan` on is aligned with the old one
@@ -87,7 +124,7 @@ Differences Diff(Bytes old_file, Bytes new_file) {
   while (scan < n) {
     int64_t agreeing = 0;  // bytes the current alignment already gives in the match
     for (int64_t s = scan += len; scan < n; ++scan) {
-      std::tie(len, pos) = index.Longest(new_file.subspan(static_cast<std::size_t>(scan)));
+      std::tie(len, pos) = index.Longest(scan, new_file.subspan(static_cast<std::size_t>(scan)));
       for (; s < scan + len; ++s) {
         if (s + last_offset < m && s + last_offset >= 0 && old_at(s + last_offset) == new_at(s)) ++agreeing;
       }
@@ -122,7 +159,7 @@ Differences Diff(Bytes old_file, Bytes new_file) {
       backward -= cut;
     }
     for (int64_t k = 0; k < forward; ++k) {
-      diff.push_back(static_cast<uint8_t>(new_at(last_scan + k) - old_at(last_pos + k)));
+      diff.Add(static_cast<uint8_t>(new_at(last_scan + k) - old_at(last_pos + k)));
     }
     const int64_t copied = (scan - backward) - (last_scan + forward);
     out.extra.insert(out.extra.end(), new_file.begin() + last_scan + forward, new_file.begin() + last_scan + forward + copied);
@@ -143,7 +180,7 @@ Differences Diff(Bytes old_file, Bytes new_file) {
     last_pos = pos - backward;
     last_offset = pos - scan;
   }
-  SplitDiff(diff, out);
+  diff.Finish();
   return out;
 }
 

@@ -50,6 +50,56 @@ Bytes Expand(const Bytes& file, const std::vector<std::pair<const zip::Member*, 
   return out;
 }
 
+using Places = std::vector<std::pair<const zip::Member*, std::pair<uint64_t, uint64_t>>>;
+
+// Where each member's bytes lie once the archive is expanded: those inflated
+// where they were placed, the others moved by the growth of those before them.
+Places ExpandedPlaces(const zip::Archive& a, const std::map<const zip::Member*, uint64_t>& placed) {
+  Places out;
+  uint64_t growth = 0;
+  for (const zip::Member* m : InFileOrder(a)) {
+    const auto it = placed.find(m);
+    if (it != placed.end()) {
+      out.push_back({m, {it->second, it->second + m->size}});
+      growth += m->size - m->compressed_size;
+    } else {
+      out.push_back({m, {m->data_offset + growth, m->data_offset + growth + m->compressed_size}});
+    }
+  }
+  return out;
+}
+
+// Where the differ looks for each part of the new expanded archive: a member
+// in the member of the same name in the old one; the bytes between two such
+// members (headers, added or renamed members) between their old versions, or,
+// where the members moved past one another or the stretch is far longer,
+// before the next one's old version. Each zone is indexed alone, so the
+// differ's memory follows the largest member or stretch, not the archive.
+std::vector<Zone> ZonesFor(const Places& new_places, const Places& old_places, uint64_t old_size) {
+  constexpr uint64_t kSlack = 4096;
+  std::map<std::string, std::pair<uint64_t, uint64_t>> old_by_name;
+  for (const auto& [m, range] : old_places) {
+    if (range.second <= old_size) old_by_name.emplace(m->name, range);
+  }
+  std::vector<Zone> zones;
+  uint64_t old_at = 0, new_at = 0;  // where both go on after the last member placed
+  for (const auto& [m, range] : new_places) {
+    const auto it = old_by_name.find(m->name);
+    if (it == old_by_name.end() || range.first < new_at) continue;
+    const auto [from, to] = it->second;
+    const uint64_t stretch = range.first - new_at;
+    if (old_at <= from && from - old_at <= 4 * stretch + kSlack) {
+      zones.push_back({range.first, old_at, from});
+    } else {
+      zones.push_back({range.first, from - std::min(from, stretch + kSlack), from});
+    }
+    zones.push_back({range.second, from, to});
+    old_at = to, new_at = range.second;
+  }
+  zones.push_back({UINT64_MAX, std::min(old_at, old_size), old_size});
+  return zones;
+}
+
 std::string Megabytes(uint64_t n) {
   char s[32];
   std::snprintf(s, sizeof s, "%.1f MB", static_cast<double>(n) / 1e6);
@@ -58,7 +108,7 @@ std::string Megabytes(uint64_t n) {
 
 }  // namespace
 
-std::optional<Bytes> ZipDeltaPayload(const Bytes& old_file, const Bytes& new_file, int level, const std::string& what,
+std::optional<Bytes> ZipDeltaPayload(Bytes& old_file, Bytes& new_file, int level, const std::string& what,
                                      ZipFindings& found) {
   found = {};
   const auto old_zip = zip::ReadArchive(MemorySource(old_file));
@@ -110,25 +160,32 @@ std::optional<Bytes> ZipDeltaPayload(const Bytes& old_file, const Bytes& new_fil
     if (!Deflated(*m) || kept_old.count(m) || !remade_names.count(m->name)) continue;
     if (auto data = Inflated(old_file, *m)) old_inflated.emplace_back(m, std::move(*data));
   }
-  const Bytes old_expanded = Expand(old_file, old_inflated, [&](const zip::Member& m, uint64_t) {
-    plan.base.push_back({m.data_offset, m.compressed_size, m.size, m.crc32});
-  });
-  old_inflated.clear();
-  std::size_t k = 0;
-  const Bytes new_expanded = Expand(new_file, new_inflated, [&](const zip::Member& m, uint64_t at) {
-    plan.file.push_back({at, m.size, m.compressed_size, settings[k++]});
-  });
-  new_inflated.clear();
-
-  const Bytes inner = DeltaPayload(old_expanded, new_expanded, level, what);
-  Bytes plan_frame;
-  AppendDeltaFrame(plan_frame, zipdelta::EncodePlan(plan), level, what);
   delta::Header h;
   h.kind = delta::Kind::kZip;
   h.size = new_file.size();
   h.digest = checksum::DigestOf(new_file);
   h.base_size = old_file.size();
   h.base_digest = checksum::DigestOf(old_file);
+  std::map<const zip::Member*, uint64_t> old_placed, new_placed;
+  const Bytes old_expanded = Expand(old_file, old_inflated, [&](const zip::Member& m, uint64_t at) {
+    plan.base.push_back({m.data_offset, m.compressed_size, m.size, m.crc32});
+    old_placed.emplace(&m, at);
+  });
+  old_inflated.clear();
+  Bytes().swap(old_file);
+  std::size_t k = 0;
+  const Bytes new_expanded = Expand(new_file, new_inflated, [&](const zip::Member& m, uint64_t at) {
+    plan.file.push_back({at, m.size, m.compressed_size, settings[k++]});
+    new_placed.emplace(&m, at);
+  });
+  new_inflated.clear();
+  Bytes().swap(new_file);
+
+  const Bytes inner = DeltaPayload(old_expanded, new_expanded, level, what,
+                                   ZonesFor(ExpandedPlaces(*new_zip, new_placed), ExpandedPlaces(*old_zip, old_placed),
+                                            old_expanded.size()));
+  Bytes plan_frame;
+  AppendDeltaFrame(plan_frame, zipdelta::EncodePlan(plan), level, what);
   Bytes out = delta::EncodeHeader(h);
   le::Append64(out, plan_frame.size());
   out.insert(out.end(), plan_frame.begin(), plan_frame.end());

@@ -21,11 +21,12 @@ struct ZipFindings {
 
 // The ZIP delta rebuilding `new_file` from `old_file`, its streams compressed
 // at `level`: nothing when they are not both ZIP archives or no changed member
-// is re-made (a plain delta serves as well). `found` says what was found
-// either way; `what` names the file in messages.
-std::optional<std::vector<uint8_t>> ZipDeltaPayload(const std::vector<uint8_t>& old_file,
-                                                    const std::vector<uint8_t>& new_file, int level,
-                                                    const std::string& what, ZipFindings& found);
+// is re-made (a plain delta serves as well), and the files are left as given.
+// When it makes one, it empties both files once their expanded versions are
+// made, so that an archive's two forms are not held at once. `found` says what
+// was found either way; `what` names the file in messages.
+std::optional<std::vector<uint8_t>> ZipDeltaPayload(std::vector<uint8_t>& old_file, std::vector<uint8_t>& new_file,
+                                                    int level, const std::string& what, ZipFindings& found);
 
 // "3 of 4 changed deflated members re-made (1.2 MB of 1.3 MB)": the share of
 // the archive's new bytes that travel as a difference.
