@@ -102,7 +102,7 @@ void DeploymentPass::DeployItem(int32_t j) {
   if (checked == kNoFolder) throw RunError::Of(kErrPathNotFound);
   const std::string target = Target(j);
   try {
-    WritePayload(s_.files, target, s_.resources, j, checked == kBaseChecked);
+    WritePayload(s_.files, target, s_.resources, j, groups_, checked == kBaseChecked);
   } catch (const RunError& e) {
     // An installed file that changed since the press checked it.
     if (e.Number() == kErrNotTheInstalledVersion) TellOnce(e, told_other_version_);
@@ -117,11 +117,13 @@ void DeploymentPass::DeployItem(int32_t j) {
 bool DeploymentPass::AggiornaFile() {
   if (running_) return false;
   ScopedFlag running(running_);
-  // What the press checked holds for this pass only: a retry reads again.
+  // What the press checked holds for this pass only, and a group's frame is not
+  // held through the wait for a retry.
   struct Forget {
     std::vector<char>& v;
-    ~Forget() { v.clear(); }
-  } forget{base_checked_};
+    gpayload::GroupReader& groups;
+    ~Forget() { v.clear(), groups.Close(); }
+  } forget{base_checked_, groups_};
   try {
     const int32_t bound = tables_.LastIndex;
     for (int32_t j = 0; j <= bound; ++j) {

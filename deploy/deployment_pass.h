@@ -12,6 +12,7 @@
 #include "platform/installation.h"
 #include "platform/process.h"
 #include "platform/resources.h"
+#include "support/grouped_payload.h"
 #include "support/run_error.h"
 
 namespace ttu::deploy {
@@ -59,6 +60,7 @@ class DeploymentPass {
   bool told_prefix_wine_ = false;
   bool told_other_version_ = false;
   std::vector<char> base_checked_;  // by CheckBases, for the pass right after it
+  gpayload::GroupReader groups_;    // a pass decodes each group once, from one item to the next
 };
 
 }  // namespace ttu::deploy

@@ -1,5 +1,7 @@
 #include "deploy/package_check.h"
 
+#include <set>
+
 #include "deploy/manifest.h"
 #include "deploy/payload_writer.h"
 #include "support/payload_checksum.h"
@@ -36,12 +38,18 @@ void CheckPackage(const ItemTables& tables, platform::Resources& res) {
   for (int32_t j = 0; j <= tables.LastIndex && !recorded_any; ++j) {
     recorded_any = res.Data(kFirstItemId + static_cast<uint32_t>(j), checksum::kResourceType).has_value();
   }
+  std::set<std::pair<uint32_t, checksum::Digest>> checked_groups;
   for (int32_t j = 0; j <= tables.LastIndex; ++j) {
     const uint32_t id = kFirstItemId + static_cast<uint32_t>(j);
     const auto found = FindPayload(res, id);
     if (!found) continue;  // the pass reports a missing payload as it always has
     if (found->kind != PayloadKind::kDelta) {
       if (const auto delta = FindDelta(res, id)) CheckDeltaBeside(res, id, *delta);
+    }
+    // A part holds its group's checksum; each group is read once a press.
+    if (found->kind == PayloadKind::kGrouped) {
+      const gpayload::Part part = GroupOf(res, id, *found).first;
+      if (checked_groups.insert({part.group, part.group_digest}).second) GroupOf(res, id, *found, true);
     }
     if (!recorded_any) continue;  // linked by the resource compiler, or packed before checksums
     const auto recorded = res.Data(id, checksum::kResourceType);

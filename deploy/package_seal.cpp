@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <exception>
+#include <vector>
 
 #include "deploy/manifest.h"
 #include "support/compressed_payload.h"
 #include "support/delta_payload.h"
+#include "support/grouped_payload.h"
 #include "support/little_endian.h"
 #include "support/run_error.h"
 
@@ -46,6 +48,17 @@ int32_t LastIndexOrNone(const std::optional<std::string>& count) {
   }
 }
 
+// Where there is the resource: its tag, its size and its first `n` bytes
+// (zeros past its end).
+void SealWithHead(SealWriter& w, const std::optional<platform::Blob>& blob, char tag, std::size_t n) {
+  if (!blob) return;
+  w.Tag(tag);
+  w.Number(blob->size);
+  std::vector<uint8_t> head(n, 0);
+  platform::ReadBlob(*blob, 0, head.data(), static_cast<std::size_t>(std::min<uint64_t>(blob->size, n)));
+  w.Bytes(head.data(), n);
+}
+
 }  // namespace
 
 checksum::Digest SealOf(platform::Resources& res) {
@@ -65,14 +78,10 @@ checksum::Digest SealOf(platform::Resources& res) {
       w.Tag('Z');
       w.Number(compressed->size);
     }
+    // A part names its group and holds its checksum.
+    SealWithHead(w, res.Data(id, gpayload::kPartType), 'G', gpayload::kPartSize);
     // A delta's header too: it names the base, which the press checks first.
-    if (const auto delta = res.Data(id, delta::kResourceType)) {
-      w.Tag('D');
-      w.Number(delta->size);
-      uint8_t header[delta::kHeaderSize] = {};
-      platform::ReadBlob(*delta, 0, header, static_cast<std::size_t>(std::min<uint64_t>(delta->size, sizeof header)));
-      w.Bytes(header, sizeof header);
-    }
+    SealWithHead(w, res.Data(id, delta::kResourceType), 'D', delta::kHeaderSize);
     const auto record = res.Data(id, checksum::kResourceType);
     w.Tag(record ? 'C' : '-');
     if (!record) continue;

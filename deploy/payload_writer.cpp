@@ -59,6 +59,7 @@ void ApplyDelta(platform::FileSystem& files, const std::string& target, platform
 std::optional<Payload> FindFull(platform::Resources& res, uint32_t id) {
   if (auto blob = res.Data(id, kPayloadType)) return Payload{PayloadKind::kStored, *blob};
   if (auto blob = res.Data(id, zpayload::kResourceType)) return Payload{PayloadKind::kCompressed, *blob};
+  if (auto blob = res.Data(id, gpayload::kPartType)) return Payload{PayloadKind::kGrouped, *blob};
   return std::nullopt;
 }
 
@@ -70,6 +71,21 @@ std::optional<Payload> FindDelta(platform::Resources& res, uint32_t id) {
 std::optional<Payload> FindPayload(platform::Resources& res, uint32_t id) {
   if (auto full = FindFull(res, id)) return full;
   return FindDelta(res, id);
+}
+
+std::pair<gpayload::Part, platform::Blob> GroupOf(platform::Resources& res, uint32_t id, const Payload& part,
+                                                  bool check) {
+  uint8_t bytes[gpayload::kPartSize] = {};
+  if (part.blob.size != sizeof bytes) throw Damaged(res, id, "it is not a grouped payload");
+  platform::ReadBlob(part.blob, 0, bytes, sizeof bytes);
+  const auto p = gpayload::DecodePart(bytes);
+  if (!p) throw Damaged(res, id, "it is not a grouped payload");
+  const auto group = p->group <= 0xFFFF ? res.Data(p->group, gpayload::kGroupType) : std::nullopt;
+  if (!group) throw Damaged(res, id, "its group " + std::to_string(p->group) + " is missing");
+  if (check && *checksum::DigestOf(platform::BlobSource(*group)) != p->group_digest) {
+    throw Damaged(res, id, "its group " + std::to_string(p->group) + " does not match its checksum");
+  }
+  return {*p, *group};
 }
 
 delta::Header DeltaHeader(platform::Resources& res, uint32_t id, const Payload& delta) {
@@ -93,7 +109,7 @@ std::string BaseNeeded(const std::string& target, const delta::Header& h, const 
 }
 
 void WritePayload(platform::FileSystem& files, const std::string& target, platform::Resources& res, int32_t j,
-                  bool base_checked) {
+                  gpayload::GroupReader& groups, bool base_checked) {
   const uint32_t id = IdOf(j);
   const auto full = FindFull(res, id);
   if (const auto delta = FindDelta(res, id)) {
@@ -108,6 +124,13 @@ void WritePayload(platform::FileSystem& files, const std::string& target, platfo
   if (!full) throw RunError::ResourceNotFound(id);
   if (full->kind == PayloadKind::kStored) {
     files.ReplaceFile(target, full->blob);
+    return;
+  }
+  if (full->kind == PayloadKind::kGrouped) {
+    const auto grouped = GroupOf(res, id, *full);
+    ReplaceDecoded(files, target, res, id, [&](const platform::ByteSink& put) {
+      groups.Decode(grouped.first, std::make_unique<platform::BlobSource>(grouped.second), put);
+    });
     return;
   }
   ReplaceDecoded(files, target, res, id,

@@ -1,6 +1,6 @@
 // How an item's payload becomes its file: a stored payload is copied as it
 // lies in the executable; a compressed one is decoded straight into the new
-// file; a delta is applied to the installed version of the file (its base),
+// file, and so is a grouped one, out of its group; a delta is applied to the installed version of the file (its base),
 // read by offset. A decoded file's own checksum is checked before it
 // replaces the old one.
 #pragma once
@@ -12,23 +12,29 @@
 #include "platform/files.h"
 #include "platform/resources.h"
 #include "support/delta_payload.h"
+#include "support/grouped_payload.h"
 
 namespace ttu::deploy {
 
-enum class PayloadKind { kStored, kCompressed, kDelta };
+enum class PayloadKind { kStored, kCompressed, kGrouped, kDelta };
 
 struct Payload {
   PayloadKind kind = PayloadKind::kStored;
   platform::Blob blob;  // the resource's bytes
 };
 
-// Item j's file whole ("CUSTOM" or "ZSTD" 101 + j), or nothing.
+// Item j's file whole ("CUSTOM", "ZSTD" or "ZPART" 101 + j), or nothing.
 std::optional<Payload> FindFull(platform::Resources& res, uint32_t id);
 // Its delta ("DELTA" 101 + j), or nothing.
 std::optional<Payload> FindDelta(platform::Resources& res, uint32_t id);
 // The payload whose checksum the package records: the file whole where the
 // package carries it, else the delta.
 std::optional<Payload> FindPayload(platform::Resources& res, uint32_t id);
+
+// A grouped payload's part, and its group's bytes (checked against the part's
+// record of them when `check`); either not one is a damaged package.
+std::pair<gpayload::Part, platform::Blob> GroupOf(platform::Resources& res, uint32_t id, const Payload& part,
+                                                  bool check = false);
 
 // A delta's header; one that is not a delta's is a damaged package.
 delta::Header DeltaHeader(platform::Resources& res, uint32_t id, const Payload& delta);
@@ -44,8 +50,9 @@ std::string BaseDifference(platform::FileSystem& files, const std::string& targe
 // written, or, without one, RunError 31039 names the file. An unchanged file
 // is left as it is. A missing payload is "resource not found"; one that does
 // not give its file is a damaged package (and the old file stays).
+// `groups` goes on through a group from one item to the next.
 void WritePayload(platform::FileSystem& files, const std::string& target, platform::Resources& res, int32_t j,
-                  bool base_checked = false);
+                  gpayload::GroupReader& groups, bool base_checked = false);
 
 // "PATH (the update needs N bytes, XXH3-128 H; it is missing)".
 std::string BaseNeeded(const std::string& target, const delta::Header& h, const std::string& difference);

@@ -6,6 +6,7 @@
 #include "support/delta_payload.h"
 #include "support/run_error.h"
 #include "tests/fakes.h"
+#include "tests/grouped_maker.h"
 
 namespace ttu::deploy {
 namespace {
@@ -54,6 +55,55 @@ TEST_F(PassTest, ThisBuildsPackageIsWrittenAndTheEndIsAnnounced) {
   EXPECT_EQ(dialogs.shown[0].prompt, "Aggiornamento terminato!");
   EXPECT_EQ(dialogs.shown[0].style, 64);
   EXPECT_EQ(dialogs.shown[0].title, std::optional<std::string>("Kelmo S.r.l."));
+}
+
+// Files compressed together: each written out of its group, in one pass, or
+// after a file held in the middle on the next (its group decoded again up to
+// it); a group or a part that lies writes nothing of its file, and the pass
+// stops there as at any failure.
+TEST_F(PassTest, GroupedFilesAreWrittenFromTheirGroupOnlyAsTheyWere) {
+  const std::vector<std::string> files = {std::string(150000, 'a'), "bb", "", std::string(70000, 'c')};
+  const MadeGroup made = MakeGroup(files);
+  const auto flipped = [](std::string s, std::size_t at) { return s[at] ^= 1, s; };
+  const struct {
+    const char* what;
+    std::string group, part1;  // item 1's part
+    bool held;                 // item 1 held open in the first pass
+    std::size_t written;       // items written in the first pass
+  } rows[] = {
+      {"as made", made.group, made.parts[1], false, 4},
+      {"the second held, then released", made.group, made.parts[1], true, 1},
+      {"a byte of the group's content changed", flipped(made.group, 150047), made.parts[1], false, 1},
+      {"the group's header changed", flipped(made.group, 0), made.parts[1], false, 0},
+      {"a part past its group's end", made.group, flipped(made.parts[1], 43), false, 1},
+      {"a part naming a missing group", made.group, flipped(made.parts[1], 33), false, 1},
+      {"a part of another file's size", made.group, flipped(made.parts[1], 8), false, 1},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    res = {};
+    fs.files.clear(), fs.fail_writes.clear();
+    tables = {};
+    Package({{"a|<APPPATH>Tessiro/|N|", ""}, {"b|<APPPATH>Tessiro/|N|", ""}, {"c|<APPPATH>Tessiro/|N|", ""},
+             {"d|<APPPATH>Tessiro/|N|", ""}});
+    res.payloads.clear();
+    res.others[{"ZGROUP", 1}] = row.group;
+    for (uint32_t j = 0; j < 4; ++j) res.others[{"ZPART", 101 + j}] = j == 1 ? row.part1 : made.parts[j];
+    fs.files["C:\\K\\Tessiro\\Tessiro.exe"] = "exe";
+    if (row.held) fs.fail_writes["C:\\K\\Tessiro\\b"] = kErrPermissionDenied;
+    EXPECT_EQ(pass.AggiornaFile(), row.written == 4);
+    for (std::size_t j = 0; j < 4; ++j) {
+      const std::string name = std::string("C:\\K\\Tessiro\\") + "abcd"[j];
+      EXPECT_EQ(fs.files.count(name), j < row.written ? 1u : 0u) << name;
+      if (j < row.written) {
+        EXPECT_TRUE(fs.files[name] == files[j]) << name;
+      }
+    }
+    if (!row.held) continue;
+    fs.fail_writes.clear();
+    EXPECT_TRUE(pass.AggiornaFile());
+    for (std::size_t j = 0; j < 4; ++j) EXPECT_TRUE(fs.files[std::string("C:\\K\\Tessiro\\") + "abcd"[j]] == files[j]);
+  }
 }
 
 TEST_F(PassTest, AllDoneTouchesNothingAndSucceeds) {

@@ -46,6 +46,7 @@ class FakeResources : public platform::Resources {
   std::map<uint32_t, std::string> payloads;
   std::map<uint32_t, std::string> deltas;  // "DELTA" resources
   std::map<uint32_t, std::string> checksums;  // recorded by the packer
+  std::map<std::pair<std::string, uint32_t>, std::string> others;  // by type ("ZPART", "ZGROUP"...)
   std::optional<std::string> seal;            // resource TTU_SEAL 100
   std::optional<std::string> damage;          // what the platform found
   std::vector<uint32_t> string_reads, payload_reads;
@@ -71,6 +72,9 @@ class FakeResources : public platform::Resources {
     if (type == "DELTA") {
       auto it = deltas.find(id);
       if (it == deltas.end()) return std::nullopt;
+      return platform::Blob{"", it->second.data(), 0, it->second.size()};
+    }
+    if (const auto it = others.find({type, id}); it != others.end()) {
       return platform::Blob{"", it->second.data(), 0, it->second.size()};
     }
     if (type != "CUSTOM") return std::nullopt;

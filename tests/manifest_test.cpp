@@ -153,7 +153,8 @@ TEST_F(DescriptorTest, ItemsUseIdentifier101PlusJ) {
   EXPECT_EQ(test::RunErrorNumberOf([&] { ReadDescriptor(t, 2, res); }), kErrResourceNotFound);
   EXPECT_EQ(res.string_reads.back(), 103u);
   test::FakeFileSystem files;
-  EXPECT_EQ(test::RunErrorNumberOf([&] { WritePayload(files, "C:\\a", res, 2); }), kErrResourceNotFound);
+  gpayload::GroupReader groups;
+  EXPECT_EQ(test::RunErrorNumberOf([&] { WritePayload(files, "C:\\a", res, 2, groups); }), kErrResourceNotFound);
   EXPECT_EQ(res.payload_reads.back(), 103u);
 }
 

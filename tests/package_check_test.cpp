@@ -11,6 +11,7 @@
 #include "deploy/manifest.h"
 #include "support/run_error.h"
 #include "tests/fakes.h"
+#include "tests/grouped_maker.h"
 
 namespace ttu::deploy {
 namespace {
@@ -27,6 +28,20 @@ std::string Bytes(std::size_t n, uint32_t seed) {
 std::string Changed(std::string s, std::size_t at) {
   s[at] = static_cast<char>(s[at] ^ 0x01);
   return s;
+}
+
+// The check of `res` finds it damaged and names `damaged`, or ("") finds nothing.
+void ExpectCheck(test::FakeResources& res, const char* what, const std::string& damaged) {
+  ItemTables tables;
+  SizeTables(tables, res);
+  try {
+    CheckPackage(tables, res);
+    EXPECT_EQ(damaged, "") << what << ": not found";
+  } catch (const RunError& e) {
+    EXPECT_EQ(e.Number(), kErrPackageDamaged) << what;
+    EXPECT_NE(std::string(e.Description()).find(damaged), std::string::npos) << what << ": " << e.Description();
+    EXPECT_NE(damaged, "") << what << ": " << e.Description();
+  }
 }
 
 TEST(PackageCheck, ADamagedPayloadOrChecksumIsFoundAndNamed) {
@@ -52,16 +67,30 @@ TEST(PackageCheck, ADamagedPayloadOrChecksumIsFoundAndNamed) {
     res.payloads = {{101, a}, {102, r.payload_b}};
     res.checksums = {{101, RecordedChecksum(a)}};
     if (r.has_checksum_b) res.checksums[102] = r.checksum_b;
-    ItemTables tables;
-    SizeTables(tables, res);
-    try {
-      CheckPackage(tables, res);
-      EXPECT_STREQ(r.damaged, "") << r.what << ": not found";
-    } catch (const RunError& e) {
-      EXPECT_EQ(e.Number(), kErrPackageDamaged) << r.what;
-      EXPECT_NE(std::string(e.Description()).find(r.damaged), std::string::npos) << r.what << ": " << e.Description();
-      EXPECT_NE(std::string(r.damaged), "") << r.what << ": " << e.Description();
-    }
+    ExpectCheck(res, r.what, r.damaged);
+  }
+}
+
+// Files compressed together: each part's record covers the part, which holds
+// its group's checksum; a group changed by one byte is found before anything
+// is written, named by the first item in it.
+TEST(PackageCheck, AGroupIsCheckedThroughItsParts) {
+  const test::MadeGroup made = test::MakeGroup({Bytes(5000, 1), Bytes(300, 2)});
+  const struct {
+    const char* what;
+    std::string group;
+    const char* damaged;
+  } rows[] = {
+      {"intact", made.group, ""},
+      {"a byte of its frame changed", Changed(made.group, 2000), "resource 101 (a.bin): its group 1 does not match"},
+      {"cut short", made.group.substr(0, 4000), "resource 101 (a.bin): its group 1 does not match"},
+  };
+  for (const auto& r : rows) {
+    test::FakeResources res;
+    res.strings = {{100, "2"}, {101, "a.bin|<APPPATH>Tessiro/|N|"}, {102, "b.bin|<APPPATH>Tessiro/|N|"}};
+    res.others = {{{"ZGROUP", 1}, r.group}, {{"ZPART", 101}, made.parts[0]}, {{"ZPART", 102}, made.parts[1]}};
+    res.checksums = {{101, RecordedChecksum(made.parts[0])}, {102, RecordedChecksum(made.parts[1])}};
+    ExpectCheck(res, r.what, r.damaged);
   }
 }
 

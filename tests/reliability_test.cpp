@@ -214,25 +214,35 @@ TEST(Reliability, PlantedLinksNeverRedirectTheWrite) {
   EXPECT_EQ(ListDir(inst.TargetDir()), (std::vector<std::string>{"Dossaro.zip", "Tessiro.exe"}));
 }
 
-// Stored and compressed payloads, alone and mixed in one package, are
-// written whole; a compressed payload damaged by one bit writes nothing.
+// Stored, compressed and grouped payloads, alone and mixed in one package,
+// are written whole; a compressed payload or a group damaged by one bit
+// writes nothing.
 TEST(Reliability, EveryKindOfPayloadIsWrittenAndADamagedOneWritesNothing) {
   const std::string text = "riga di testo\n", random = PseudoRandomBytes(300000, 9);
   std::string big;
   while (big.size() < (12u << 20)) big += text + std::to_string(big.size());  // past the long-distance threshold
   const Installation::Files mixed = {{"a.txt", big}, {"r.bin", random}, {"e.txt", ""}};
+  // Small files in groups of 8 MiB: two groups, a random file between them stored.
+  Installation::Files small;
+  for (int k = 0; k < 14; ++k) {
+    small.push_back({"s" + std::to_string(k) + ".txt", big.substr(static_cast<std::size_t>(k) * 5000, 900000)});
+    if (k == 4) small.push_back({"r.bin", random});
+  }
+  const char* small_kinds = "ZPART ZPART ZPART ZPART ZPART CUSTOM ZPART ZPART ZPART ZPART ZPART ZPART ZPART ZPART ZPART";
   struct Row {
     const char* what;
     Installation::Files files;
     std::vector<std::string> options;
     const char* kinds;  // the payloads' types, in item order
-    bool damage;
+    std::pair<const char*, uint32_t> damage = {"", 0};  // a bit flipped in this resource
   } rows[] = {
-      {"stored", {{"a.txt", big}}, {}, "CUSTOM", false},
-      {"compressed", {{"a.txt", big}}, {"--compress"}, "ZSTD", false},
-      {"compressed at level 1", {{"a.txt", big}}, {"--compress=1"}, "ZSTD", false},
-      {"mixed: what compression does not shrink stays stored", mixed, {"--compress=3"}, "ZSTD CUSTOM CUSTOM", false},
-      {"compressed, one bit of its frame flipped", mixed, {"--compress=3"}, "ZSTD CUSTOM CUSTOM", true},
+      {"stored", {{"a.txt", big}}, {}, "CUSTOM"},
+      {"compressed", {{"a.txt", big}}, {"--compress"}, "ZSTD"},
+      {"compressed at level 1", {{"a.txt", big}}, {"--compress=1"}, "ZSTD"},
+      {"mixed: what compression does not shrink stays stored", mixed, {"--compress=3"}, "ZSTD CUSTOM CUSTOM"},
+      {"compressed, one bit of its frame flipped", mixed, {"--compress=3"}, "ZSTD CUSTOM CUSTOM", {"ZSTD", 101}},
+      {"small files in groups", small, {"--compress=3"}, small_kinds},
+      {"small files, one bit of the second group flipped", small, {"--compress=3"}, small_kinds, {"ZGROUP", 2}},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.what);
@@ -241,30 +251,33 @@ TEST(Reliability, EveryKindOfPayloadIsWrittenAndADamagedOneWritesNothing) {
     {
       const auto res = platform::ResourcesOfFile(inst.Updater());
       for (std::size_t k = 0; k < row.files.size(); ++k) {
-        kinds += std::string(k ? " " : "") + (res->Data(static_cast<uint32_t>(101 + k), "ZSTD") ? "ZSTD" : "CUSTOM");
+        const auto id = static_cast<uint32_t>(101 + k);
+        kinds += std::string(k ? " " : "") +
+                 (res->Data(id, "ZSTD") ? "ZSTD" : res->Data(id, "ZPART") ? "ZPART" : "CUSTOM");
       }
-      if (row.damage) {
-        const auto blob = res->Data(101, "ZSTD");
+      if (*row.damage.first) {
+        const auto blob = res->Data(row.damage.second, row.damage.first);
         ASSERT_TRUE(blob);
         std::string bytes = ReadFile(inst.Updater());
         bytes[blob->offset + blob->size / 2] ^= 1;
         WriteFile(inst.Updater(), bytes);
       }
     }
+    const bool damaged = *row.damage.first;
     EXPECT_EQ(kinds, row.kinds);
     Updater u(inst.Updater(), inst.prefix.path());
-    EXPECT_EQ(u.Press(), !row.damage);
+    EXPECT_EQ(u.Press(), !damaged);
     for (const auto& [name, bytes] : row.files) {
-      if (row.damage) {
+      if (damaged) {
         EXPECT_FALSE(Exists(inst.Target(name))) << name;
       } else {
         EXPECT_TRUE(ReadFile(inst.Target(name)) == bytes) << name;
       }
     }
     ASSERT_FALSE(u.dialogs.shown.empty());
-    EXPECT_EQ(u.dialogs.shown.back().prompt.rfind(row.damage ? "Error 31037 (The package is damaged: " : "Aggiornamento", 0), 0u)
+    EXPECT_EQ(u.dialogs.shown.back().prompt.rfind(damaged ? "Error 31037 (The package is damaged: " : "Aggiornamento", 0), 0u)
         << u.dialogs.shown.back().prompt;
-    EXPECT_EQ(ListDir(inst.TargetDir()).size(), row.damage ? 1u : 1u + row.files.size());  // no temporary left
+    EXPECT_EQ(ListDir(inst.TargetDir()).size(), damaged ? 1u : 1u + row.files.size());  // no temporary left
   }
 }
 
@@ -317,7 +330,7 @@ TEST(Reliability, ADeltaIsAppliedOnlyToTheVersionItWasMadeFor) {
       {"whole beside: the previous version", {"--with-full"}, previous,
        "CUSTOM+DELTA CUSTOM+DELTA CUSTOM CUSTOM+DELTA", 0, {}},
       {"whole beside: missing and changed", {"--with-full", "--compress=3"}, {{"u.txt", "x"}},
-       "ZSTD+DELTA CUSTOM+DELTA ZSTD CUSTOM+DELTA", 0, {}},
+       "ZPART+DELTA CUSTOM+DELTA ZPART CUSTOM+DELTA", 0, {}},  // the two texts in one group
       {"whole beside: a damaged delta", {"--with-full"}, previous, "CUSTOM+DELTA CUSTOM+DELTA CUSTOM CUSTOM+DELTA",
        31037, {}, true},
   };
@@ -332,7 +345,7 @@ TEST(Reliability, ADeltaIsAppliedOnlyToTheVersionItWasMadeFor) {
       const auto res = platform::ResourcesOfFile(inst.Updater());
       for (std::size_t k = 0; k < files.size(); ++k) {
         std::string item;
-        for (const char* type : {"CUSTOM", "ZSTD", "DELTA"}) {
+        for (const char* type : {"CUSTOM", "ZSTD", "ZPART", "DELTA"}) {
           if (res->Data(static_cast<uint32_t>(101 + k), type)) item += (item.empty() ? "" : "+") + std::string(type);
         }
         kinds += (k ? " " : "") + item;

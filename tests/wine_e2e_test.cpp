@@ -215,8 +215,9 @@ TEST_P(WineE2eTest, ThePackageIsDeployedAndTheProcessEndsWithStatusZero) {
   EXPECT_EQ(RunProgram({"/usr/bin/cmp", "-s", Tessiro("Dossaro.zip"), TTU_DOSSARO_ZIP}).status, 0);
 }
 
-// The 64-bit updater packed with compressed payloads beside stored ones: each
-// file is decoded straight into place, whole.
+// The 64-bit updater packed with compressed payloads beside stored ones, and
+// small files compressed together: each file is decoded straight into place,
+// whole.
 class WineCompressedTest : public WineE2eTest {};
 
 TEST_P(WineCompressedTest, CompressedAndStoredPayloadsAreWrittenWhole) {
@@ -225,7 +226,8 @@ TEST_P(WineCompressedTest, CompressedAndStoredPayloadsAreWrittenWhole) {
   while (big.size() < (9u << 20)) big += "riga " + std::to_string(big.size()) + "\n";
   const NamedFiles files = {
       {"grande.txt", big}, {"casuale.bin", PseudoRandomBytes(200000, 5)}, {"vuoto.txt", ""},
-      {"programma.dll", ReadFile(Build() + "/TessiroTinyUpdater-stub.exe")}};
+      {"programma.dll", ReadFile(Build() + "/TessiroTinyUpdater-stub.exe")},
+      {"piccolo.txt", big.substr(0, 300000)}, {"altro.txt", big.substr(100000, 200000)}};
   WritePackage(pkg.path(), files);
   const std::string updater = Downloads() + "/Compresso.exe";
   fs::create_directories(Downloads());
@@ -235,7 +237,9 @@ TEST_P(WineCompressedTest, CompressedAndStoredPayloadsAreWrittenWhole) {
   const auto listed = RunProgram({TTU_PACK_EXE, "--list", updater});
   EXPECT_NE(listed.output.find("payload ZSTD 101"), std::string::npos) << listed.output;
   EXPECT_NE(listed.output.find("payload CUSTOM 102"), std::string::npos) << listed.output;
-  EXPECT_NE(listed.output.find("payload ZSTD 104"), std::string::npos) << listed.output;
+  EXPECT_NE(listed.output.find("payload ZPART 104"), std::string::npos) << listed.output;
+  EXPECT_NE(listed.output.find("(in group 1 of "), std::string::npos) << listed.output;
+  EXPECT_NE(listed.output.find("payload ZPART 106"), std::string::npos) << listed.output;
   EXPECT_EQ(RunToCompletion(updater), 0);
   for (const auto& [name, bytes] : files) EXPECT_TRUE(ReadFile(Tessiro(name)) == bytes) << name;
 }

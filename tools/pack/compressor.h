@@ -1,6 +1,8 @@
 // Compressed payloads, made before the package is written: each payload that
 // zstd makes smaller is replaced, in the description, by an unnamed temporary
-// file that holds its compressed payload (type ZSTD); the others stay stored.
+// file that holds its compressed payload (type ZSTD), or, for small files
+// compressed together, its part (type ZPART) of a group (type ZGROUP, added
+// after the items' payloads); the others stay stored.
 #pragma once
 
 #include <string>

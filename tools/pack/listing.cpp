@@ -6,6 +6,7 @@
 #include <openssl/evp.h>
 
 #include <algorithm>
+#include <functional>
 #include <future>
 #include <map>
 #include <memory>
@@ -17,6 +18,7 @@
 #include "support/byte_source.h"
 #include "support/compressed_payload.h"
 #include "support/delta_payload.h"
+#include "support/grouped_payload.h"
 #include "support/zip_delta.h"
 #include "tools/pack/zip_delta_builder.h"
 #include "support/payload_checksum.h"
@@ -133,24 +135,52 @@ std::string ChecksumLine(const FileSource& source, const resfmt::DataEntry* reco
 
 // What a compressed payload decodes to: the file's SHA-256, checked against
 // the checksum its header records; `damaged` set when it does not decode.
-std::string DecodedLine(const FileSource& source, const resfmt::DataEntry& d, bool& damaged) {
+// What `decode` makes, with `how` it was compressed (given the file's header).
+std::string DecodedLine(const std::function<payload::FileHeader(const payload::Sink&)>& decode,
+                        const std::function<std::string(const payload::FileHeader&)>& how, bool& damaged) {
   const std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx(EVP_MD_CTX_new(), EVP_MD_CTX_free);
   if (!ctx || EVP_DigestInit_ex(ctx.get(), EVP_sha256(), nullptr) != 1) throw PackError("SHA-256 is not available");
   try {
-    const auto header = zpayload::Decode(SliceSource(source, d.offset, d.size), [&](const uint8_t* p, std::size_t n) {
-      EVP_DigestUpdate(ctx.get(), p, n);
-    });
+    const auto header = decode([&](const uint8_t* p, std::size_t n) { EVP_DigestUpdate(ctx.get(), p, n); });
     unsigned char sha[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
     EVP_DigestFinal_ex(ctx.get(), sha, &length);
-    char ratio[32];
-    std::snprintf(ratio, sizeof ratio, "%.1f %%", header.size ? 100.0 * static_cast<double>(d.size) / static_cast<double>(header.size) : 0.0);
-    return "    file: " + std::to_string(header.size) + " bytes whole (compressed to " + ratio + "), SHA-256 " +
+    return "    file: " + std::to_string(header.size) + " bytes whole (" + how(header) + "), SHA-256 " +
            checksum::Hex({sha, length}) + ": it decodes to its checksum\n";
   } catch (const payload::DecodeError& e) {
     damaged = true;
     return std::string("    file: DOES NOT DECODE (") + e.what() + ")\n";
   }
+}
+
+// A grouped payload's file, out of its group, whose checksum the part holds.
+std::string PartLine(const FileSource& source, const resfmt::ResourceTable& table, const resfmt::DataEntry& d,
+                     gpayload::GroupReader& groups, std::set<std::pair<uint32_t, checksum::Digest>>& checked_groups, bool& damaged) {
+  std::vector<uint8_t> bytes(static_cast<std::size_t>(std::min<uint64_t>(d.size, gpayload::kPartSize + 1)));
+  const auto part = source.Read(d.offset, bytes.data(), bytes.size()) ? gpayload::DecodePart(bytes) : std::nullopt;
+  const auto* group = part && part->group <= 0xFFFF ? table.Data(static_cast<uint32_t>(part->group), gpayload::kGroupType)
+                                                    : nullptr;
+  if (!part || !group) {
+    damaged = true;
+    return part ? "    file: its group " + std::to_string(part->group) + " IS MISSING\n"
+                : std::string("    file: NOT A GROUPED PAYLOAD\n");
+  }
+  const SliceSource group_bytes(source, group->offset, group->size);
+  const std::pair key{part->group, part->group_digest};
+  if (!checked_groups.count(key) && *checksum::DigestOf(group_bytes) != part->group_digest) {
+    damaged = true;
+    return "    file: its group " + std::to_string(part->group) + " DOES NOT MATCH ITS CHECKSUM\n";
+  }
+  checked_groups.insert(key);
+  const auto decode = [&](const payload::Sink& sink) {
+    groups.Decode(*part, std::make_unique<SliceSource>(source, group->offset, group->size), sink);
+    return part->file;
+  };
+  const auto how = [&](const payload::FileHeader&) {
+    return "in group " + std::to_string(part->group) + " of " + std::to_string(group->size) + " bytes, at " +
+           std::to_string(part->offset);
+  };
+  return DecodedLine(decode, how, damaged);
 }
 
 // What a delta needs installed and what it makes; beside a file whole, the
@@ -215,12 +245,15 @@ void ListPackage(const std::string& path, std::FILE* out) {
     const std::string count = table.String(100).value_or("");
     std::fprintf(out, "language %s: item count \"%s\"\n", Hex4(language).c_str(), count.c_str());
     const long n = std::min<long>(ItemsOf(count), deploy::kLastPossibleIndex + 1);
+    gpayload::GroupReader groups;  // the items of a group, in order, decode it once
+    std::set<std::pair<uint32_t, checksum::Digest>> checked_groups;  // each read once
     for (long j = 0; j < n; ++j) {
       const auto id = static_cast<uint32_t>(101 + j);
       const auto descriptor = table.String(id);
       std::fprintf(out, "  item %ld: %s\n", j, descriptor ? ("\"" + *descriptor + "\"").c_str() : "(no descriptor)");
       bool whole = false, found = false;
-      for (const char* type : {deploy::kPayloadType, zpayload::kResourceType, delta::kResourceType}) {
+      for (const char* type :
+           {deploy::kPayloadType, zpayload::kResourceType, gpayload::kPartType, delta::kResourceType}) {
         const auto* d = table.Data(id, type);
         const bool is_delta = type == delta::kResourceType;
         if (!d || (whole && !is_delta)) continue;  // the updater writes the first file whole it finds
@@ -229,7 +262,19 @@ void ListPackage(const std::string& path, std::FILE* out) {
                      static_cast<unsigned long long>(d->size), payload.sha256.c_str());
         // The record is the file whole's where there is one.
         if (!found) std::fputs(ChecksumLine(source, table.Data(id, checksum::kResourceType), payload, damaged).c_str(), out);
-        if (type == zpayload::kResourceType) std::fputs(DecodedLine(source, *d, damaged).c_str(), out);
+        if (type == zpayload::kResourceType) {
+          const auto decode = [&](const payload::Sink& sink) {
+            return zpayload::Decode(SliceSource(source, d->offset, d->size), sink);
+          };
+          const auto how = [&](const payload::FileHeader& h) {
+            char ratio[48];
+            std::snprintf(ratio, sizeof ratio, "compressed to %.1f %%",
+                          h.size ? 100.0 * static_cast<double>(d->size) / static_cast<double>(h.size) : 0.0);
+            return std::string(ratio);
+          };
+          std::fputs(DecodedLine(decode, how, damaged).c_str(), out);
+        }
+        if (type == gpayload::kPartType) std::fputs(PartLine(source, table, *d, groups, checked_groups, damaged).c_str(), out);
         if (is_delta) std::fputs(DeltaLine(source, *d, found, damaged).c_str(), out);
         whole = whole || !is_delta;
         found = true;

@@ -15,6 +15,7 @@
 #include "support/compressed_payload.h"
 #include "support/delta_payload.h"
 #include "support/elf_image.h"
+#include "support/grouped_payload.h"
 #include "support/linux_package.h"
 #include "support/resource_section.h"
 #include "support/text.h"
@@ -44,7 +45,10 @@ std::string ReadWholeFile(const std::string& path) {
 }  // namespace
 
 uint64_t PayloadAlignment(const std::string& type) {
-  return type == zpayload::kResourceType || type == delta::kResourceType ? 8 : resfmt::kPayloadAlignment;
+  return type == zpayload::kResourceType || type == delta::kResourceType || type == gpayload::kPartType ||
+                 type == gpayload::kGroupType
+             ? 8
+             : resfmt::kPayloadAlignment;
 }
 
 std::vector<resfmt::StringBlock> StringBlocks(const PackageDescription& desc) {

@@ -20,6 +20,7 @@
 #include "deploy/package_seal.h"
 #include "support/compressed_payload.h"
 #include "support/delta_payload.h"
+#include "support/grouped_payload.h"
 #include "support/little_endian.h"
 #include "support/payload_checksum.h"
 #include "support/pe_resources.h"
@@ -59,7 +60,8 @@ std::vector<pe::NewResource> StubResources(const FileSource& source, const pe::I
   for (const auto& r : *existing) {
     if ((total += r.size) > kMaxStubResources) Refuse(stub, "the stub's own resources are larger than a stub's are");
     const bool package = r.type.name == kCustom || r.type.name == Utf16Type(zpayload::kResourceType) ||
-                         r.type.name == Utf16Type(delta::kResourceType) ||
+                         r.type.name == Utf16Type(delta::kResourceType) || r.type.name == Utf16Type(gpayload::kPartType) ||
+                         r.type.name == Utf16Type(gpayload::kGroupType) ||
                          r.type.name == Utf16Type(checksum::kResourceType) || r.type.name == Utf16Type(deploy::kSealType);
     if ((!r.type.Named() && r.type.id == pe::kStringTableType) || package) {
       Refuse(stub, "the stub already carries a package (string tables, CUSTOM resources, checksums or a seal): "
