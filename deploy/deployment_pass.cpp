@@ -1,5 +1,7 @@
 #include "deploy/deployment_pass.h"
 
+#include <algorithm>
+
 #include "deploy/manifest.h"
 #include "deploy/payload_writer.h"
 #include "deploy/registration.h"
@@ -13,6 +15,10 @@ constexpr const char* kRegisterFlag = "S";
 constexpr const char* kWarningTitle = "Attenzione";
 // What the press's check of the bases found, for the pass right after it.
 constexpr char kBaseChecked = 1, kNoFolder = 2;
+// Staged files are put in place at least this often: they hold open files
+// and room on the disk beside the old ones.
+constexpr std::size_t kMaxStaged = 512;
+constexpr uint64_t kMaxStagedBytes = uint64_t{512} << 20;
 
 }  // namespace
 
@@ -60,6 +66,11 @@ void DeploymentPass::Register(const std::string& folder, int32_t j) {
 // success for a product that got nothing.
 std::string DeploymentPass::Target(int32_t j) {
   ReadDescriptor(tables_, j, s_.resources);
+  // A folder not yet resolved may ask the person: what is staged goes in place first.
+  const std::string& t = tables_.TargetTemplate[static_cast<std::size_t>(j)];
+  if (std::none_of(tables_.PathCache.begin(), tables_.PathCache.end(), [&](const auto& row) { return row[0] == t; })) {
+    CommitStaged();
+  }
   const std::string folder = Folder(j);
   if (folder.empty()) throw RunError::Of(kErrPathNotFound);
   return folder + tables_.FileName[static_cast<std::size_t>(j)];  // joined with nothing between
@@ -96,22 +107,60 @@ void DeploymentPass::CheckBases() {
   if (!wrong.empty()) throw RunError::NotTheInstalledVersion(wrong);
 }
 
+bool DeploymentPass::Registers(int32_t j) const {
+  return tables_.ItemState[static_cast<std::size_t>(j)][0] == kRegisterFlag;
+}
+
 void DeploymentPass::DeployItem(int32_t j) {
   const auto at = static_cast<std::size_t>(j);
   const char checked = at < base_checked_.size() ? base_checked_[at] : 0;
   if (checked == kNoFolder) throw RunError::Of(kErrPathNotFound);
   const std::string target = Target(j);
+  std::unique_ptr<platform::StagedFile> file;
   try {
-    WritePayload(s_.files, target, s_.resources, j, groups_, checked == kBaseChecked);
+    file = StagePayload(s_.files, target, s_.resources, j, groups_, checked == kBaseChecked);
   } catch (const RunError& e) {
     // An installed file that changed since the press checked it.
-    if (e.Number() == kErrNotTheInstalledVersion) TellOnce(e, told_other_version_);
+    if (e.Number() == kErrNotTheInstalledVersion) {
+      CommitStaged();
+      TellOnce(e, told_other_version_);
+    }
     throw;
   }
-  if (tables_.ItemState[at][0] == kRegisterFlag) {
+  staged_.push_back({j, std::move(file)});
+  uint64_t bytes = 0;
+  for (const auto& s : staged_) bytes += s.file ? s.file->bytes : 0;
+  // A registration needs its file in place; the staged files are bounded.
+  if (Registers(j) || staged_.size() >= kMaxStaged || bytes >= kMaxStagedBytes) CommitStaged();
+  if (Registers(j)) {
     Register(target.substr(0, target.size() - tables_.FileName[at].size()), j);
+    tables_.ItemState[at][0] = std::string(kDoneMark);  // (a move: GCC 12 misreads the char* copy)
   }
-  tables_.ItemState[at][0] = std::string(kDoneMark);  // (a move: GCC 12 misreads the char* copy)
+}
+
+// The staged files flushed together, then put in place in item order, each
+// item marked done (one that registers, once registered); their folders
+// flushed once. A file that cannot be put in place stops it there: the items
+// before it are done, it and those after stay pending, their files gone.
+void DeploymentPass::CommitStaged() {
+  if (staged_.empty()) return;
+  std::vector<Staged> staged = std::move(staged_);
+  staged_.clear();
+  std::vector<platform::StagedFile*> files, committed;
+  for (const auto& s : staged) {
+    if (s.file) files.push_back(s.file.get());
+  }
+  if (!files.empty()) s_.files.Flush(files);
+  try {
+    for (const auto& s : staged) {
+      if (s.file) s_.files.Commit(*s.file), committed.push_back(s.file.get());
+      if (!Registers(s.j)) tables_.ItemState[static_cast<std::size_t>(s.j)][0] = std::string(kDoneMark);
+    }
+  } catch (...) {
+    s_.files.FlushFolders(committed);
+    throw;
+  }
+  s_.files.FlushFolders(committed);
 }
 
 bool DeploymentPass::AggiornaFile() {
@@ -129,8 +178,15 @@ bool DeploymentPass::AggiornaFile() {
     for (int32_t j = 0; j <= bound; ++j) {
       if (!tables_.IsDone(j)) DeployItem(j);
     }
+    CommitStaged();
   } catch (const std::exception&) {
-    return false;  // abandoned silently; the failing item stays pending
+    // Abandoned silently; the items staged before the failing one go in place.
+    try {
+      CommitStaged();
+    } catch (const std::exception&) {
+      staged_.clear();
+    }
+    return false;  // the failing item stays pending
   }
   s_.dialogs.MessageBox("Aggiornamento terminato!", platform::kStyleInformation, std::string("Kelmo S.r.l."));
   return true;

@@ -1,7 +1,12 @@
 // One deployment pass: every pending item's file written into its folder,
-// registered when asked, and marked done.
+// registered when asked, and marked done. The new files are staged beside
+// their targets and flushed together, then put in place in item order, so
+// that a pass of many files waits for the disk once, not once a file; before
+// any box is shown and before a registration, what was staged is put in
+// place, so that at every box the items before it are done.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -48,6 +53,8 @@ class DeploymentPass {
 
  private:
   void DeployItem(int32_t j);
+  void CommitStaged();
+  bool Registers(int32_t j) const;
   void Register(const std::string& folder, int32_t j);
   void TellOnce(const RunError& e, bool& told);
   std::string Folder(int32_t j);
@@ -61,6 +68,12 @@ class DeploymentPass {
   bool told_other_version_ = false;
   std::vector<char> base_checked_;  // by CheckBases, for the pass right after it
   gpayload::GroupReader groups_;    // a pass decodes each group once, from one item to the next
+  // Items staged in order and not yet in place (no file: kept as it is).
+  struct Staged {
+    int32_t j;
+    std::unique_ptr<platform::StagedFile> file;
+  };
+  std::vector<Staged> staged_;
 };
 
 }  // namespace ttu::deploy

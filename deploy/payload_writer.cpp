@@ -18,11 +18,11 @@ RunError Damaged(platform::Resources& res, uint32_t id, const std::string& why) 
                                   why);
 }
 
-// Decodes into `target` what `decode` makes, through a new file.
+// Stages for `target` what `decode` makes.
 template <typename Decode>
-void ReplaceDecoded(platform::FileSystem& files, const std::string& target, platform::Resources& res, uint32_t id,
-                    const Decode& decode) {
-  files.ReplaceFileWith(target, [&](const platform::ByteSink& put) {
+std::unique_ptr<platform::StagedFile> StageDecoded(platform::FileSystem& files, const std::string& target,
+                                                  platform::Resources& res, uint32_t id, const Decode& decode) {
+  return files.StageWith(target, [&](const platform::ByteSink& put) {
     try {
       decode(put);
     } catch (const payload::DecodeError& e) {
@@ -31,9 +31,10 @@ void ReplaceDecoded(platform::FileSystem& files, const std::string& target, plat
   });
 }
 
-void ApplyDelta(platform::FileSystem& files, const std::string& target, platform::Resources& res, uint32_t id,
-                const Payload& delta, const delta::Header& h) {
-  ReplaceDecoded(files, target, res, id, [&](const platform::ByteSink& put) {
+std::unique_ptr<platform::StagedFile> ApplyDelta(platform::FileSystem& files, const std::string& target,
+                                                platform::Resources& res, uint32_t id, const Payload& delta,
+                                                const delta::Header& h) {
+  return StageDecoded(files, target, res, id, [&](const platform::ByteSink& put) {
     // Open only while the new file is made: it must be closed before it is replaced.
     const auto base = files.OpenFile(target);
     if (!base) throw RunError::Of(kErrFileNotFound);  // gone since it was checked
@@ -108,33 +109,31 @@ std::string BaseNeeded(const std::string& target, const delta::Header& h, const 
          checksum::Hex(h.base_digest) + "; " + difference + ")";
 }
 
-void WritePayload(platform::FileSystem& files, const std::string& target, platform::Resources& res, int32_t j,
-                  gpayload::GroupReader& groups, bool base_checked) {
+std::unique_ptr<platform::StagedFile> StagePayload(platform::FileSystem& files, const std::string& target,
+                                                  platform::Resources& res, int32_t j, gpayload::GroupReader& groups,
+                                                  bool base_checked) {
   const uint32_t id = IdOf(j);
   const auto full = FindFull(res, id);
   if (const auto delta = FindDelta(res, id)) {
     const delta::Header h = DeltaHeader(res, id, *delta);
     const std::string difference = base_checked ? "" : BaseDifference(files, target, h);
     if (difference.empty()) {
-      if (!h.Unchanged()) ApplyDelta(files, target, res, id, *delta, h);
-      return;  // an unchanged file is kept as it is
+      if (h.Unchanged()) return nullptr;  // an unchanged file is kept as it is
+      return ApplyDelta(files, target, res, id, *delta, h);
     }
     if (!full) throw RunError::NotTheInstalledVersion(BaseNeeded(target, h, difference));
   }
   if (!full) throw RunError::ResourceNotFound(id);
-  if (full->kind == PayloadKind::kStored) {
-    files.ReplaceFile(target, full->blob);
-    return;
-  }
+  if (full->kind == PayloadKind::kStored) return files.Stage(target, full->blob);
   if (full->kind == PayloadKind::kGrouped) {
     const auto grouped = GroupOf(res, id, *full);
-    ReplaceDecoded(files, target, res, id, [&](const platform::ByteSink& put) {
+    return StageDecoded(files, target, res, id, [&](const platform::ByteSink& put) {
       groups.Decode(grouped.first, std::make_unique<platform::BlobSource>(grouped.second), put);
     });
-    return;
   }
-  ReplaceDecoded(files, target, res, id,
-                 [&](const platform::ByteSink& put) { zpayload::Decode(platform::BlobSource(full->blob), put); });
+  return StageDecoded(files, target, res, id, [&](const platform::ByteSink& put) {
+    zpayload::Decode(platform::BlobSource(full->blob), put);
+  });
 }
 
 }  // namespace ttu::deploy

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -44,15 +45,16 @@ delta::Header DeltaHeader(platform::Resources& res, uint32_t id, const Payload& 
 // file system raises for a file it cannot read.
 std::string BaseDifference(platform::FileSystem& files, const std::string& target, const delta::Header& h);
 
-// Writes item j's payload to `target`, replacing what is there soundly. A
-// delta is applied where `target` is its base (`base_checked`: it was found
-// so just before, and is not read twice); where it is not, the file whole is
-// written, or, without one, RunError 31039 names the file. An unchanged file
-// is left as it is. A missing payload is "resource not found"; one that does
-// not give its file is a damaged package (and the old file stays).
-// `groups` goes on through a group from one item to the next.
-void WritePayload(platform::FileSystem& files, const std::string& target, platform::Resources& res, int32_t j,
-                  gpayload::GroupReader& groups, bool base_checked = false);
+// Stages item j's file for `target` (see platform::FileSystem): the old file
+// stays until it is committed. A delta is applied where `target` is its base
+// (`base_checked`: it was found so just before, and is not read twice); where
+// it is not, the file whole is written, or, without one, RunError 31039 names
+// the file. An unchanged file is left as it is: nothing is staged. A missing
+// payload is "resource not found"; one that does not give its file is a
+// damaged package. `groups` goes on through a group from one item to the next.
+std::unique_ptr<platform::StagedFile> StagePayload(platform::FileSystem& files, const std::string& target,
+                                                  platform::Resources& res, int32_t j, gpayload::GroupReader& groups,
+                                                  bool base_checked = false);
 
 // "PATH (the update needs N bytes, XXH3-128 H; it is missing)".
 std::string BaseNeeded(const std::string& target, const delta::Header& h, const std::string& difference);

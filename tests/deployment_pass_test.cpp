@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "deploy/manifest.h"
 #include "support/delta_payload.h"
 #include "support/run_error.h"
@@ -103,6 +105,55 @@ TEST_F(PassTest, GroupedFilesAreWrittenFromTheirGroupOnlyAsTheyWere) {
     fs.fail_writes.clear();
     EXPECT_TRUE(pass.AggiornaFile());
     for (std::size_t j = 0; j < 4; ++j) EXPECT_TRUE(fs.files[std::string("C:\\K\\Tessiro\\") + "abcd"[j]] == files[j]);
+  }
+}
+
+// The files of a pass are staged, flushed together once, then put in place in
+// order and their folders flushed. A failure at the first, a middle or the
+// last item (held when staged, its rename refused, its "Setup" box cancelled)
+// leaves exactly the items before it done and in place, and no staged file.
+// At every step each file is old or new: none is put in place before its
+// bytes were flushed, and at every box the items before it are in place.
+TEST_F(PassTest, FilesAreFlushedTogetherAndAFailureLeavesExactlyTheItemsBeforeItDone) {
+  const auto path = [](int j) { return "C:\\K\\Tessiro\\f" + std::to_string(j); };
+  for (const std::string failure : {"", "held", "rename refused", "box cancelled"}) {
+    for (const int at : {0, 2, 4}) {
+      if (failure.empty() && at > 0) continue;
+      SCOPED_TRACE(failure + " at item " + std::to_string(at));
+      res = {}, fs = {}, tables = {}, dialogs = {};
+      fs.files["C:\\K\\Tessiro\\Tessiro.exe"] = "exe";
+      std::vector<std::pair<std::string, std::string>> items;
+      for (int j = 0; j < 5; ++j) {
+        const bool elsewhere = failure == "box cancelled" && j == at;  // a product not installed
+        items.push_back({"f" + std::to_string(j) + (elsewhere ? "|<APPPATH>Zelmo/|N|" : "|<APPPATH>Tessiro/|N|"),
+                         "nuovo " + std::to_string(j)});
+      }
+      Package(items);
+      if (failure == "held") fs.fail_writes[path(at)] = kErrPermissionDenied;
+      if (failure == "rename refused") fs.fail_commits[path(at)] = kErrPermissionDenied;
+      std::vector<int> in_place_at_box;
+      dialogs.while_open = [&] {
+        int n = 0;
+        for (int j = 0; j < 5; ++j) n += fs.files.count(path(j)) > 0;
+        in_place_at_box.push_back(n);
+      };
+      EXPECT_EQ(pass.AggiornaFile(), failure.empty());
+      const int done = failure.empty() ? 5 : at;
+      for (int j = 0; j < 5; ++j) {
+        EXPECT_EQ(fs.files.count(path(j)), j < done ? 1u : 0u) << j;
+        EXPECT_EQ(tables.IsDone(j), j < done) << j;
+      }
+      EXPECT_EQ(fs.staged_now, 0) << "no staged file is left";
+      // One flush for the files staged before the failure (all, when it is a rename).
+      const int staged = failure == "rename refused" ? 5 : done;
+      EXPECT_EQ(std::count(fs.trace.begin(), fs.trace.end(), "flush " + std::to_string(staged)), staged > 0 ? 1 : 0);
+      for (const auto& step : fs.trace) EXPECT_EQ(step.rfind("unflushed", 0), std::string::npos) << step;
+      if (done > 0) {
+        EXPECT_EQ(fs.trace.back(), "folders " + std::to_string(done));
+      }
+      // The final message, or the "Setup" box, sees the items before it in place.
+      EXPECT_EQ(in_place_at_box, (failure.empty() || failure == "box cancelled" ? std::vector<int>{done} : std::vector<int>{}));
+    }
   }
 }
 

@@ -153,8 +153,13 @@ class FakeWindow : public platform::MainWindow {
 class FakeFileSystem : public platform::FileSystem {
  public:
   std::map<std::string, std::string> files;       // path -> bytes
-  std::map<std::string, int32_t> fail_writes;     // path -> RunError number
+  std::map<std::string, int32_t> fail_writes;     // path -> RunError number, when staged
+  std::map<std::string, int32_t> fail_commits;    // path -> RunError number, when put in place
   std::vector<std::string> probes, writes;
+  // Every step, in order: "stage P", "flush N", "commit P", "folders N", and
+  // "unflushed commit P" for a file put in place before its bytes were flushed.
+  std::vector<std::string> trace;
+  int staged_now = 0;  // staged files not yet committed or gone
 
   bool FileExists(const std::string& path) override {
     probes.push_back(path);
@@ -163,17 +168,32 @@ class FakeFileSystem : public platform::FileSystem {
     }
     return files.count(path) > 0;
   }
-  void ReplaceFile(const std::string& path, const platform::Blob& payload) override {
-    writes.push_back(path);
-    if (auto it = fail_writes.find(path); it != fail_writes.end()) throw RunError::Of(it->second);
-    files[path].assign(static_cast<const char*>(payload.data), payload.size);
+  std::unique_ptr<platform::StagedFile> Stage(const std::string& path, const platform::Blob& payload) override {
+    return StageWith(path, [&](const platform::ByteSink& put) {
+      put(static_cast<const uint8_t*>(payload.data), static_cast<std::size_t>(payload.size));
+    });
   }
-  void ReplaceFileWith(const std::string& path, const platform::Producer& produce) override {
+  std::unique_ptr<platform::StagedFile> StageWith(const std::string& path, const platform::Producer& produce) override {
     writes.push_back(path);
     if (auto it = fail_writes.find(path); it != fail_writes.end()) throw RunError::Of(it->second);
-    std::string made;
-    produce([&](const uint8_t* bytes, std::size_t n) { made.append(reinterpret_cast<const char*>(bytes), n); });
-    files[path] = std::move(made);  // nothing is kept when it raises
+    auto f = std::make_unique<Staged>(*this, path);
+    produce([&](const uint8_t* bytes, std::size_t n) { f->made.append(reinterpret_cast<const char*>(bytes), n); });
+    f->bytes = f->made.size();
+    trace.push_back("stage " + path);
+    return f;  // nothing is kept when it raises
+  }
+  void Flush(std::span<platform::StagedFile* const> staged) override {
+    for (auto* f : staged) static_cast<Staged*>(f)->flushed = true;
+    trace.push_back("flush " + std::to_string(staged.size()));
+  }
+  void Commit(platform::StagedFile& staged) override {
+    auto& f = static_cast<Staged&>(staged);
+    if (auto it = fail_commits.find(f.path); it != fail_commits.end()) throw RunError::Of(it->second);
+    trace.push_back((f.flushed ? "commit " : "unflushed commit ") + f.path);
+    files[f.path] = f.made;
+  }
+  void FlushFolders(std::span<platform::StagedFile* const> committed) override {
+    trace.push_back("folders " + std::to_string(committed.size()));
   }
   std::unique_ptr<ByteSource> OpenFile(const std::string& path) override {
     const auto it = files.find(path);
@@ -182,6 +202,15 @@ class FakeFileSystem : public platform::FileSystem {
     return std::make_unique<MemorySource>(std::span<const uint8_t>(p, it->second.size()));
   }
   std::unique_ptr<ScratchFile> NewScratchFile(const std::string&) override { return std::make_unique<MemoryScratch>(); }
+
+ private:
+  struct Staged final : platform::StagedFile {
+    Staged(FakeFileSystem& fs, std::string p) : fs(fs), path(std::move(p)) { ++fs.staged_now; }
+    ~Staged() override { --fs.staged_now; }
+    FakeFileSystem& fs;
+    std::string path, made;
+    bool flushed = false;
+  };
 };
 
 // Records every launch; fails those whose command line contains `fail_on`.

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -81,6 +82,37 @@ TEST_F(PrefixTest, ExistenceCountsFilesOnly) {
   EXPECT_FALSE(files.FileExists("C:\\Programmi\\Kelmo\\Tessiro\\*.dll"));
   EXPECT_FALSE(files.FileExists("C:\\Programmi\\Kelmo\\*.exe")) << "hidden files and folders do not count";
   EXPECT_FALSE(files.FileExists("C:\\Programmi\\Kel*\\Tessiro\\Tessiro.exe"));
+}
+
+// Files staged together: nothing of them is seen in the folder until each is
+// committed; one that goes uncommitted, or whose process is killed while it
+// is staged, leaves the old file and no name behind.
+TEST_F(PrefixTest, StagedFilesAppearOnlyWhenCommittedAndLeaveNothingOtherwise) {
+  const std::string dir = DriveC("Programmi/Kelmo/Tessiro");
+  const auto windows = [](int k) { return "C:\\Programmi\\Kelmo\\Tessiro\\f" + std::to_string(k); };
+  for (int k = 0; k < 4; ++k) WriteFile(dir + "/f" + std::to_string(k), "vecchio");
+  const auto listing = ListDir(dir);
+  std::vector<std::unique_ptr<platform::StagedFile>> staged;
+  for (int k = 0; k < 4; ++k) staged.push_back(files.Stage(windows(k), Memory("nuovo " + std::to_string(k))));
+  EXPECT_EQ(ListDir(dir), listing) << "staged files have no name";
+  std::vector<platform::StagedFile*> all;
+  for (auto& f : staged) all.push_back(f.get());
+  files.Flush(all);
+  files.Commit(*staged[0]), files.Commit(*staged[2]);
+  files.FlushFolders(std::vector<platform::StagedFile*>{staged[0].get(), staged[2].get()});
+  staged.clear();  // 1 and 3 go uncommitted
+  EXPECT_EQ(ListDir(dir), listing);
+  const std::string expected[] = {"nuovo 0", "vecchio", "nuovo 2", "vecchio"};
+  for (int k = 0; k < 4; ++k) EXPECT_EQ(ReadFile(dir + "/f" + std::to_string(k)), expected[k]) << k;
+  // Killed while staged: the old file, and nothing else.
+  const pid_t child = ::fork();
+  if (child == 0) {
+    auto f = files.Stage(windows(1), Memory(std::string(1 << 20, 'x')));
+    ::raise(SIGKILL);
+  }
+  ::waitpid(child, nullptr, 0);
+  EXPECT_EQ(ListDir(dir), listing);
+  EXPECT_EQ(ReadFile(dir + "/f1"), "vecchio");
 }
 
 TEST_F(PrefixTest, ReplacementWritesExactlyThePayloadAndKeepsTheMode) {

@@ -154,7 +154,7 @@ TEST_F(DescriptorTest, ItemsUseIdentifier101PlusJ) {
   EXPECT_EQ(res.string_reads.back(), 103u);
   test::FakeFileSystem files;
   gpayload::GroupReader groups;
-  EXPECT_EQ(test::RunErrorNumberOf([&] { WritePayload(files, "C:\\a", res, 2, groups); }), kErrResourceNotFound);
+  EXPECT_EQ(test::RunErrorNumberOf([&] { StagePayload(files, "C:\\a", res, 2, groups); }), kErrResourceNotFound);
   EXPECT_EQ(res.payload_reads.back(), 103u);
 }
 

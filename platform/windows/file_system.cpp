@@ -173,12 +173,12 @@ class WindowsFileSystem final : public FileSystem {
     return !(fd.dwFileAttributes & skip);
   }
 
-  void ReplaceFile(const std::string& path, const Blob& payload) override {
-    Replace(path, [&](HANDLE h) { return WriteAll(h, static_cast<const uint8_t*>(payload.data), payload.size); });
+  std::unique_ptr<StagedFile> Stage(const std::string& path, const Blob& payload) override {
+    return StageBy(path, [&](HANDLE h) { return WriteAll(h, static_cast<const uint8_t*>(payload.data), payload.size); });
   }
 
-  void ReplaceFileWith(const std::string& path, const Producer& produce) override {
-    Replace(path, [&](HANDLE h) {
+  std::unique_ptr<StagedFile> StageWith(const std::string& path, const Producer& produce) override {
+    return StageBy(path, [&](HANDLE h) {
       produce([&](const uint8_t* bytes, std::size_t n) {
         if (const DWORD err = WriteAll(h, bytes, n)) throw ErrorFor(err);
       });
@@ -186,7 +186,39 @@ class WindowsFileSystem final : public FileSystem {
     });
   }
 
+  // Windows flushes a file, not a disk, without an administrator's rights:
+  // each file is flushed (its writes went through to the disk as they were made).
+  void Flush(std::span<StagedFile* const> staged) override {
+    for (StagedFile* f : staged) {
+      if (!FlushFileBuffers(Of(*f).handle)) throw ErrorFor(GetLastError());
+    }
+  }
+
+  void Commit(StagedFile& staged) override {
+    Staged& f = Of(staged);
+    CloseHandle(f.handle);
+    f.handle = INVALID_HANDLE_VALUE;
+    // The sharing rules refuse to replace a file another program holds open.
+    if (!MoveFileExW(f.temp.c_str(), f.target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+      throw ErrorFor(GetLastError());
+    }
+    f.temp.clear();  // in place: nothing to remove
+  }
+
+  // Each move was written through to the disk as it was made.
+  void FlushFolders(std::span<StagedFile* const>) override {}
+
  private:
+  struct Staged final : StagedFile {
+    std::wstring target, temp;
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    ~Staged() override {
+      if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+      if (!temp.empty()) DeleteFileW(temp.c_str());
+    }
+  };
+  static Staged& Of(StagedFile& f) { return static_cast<Staged&>(f); }
+
   // Writes all `n` bytes; the error that stopped it, or ERROR_SUCCESS.
   static DWORD WriteAll(HANDLE h, const uint8_t* p, uint64_t n) {
     for (uint64_t done = 0; done < n;) {
@@ -200,44 +232,31 @@ class WindowsFileSystem final : public FileSystem {
     return ERROR_SUCCESS;
   }
 
-  // The sound replacement: a new temporary file beside the target, written
-  // through by `write` (which returns an error, or raises), moved over it.
-  static void Replace(const std::string& path, const std::function<DWORD(HANDLE)>& write) {
-    const std::wstring target = CheckedPath(path);
+  // A new temporary file beside the target, written through by `write` (which
+  // returns an error, or raises); removed unless committed.
+  static std::unique_ptr<StagedFile> StageBy(const std::string& path, const std::function<DWORD(HANDLE)>& write) {
+    auto f = std::make_unique<Staged>();
+    f->target = CheckedPath(path);
     std::wstring dir, name;
-    SplitPath(target, dir, name);
+    SplitPath(f->target, dir, name);
     if (name.empty()) throw RunError::Of(kErrPathFileAccess);
     // A read-only file cannot be deleted, so it is not replaced either (said
     // here, since not every implementation of the move refuses it).
-    const DWORD attributes = GetFileAttributesW(target.c_str());
+    const DWORD attributes = GetFileAttributesW(f->target.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
       throw ErrorFor(ERROR_ACCESS_DENIED);
     }
     RemoveStaleTemporaries(dir, name);
     const std::wstring temp = TemporaryName(dir, name);
     // CREATE_NEW: a new file only, never one (or a link) already there.
-    HANDLE h = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr);
-    if (h == INVALID_HANDLE_VALUE) throw ErrorFor(GetLastError());
-    DWORD err = ERROR_SUCCESS;
-    try {
-      err = write(h);
-    } catch (...) {
-      CloseHandle(h);
-      DeleteFileW(temp.c_str());
-      throw;
-    }
-    if (err == ERROR_SUCCESS && !FlushFileBuffers(h)) err = GetLastError();
-    CloseHandle(h);
-    // The sharing rules refuse to replace a file another program holds open.
-    if (err == ERROR_SUCCESS &&
-        !MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-      err = GetLastError();
-    }
-    if (err != ERROR_SUCCESS) {
-      DeleteFileW(temp.c_str());
-      throw ErrorFor(err);
-    }
+    f->handle = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr);
+    if (f->handle == INVALID_HANDLE_VALUE) throw ErrorFor(GetLastError());
+    f->temp = temp;
+    if (const DWORD err = write(f->handle)) throw ErrorFor(err);
+    LARGE_INTEGER size{};
+    if (GetFileSizeEx(f->handle, &size)) f->bytes = static_cast<uint64_t>(size.QuadPart);
+    return f;
   }
 };
 

@@ -7,6 +7,8 @@
 
 #include <cerrno>
 #include <csignal>
+#include <map>
+#include <set>
 #include <random>
 
 #include "platform/files.h"
@@ -181,12 +183,12 @@ class LinuxFileSystem final : public FileSystem {
     return std::make_unique<Scratch>(std::move(fd));
   }
 
-  void ReplaceFile(const std::string& path, const Blob& payload) override {
-    Replace(path, [&](int out) { WritePayload(out, payload); });
+  std::unique_ptr<StagedFile> Stage(const std::string& path, const Blob& payload) override {
+    return StageBy(path, [&](int out) { WritePayload(out, payload); });
   }
 
-  void ReplaceFileWith(const std::string& path, const Producer& produce) override {
-    Replace(path, [&](int out) {
+  std::unique_ptr<StagedFile> StageWith(const std::string& path, const Producer& produce) override {
+    return StageBy(path, [&](int out) {
       uint64_t at = 0;
       produce([&](const uint8_t* bytes, std::size_t n) {
         if (!WriteFully(out, bytes, n, at)) Fail(errno);
@@ -195,19 +197,72 @@ class LinuxFileSystem final : public FileSystem {
     });
   }
 
+  // One syncfs for each file system the files are on: one journal commit,
+  // where a flush of each file would make one each.
+  void Flush(std::span<StagedFile* const> staged) override {
+    std::map<dev_t, int> one_per_disk;
+    for (StagedFile* f : staged) one_per_disk.emplace(Of(*f).dev, Of(*f).file.get());
+    for (const auto& [dev, fd] : one_per_disk) {
+      if (::syncfs(fd) != 0) Fail(errno);
+    }
+  }
+
+  void Commit(StagedFile& staged) override {
+    Staged& f = Of(staged);
+    if (f.temp_name.empty()) {
+      // An unnamed file gets a temporary name, then the target's: a kill
+      // between the two leaves a name the next pass removes.
+      const std::string self = "/proc/self/fd/" + std::to_string(f.file.get());
+      std::random_device rd;
+      for (int attempt = 0; f.temp_name.empty(); ++attempt) {
+        const std::string name = TempPrefixFor(f.name) + std::to_string(rd()) + std::to_string(rd());
+        if (::linkat(AT_FDCWD, self.c_str(), f.dir.get(), name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+          f.temp_name = name;
+        } else if (errno != EEXIST || attempt == 100) {
+          Fail(errno);
+        }
+      }
+    }
+    if (::renameat(f.dir.get(), f.temp_name.c_str(), f.dir.get(), f.name.c_str()) != 0) Fail(errno);
+    f.temp_name.clear();  // in place: nothing to remove
+  }
+
+  void FlushFolders(std::span<StagedFile* const> committed) override {
+    std::set<std::pair<dev_t, ino_t>> flushed;
+    for (StagedFile* f : committed) {
+      struct stat st {};
+      if (::fstat(Of(*f).dir.get(), &st) == 0 && flushed.insert({st.st_dev, st.st_ino}).second) {
+        ::fsync(Of(*f).dir.get());  // the renames themselves reach the disk
+      }
+    }
+  }
+
  private:
-  // The sound replacement: a new temporary file beside the target, written by
-  // `write`, flushed, and renamed over the target.
-  static void Replace(const std::string& path, const std::function<void(int out)>& write) {
-    std::string dir, name;
-    SplitPath(ToLinuxPath(path, WinePrefix()), dir, name);
-    if (name.empty() || name == "." || name == "..") throw RunError::Of(kErrPathFileAccess);
-    Fd dir_fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!dir_fd) Fail(errno);
+  // A new version beside its target: a file without a name where the file
+  // system makes one (nothing is left of it when the process ends, however),
+  // else a named temporary removed when this goes uncommitted.
+  struct Staged final : StagedFile {
+    Fd dir, file;
+    std::string name, temp_name;
+    dev_t dev = 0;
+    ~Staged() override {
+      if (!temp_name.empty()) ::unlinkat(dir.get(), temp_name.c_str(), 0);
+    }
+  };
+  static Staged& Of(StagedFile& f) { return static_cast<Staged&>(f); }
+
+  // The new version of `path`, written by `write`, beside it.
+  static std::unique_ptr<StagedFile> StageBy(const std::string& path, const std::function<void(int out)>& write) {
+    auto f = std::make_unique<Staged>();
+    std::string dir;
+    SplitPath(ToLinuxPath(path, WinePrefix()), dir, f->name);
+    if (f->name.empty() || f->name == "." || f->name == "..") throw RunError::Of(kErrPathFileAccess);
+    f->dir = Fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!f->dir) Fail(errno);
 
     mode_t mode = 0644;
     struct stat old {};
-    if (::fstatat(dir_fd.get(), name.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0) {
+    if (::fstatat(f->dir.get(), f->name.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0) {
       if (S_ISDIR(old.st_mode)) throw RunError::Of(kErrPathFileAccess);
       // A file another program holds open is not replaced, as Windows refuses to delete it.
       if (S_ISREG(old.st_mode) && HeldOpenByAnotherProcess(old.st_dev, old.st_ino)) {
@@ -220,20 +275,19 @@ class LinuxFileSystem final : public FileSystem {
       }
       if (S_ISREG(old.st_mode)) mode = old.st_mode & 07777;
     }
-    RemoveStaleTemporaries(dir_fd.get(), name);
-    std::string temp_name;
-    Fd out = CreateTemporary(dir_fd.get(), name, mode, temp_name);
-    try {
-      if (S_ISREG(old.st_mode)) ::fchmod(out.get(), mode);  // keep the mode the old file had
-      write(out.get());
-      if (::fsync(out.get()) != 0) Fail(errno);
-      if (::close(out.Release()) != 0) Fail(errno);
-      if (::renameat(dir_fd.get(), temp_name.c_str(), dir_fd.get(), name.c_str()) != 0) Fail(errno);
-    } catch (...) {
-      ::unlinkat(dir_fd.get(), temp_name.c_str(), 0);
-      throw;
+    RemoveStaleTemporaries(f->dir.get(), f->name);
+    f->file = Fd(::openat(f->dir.get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode));
+    if (!f->file) {
+      if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) Fail(errno);
+      f->file = CreateTemporary(f->dir.get(), f->name, mode, f->temp_name);
     }
-    ::fsync(dir_fd.get());  // the rename itself reaches the disk
+    if (S_ISREG(old.st_mode)) ::fchmod(f->file.get(), mode);  // keep the mode the old file had
+    write(f->file.get());
+    struct stat st {};
+    if (::fstat(f->file.get(), &st) != 0) Fail(errno);
+    f->dev = st.st_dev;
+    f->bytes = static_cast<uint64_t>(st.st_size);
+    return f;
   }
 };
 
