@@ -21,57 +21,50 @@ bool IsNumber(const char* s) {
   return true;
 }
 
-bool HasOpenDescriptor(const std::string& proc, dev_t device, ino_t inode) {
+void AddOpenDescriptors(const std::string& proc, std::set<std::pair<dev_t, ino_t>>& held) {
   const std::string fd_dir = proc + "/fd";
   DIR* d = ::opendir(fd_dir.c_str());
-  if (!d) return false;
-  bool found = false;
+  if (!d) return;
   while (const dirent* e = ::readdir(d)) {
     if (!IsNumber(e->d_name)) continue;
     struct stat st {};
-    if (::stat((fd_dir + "/" + e->d_name).c_str(), &st) == 0 && st.st_ino == inode &&
-        st.st_dev == device) {
-      found = true;
-      break;
-    }
+    if (::stat((fd_dir + "/" + e->d_name).c_str(), &st) == 0) held.insert({st.st_dev, st.st_ino});
   }
   ::closedir(d);
-  return found;
 }
 
-bool HasMapping(const std::string& proc, dev_t device, ino_t inode) {
+void AddMappings(const std::string& proc, std::set<std::pair<dev_t, ino_t>>& held) {
   FILE* f = std::fopen((proc + "/maps").c_str(), "re");
-  if (!f) return false;
-  bool found = false;
+  if (!f) return;
   char line[4096 + 256];
-  while (!found && std::fgets(line, sizeof line, f)) {
+  while (std::fgets(line, sizeof line, f)) {
     unsigned major = 0, minor = 0;
     unsigned long long ino = 0;
-    if (std::sscanf(line, "%*s %*s %*s %x:%x %llu", &major, &minor, &ino) == 3 && ino == inode &&
-        makedev(major, minor) == device) {
-      found = true;
+    if (std::sscanf(line, "%*s %*s %*s %x:%x %llu", &major, &minor, &ino) == 3 && ino != 0) {
+      held.insert({makedev(major, minor), static_cast<ino_t>(ino)});
+    }
+    // A line longer than the buffer goes on in the next read: its rest is no mapping's start.
+    while (!std::strchr(line, '\n') && std::fgets(line, sizeof line, f)) {
     }
   }
   std::fclose(f);
-  return found;
 }
 
 }  // namespace
 
-bool HeldOpenByAnotherProcess(dev_t device, ino_t inode) {
+HeldFiles HeldFiles::Now() {
+  HeldFiles h;
   DIR* proc = ::opendir("/proc");
-  if (!proc) return false;
+  if (!proc) return h;
   const std::string self = std::to_string(::getpid());
-  bool found = false;
-  while (!found) {
-    const dirent* e = ::readdir(proc);
-    if (!e) break;
+  while (const dirent* e = ::readdir(proc)) {
     if (!IsNumber(e->d_name) || self == e->d_name) continue;
     const std::string dir = std::string("/proc/") + e->d_name;
-    found = HasOpenDescriptor(dir, device, inode) || HasMapping(dir, device, inode);
+    AddOpenDescriptors(dir, h.held_);
+    AddMappings(dir, h.held_);
   }
   ::closedir(proc);
-  return found;
+  return h;
 }
 
 }  // namespace ttu::platform

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <csignal>
 #include <map>
+#include <optional>
 #include <set>
 #include <random>
 
@@ -200,6 +201,7 @@ class LinuxFileSystem final : public FileSystem {
   // One syncfs for each file system the files are on: one journal commit,
   // where a flush of each file would make one each.
   void Flush(std::span<StagedFile* const> staged) override {
+    held_.reset();  // the next files staged ask again
     std::map<dev_t, int> one_per_disk;
     for (StagedFile* f : staged) one_per_disk.emplace(Of(*f).dev, Of(*f).file.get());
     for (const auto& [dev, fd] : one_per_disk) {
@@ -251,8 +253,19 @@ class LinuxFileSystem final : public FileSystem {
   };
   static Staged& Of(StagedFile& f) { return static_cast<Staged&>(f); }
 
-  // The new version of `path`, written by `write`, beside it.
-  static std::unique_ptr<StagedFile> StageBy(const std::string& path, const std::function<void(int out)>& write) {
+  // The new version of `path`, written by `write`, beside it. Which files
+  // other programs hold is asked once for the files staged together, and
+  // again after a failure.
+  std::unique_ptr<StagedFile> StageBy(const std::string& path, const std::function<void(int out)>& write) {
+    try {
+      return StageNew(path, write);
+    } catch (...) {
+      held_.reset();
+      throw;
+    }
+  }
+
+  std::unique_ptr<StagedFile> StageNew(const std::string& path, const std::function<void(int out)>& write) {
     auto f = std::make_unique<Staged>();
     std::string dir;
     SplitPath(ToLinuxPath(path, WinePrefix()), dir, f->name);
@@ -265,8 +278,9 @@ class LinuxFileSystem final : public FileSystem {
     if (::fstatat(f->dir.get(), f->name.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0) {
       if (S_ISDIR(old.st_mode)) throw RunError::Of(kErrPathFileAccess);
       // A file another program holds open is not replaced, as Windows refuses to delete it.
-      if (S_ISREG(old.st_mode) && HeldOpenByAnotherProcess(old.st_dev, old.st_ino)) {
-        throw RunError::Of(kErrPermissionDenied);
+      if (S_ISREG(old.st_mode)) {
+        if (!held_) held_ = HeldFiles::Now();
+        if (held_->Holds(old.st_dev, old.st_ino)) throw RunError::Of(kErrPermissionDenied);
       }
       // A read-only file (no write permission at all, as Wine shows the
       // read-only attribute) is not replaced, as Windows refuses to delete it.
@@ -289,6 +303,8 @@ class LinuxFileSystem final : public FileSystem {
     f->bytes = static_cast<uint64_t>(st.st_size);
     return f;
   }
+
+  std::optional<HeldFiles> held_;
 };
 
 }  // namespace
