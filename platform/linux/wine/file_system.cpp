@@ -47,17 +47,18 @@ RunError ErrorFor(int err) {
 
 std::string TempPrefixFor(const std::string& name) { return "." + name + kTempMark; }
 
-// Removes what a killed run could not: temporary files for this target.
-void RemoveStaleTemporaries(int dir_fd, const std::string& name) {
+// Removes what a killed run could not: the folder's temporary files, of any
+// target (".<name>.tessiro-update-<random>").
+void RemoveStaleTemporaries(int dir_fd) {
   const int dup_fd = ::dup(dir_fd);
   DIR* d = dup_fd >= 0 ? ::fdopendir(dup_fd) : nullptr;
   if (!d) {
     if (dup_fd >= 0) ::close(dup_fd);
     return;
   }
-  const std::string prefix = TempPrefixFor(name);
   while (const dirent* e = ::readdir(d)) {
-    if (std::string_view(e->d_name).substr(0, prefix.size()) != prefix) continue;
+    const std::string_view n(e->d_name);
+    if (n[0] != '.' || n.find(kTempMark) == std::string_view::npos) continue;
     // A link planted under such a name goes too; unlinking never follows it.
     struct stat st {};
     if (::fstatat(dir_fd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISDIR(st.st_mode)) {
@@ -201,7 +202,7 @@ class LinuxFileSystem final : public FileSystem {
   // One syncfs for each file system the files are on: one journal commit,
   // where a flush of each file would make one each.
   void Flush(std::span<StagedFile* const> staged) override {
-    held_.reset();  // the next files staged ask again
+    held_.reset(), cleaned_.clear();  // the next files staged ask again
     std::map<dev_t, int> one_per_disk;
     for (StagedFile* f : staged) one_per_disk.emplace(Of(*f).dev, Of(*f).file.get());
     for (const auto& [dev, fd] : one_per_disk) {
@@ -260,7 +261,7 @@ class LinuxFileSystem final : public FileSystem {
     try {
       return StageNew(path, write);
     } catch (...) {
-      held_.reset();
+      held_.reset(), cleaned_.clear();
       throw;
     }
   }
@@ -289,7 +290,11 @@ class LinuxFileSystem final : public FileSystem {
       }
       if (S_ISREG(old.st_mode)) mode = old.st_mode & 07777;
     }
-    RemoveStaleTemporaries(f->dir.get(), f->name);
+    // Once a folder for the files staged together: the temporaries made since are this run's.
+    struct stat dir_st {};
+    if (::fstat(f->dir.get(), &dir_st) == 0 && cleaned_.insert({dir_st.st_dev, dir_st.st_ino}).second) {
+      RemoveStaleTemporaries(f->dir.get());
+    }
     f->file = Fd(::openat(f->dir.get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode));
     if (!f->file) {
       if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) Fail(errno);
@@ -305,6 +310,7 @@ class LinuxFileSystem final : public FileSystem {
   }
 
   std::optional<HeldFiles> held_;
+  std::set<std::pair<dev_t, ino_t>> cleaned_;  // folders
 };
 
 }  // namespace
