@@ -39,7 +39,8 @@ namespace ttu::platform {
 // cannot be read (a damaged or shortened executable).
 void ReadBlob(const Blob& blob, uint64_t offset, void* out, std::size_t n);
 
-// A resource read piece by piece, as the readers of payloads read.
+// A resource read piece by piece, as the readers of payloads read. It holds
+// its own copy of the blob (a few words), so that a reader may keep it.
 class BlobSource final : public ByteSource {
  public:
   explicit BlobSource(const Blob& blob) : blob_(blob) {}
@@ -50,7 +51,7 @@ class BlobSource final : public ByteSource {
   }
 
  private:
-  const Blob& blob_;
+  Blob blob_;
 };
 
 // The resources of the running executable. Nothing is read before the first lookup.
