@@ -4,8 +4,6 @@
 
 #include "app/form1.h"
 #include "deploy/manifest.h"
-#include "deploy/package_check.h"
-#include "deploy/package_seal.h"
 #include "support/run_error.h"
 #include "support/scoped_flag.h"
 
@@ -39,11 +37,7 @@ void Form1::cmdAvviaConTimer_Click() {
   if (pass_.Running()) return;  // pressed from inside a pass's dialog: dropped
   try {
     AttemptCount = 0;
-    deploy::CheckSeal(s_.resources);  // a damaged count or descriptor decides nothing
-    deploy::SizeTables(tables, s_.resources);
-    deploy::CheckPackage(tables, s_.resources);  // a damaged package writes nothing
-    pass_.CheckBases();  // nor one made for installed files that are not there
-    if (pass_.AggiornaFile()) s_.dialogs.EndProcess();
+    if (pass_.Press()) s_.dialogs.EndProcess();  // a damaged package writes nothing
     window_->SetTimerEnabled(true);
   } catch (const std::exception&) {
     const RunError e = CurrentFailure();

@@ -9,8 +9,6 @@
 
 #include "deploy/deployment_pass.h"
 #include "deploy/manifest.h"
-#include "deploy/package_check.h"
-#include "deploy/package_seal.h"
 #include "registry/module2.h"
 #include "tests/test_util.h"
 
@@ -55,10 +53,13 @@ Row DeployRow(const Options& o, const std::string& updater, const std::string& p
     fs::remove(target);
     test::RunProgram({"/bin/sync"});
     const auto t0 = Clock::now();
-    if (c.check) deploy::CheckSeal(*res);  // the count, descriptors and checksums against the seal
-    deploy::SizeTables(tables, *res);
-    if (c.check) deploy::CheckPackage(tables, *res);  // every payload against its checksum
-    const bool done = pass.AggiornaFile();
+    bool done = false;
+    if (c.check) {
+      done = pass.Press();  // the seal, and every payload against its checksum beside the pass
+    } else {
+      deploy::SizeTables(tables, *res);
+      done = pass.AggiornaFile();
+    }
     ours.push_back(Seconds(t0, Clock::now()));
     if (!done || fs::file_size(target) != fs::file_size(payload)) std::fprintf(stderr, "deploy pass failed\n");
   }
@@ -102,11 +103,7 @@ double Press(const std::string& exe, const fs::path& kelmo, double* grown) {
     deploy::ItemTables tables;
     deploy::DeploymentPass pass(tables, {*res, platform::NativeFileSystem(), launcher, dialogs, loc});
     const auto t0 = Clock::now();
-    deploy::CheckSeal(*res);
-    deploy::SizeTables(tables, *res);
-    deploy::CheckPackage(tables, *res);
-    pass.CheckBases();
-    if (!pass.AggiornaFile()) std::fprintf(stderr, "deploy pass of %s failed: %s\n", exe.c_str(), dialogs.said.c_str());
+    if (!pass.Press()) std::fprintf(stderr, "deploy pass of %s failed: %s\n", exe.c_str(), dialogs.said.c_str());
     return Seconds(t0, Clock::now());
   };
   if (!grown) return press();

@@ -38,7 +38,7 @@ const OptionSpec kOptions[] = {
      false},
     {"--pe-dir", &Options::pe_dir, "DIR       Windows programs, for the --compress rows", false},
     {"--delta-sets", &Options::delta_sets, "DIR   pairs of versions (old/, new/, goal), for the delta rows", false},
-    {"--only", &Options::only, "ROWS        only these rows: compressed, delta or discovery", false},
+    {"--only", &Options::only, "ROWS        only these rows: press, compressed, delta or discovery", false},
 };
 
 int Usage(const char* problem) {
@@ -71,8 +71,8 @@ int main(int argc, char** argv) {
   for (const auto& spec : kOptions) {
     if (spec.required && o.*(spec.value) == "") return Usage((std::string(spec.name) + " is required").c_str());
   }
-  if (!o.only.empty() && o.only != "compressed" && o.only != "delta" && o.only != "discovery") {
-    return Usage(("--only takes compressed, delta or discovery, not " + o.only).c_str());
+  if (!o.only.empty() && o.only != "press" && o.only != "compressed" && o.only != "delta" && o.only != "discovery") {
+    return Usage(("--only takes press, compressed, delta or discovery, not " + o.only).c_str());
   }
   for (std::string* p : {&o.updater, &o.stub, &o.pack, &o.payload, &o.work, &o.demo_script, &o.windows32_stub,
                          &o.windows64_stub, &o.pe_dir, &o.delta_sets}) {
@@ -99,6 +99,11 @@ int main(int argc, char** argv) {
                                    "cp \"$0\" \"$1\" && sync \"$1\"", "cp+sync"})};
   if (!o.reflink_work.empty()) {
     for (Row& r : ReflinkDeployRows(o)) rows.push_back(std::move(r));
+  }
+  if (o.only == "press") {
+    Print(rows, Machine(o.work), o.runs);
+    fs::remove_all(o.work);
+    return 0;
   }
   ttu::test::X11Client x;
   if (x.ok()) {

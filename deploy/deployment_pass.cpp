@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "deploy/manifest.h"
+#include "deploy/package_seal.h"
 #include "deploy/payload_writer.h"
 #include "deploy/registration.h"
 #include "support/run_error.h"
@@ -89,6 +90,7 @@ void DeploymentPass::CheckBases() {
     try {
       target = Target(j);
     } catch (const std::exception&) {
+      if (damaged_) throw;  // the press's check, awaited before the folder was asked for
       // Asked for once a press: the pass that follows fails the item as it is.
       base_checked_[static_cast<std::size_t>(j)] = kNoFolder;
       continue;
@@ -127,11 +129,10 @@ void DeploymentPass::DeployItem(int32_t j) {
     }
     throw;
   }
+  staged_bytes_ += file ? file->bytes : 0;
   staged_.push_back({j, std::move(file)});
-  uint64_t bytes = 0;
-  for (const auto& s : staged_) bytes += s.file ? s.file->bytes : 0;
   // A registration needs its file in place; the staged files are bounded.
-  if (Registers(j) || staged_.size() >= kMaxStaged || bytes >= kMaxStagedBytes) CommitStaged();
+  if (Registers(j) || staged_.size() >= kMaxStaged || staged_bytes_ >= kMaxStagedBytes) CommitStaged();
   if (Registers(j)) {
     Register(target.substr(0, target.size() - tables_.FileName[at].size()), j);
     tables_.ItemState[at][0] = std::string(kDoneMark);  // (a move: GCC 12 misreads the char* copy)
@@ -143,9 +144,10 @@ void DeploymentPass::DeployItem(int32_t j) {
 // flushed once. A file that cannot be put in place stops it there: the items
 // before it are done, it and those after stay pending, their files gone.
 void DeploymentPass::CommitStaged() {
+  AwaitCheck();
   if (staged_.empty()) return;
   std::vector<Staged> staged = std::move(staged_);
-  staged_.clear();
+  staged_.clear(), staged_bytes_ = 0;
   std::vector<platform::StagedFile*> files, committed;
   for (const auto& s : staged) {
     if (s.file) files.push_back(s.file.get());
@@ -161,6 +163,32 @@ void DeploymentPass::CommitStaged() {
     throw;
   }
   s_.files.FlushFolders(committed);
+}
+
+// Waits for the press's check, if one is reading.
+void DeploymentPass::AwaitCheck() {
+  if (!check_) return;
+  const std::unique_ptr<BackgroundCheck> check = std::move(check_);
+  try {
+    check->Wait(s_.resources);
+  } catch (...) {
+    damaged_ = true;
+    throw;
+  }
+}
+
+bool DeploymentPass::Press() {
+  damaged_ = false;
+  CheckSeal(s_.resources);  // a damaged count or descriptor decides nothing
+  SizeTables(tables_, s_.resources);
+  check_ = std::make_unique<BackgroundCheck>(tables_, s_.resources);
+  try {
+    CheckBases();
+  } catch (const std::exception&) {
+    AwaitCheck();  // a damaged package is said first
+    throw;
+  }
+  return AggiornaFile();
 }
 
 bool DeploymentPass::AggiornaFile() {
@@ -180,12 +208,19 @@ bool DeploymentPass::AggiornaFile() {
     }
     CommitStaged();
   } catch (const std::exception&) {
-    // Abandoned silently; the items staged before the failing one go in place.
-    try {
-      CommitStaged();
-    } catch (const std::exception&) {
-      staged_.clear();
+    // Abandoned silently; the items staged before the failing one go in
+    // place, unless the package is damaged: then nothing does, and the press
+    // says why.
+    std::exception_ptr damage = damaged_ ? std::current_exception() : nullptr;
+    if (!damage) {
+      try {
+        CommitStaged();
+      } catch (const std::exception&) {
+        if (damaged_) damage = std::current_exception();
+      }
     }
+    staged_.clear(), staged_bytes_ = 0;
+    if (damage) std::rethrow_exception(damage);
     return false;  // the failing item stays pending
   }
   s_.dialogs.MessageBox("Aggiornamento terminato!", platform::kStyleInformation, std::string("Kelmo S.r.l."));

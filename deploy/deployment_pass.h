@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "deploy/item_tables.h"
+#include "deploy/package_check.h"
 #include "deploy/target_resolution.h"
 #include "platform/dialogs.h"
 #include "platform/files.h"
@@ -44,6 +45,12 @@ class DeploymentPass {
   bool AggiornaFile();
   bool Running() const { return running_; }
 
+  // A press: the package's seal checked and its tables sized, its payloads
+  // checked beside the pass, the installed files a delta needs checked
+  // (CheckBases), then the pass. Raises what the press finds wrong, a damaged
+  // package before anything else: then nothing is written.
+  bool Press();
+
   // Before a press writes anything: every pending item carried only as the
   // changes to its installed file must find the version they were made
   // against. Raises RunError 31039 naming each file that is not; leaves to
@@ -54,6 +61,7 @@ class DeploymentPass {
  private:
   void DeployItem(int32_t j);
   void CommitStaged();
+  void AwaitCheck();
   bool Registers(int32_t j) const;
   void Register(const std::string& folder, int32_t j);
   void TellOnce(const RunError& e, bool& told);
@@ -74,6 +82,10 @@ class DeploymentPass {
     std::unique_ptr<platform::StagedFile> file;
   };
   std::vector<Staged> staged_;
+  uint64_t staged_bytes_ = 0;
+  // The press's check, while it reads; awaited before anything is put in place or shown.
+  std::unique_ptr<BackgroundCheck> check_;
+  bool damaged_ = false;  // what it found
 };
 
 }  // namespace ttu::deploy

@@ -74,8 +74,11 @@ std::optional<Payload> FindPayload(platform::Resources& res, uint32_t id) {
   return FindDelta(res, id);
 }
 
-std::pair<gpayload::Part, platform::Blob> GroupOf(platform::Resources& res, uint32_t id, const Payload& part,
-                                                  bool check) {
+RunError GroupDamaged(platform::Resources& res, uint32_t id, uint32_t group) {
+  return Damaged(res, id, "its group " + std::to_string(group) + " does not match its checksum");
+}
+
+std::pair<gpayload::Part, platform::Blob> GroupOf(platform::Resources& res, uint32_t id, const Payload& part) {
   uint8_t bytes[gpayload::kPartSize] = {};
   if (part.blob.size != sizeof bytes) throw Damaged(res, id, "it is not a grouped payload");
   platform::ReadBlob(part.blob, 0, bytes, sizeof bytes);
@@ -83,9 +86,6 @@ std::pair<gpayload::Part, platform::Blob> GroupOf(platform::Resources& res, uint
   if (!p) throw Damaged(res, id, "it is not a grouped payload");
   const auto group = p->group <= 0xFFFF ? res.Data(p->group, gpayload::kGroupType) : std::nullopt;
   if (!group) throw Damaged(res, id, "its group " + std::to_string(p->group) + " is missing");
-  if (check && *checksum::DigestOf(platform::BlobSource(*group)) != p->group_digest) {
-    throw Damaged(res, id, "its group " + std::to_string(p->group) + " does not match its checksum");
-  }
   return {*p, *group};
 }
 

@@ -14,6 +14,7 @@
 #include "platform/resources.h"
 #include "support/delta_payload.h"
 #include "support/grouped_payload.h"
+#include "support/run_error.h"
 
 namespace ttu::deploy {
 
@@ -32,10 +33,11 @@ std::optional<Payload> FindDelta(platform::Resources& res, uint32_t id);
 // package carries it, else the delta.
 std::optional<Payload> FindPayload(platform::Resources& res, uint32_t id);
 
-// A grouped payload's part, and its group's bytes (checked against the part's
-// record of them when `check`); either not one is a damaged package.
-std::pair<gpayload::Part, platform::Blob> GroupOf(platform::Resources& res, uint32_t id, const Payload& part,
-                                                  bool check = false);
+// A grouped payload's part, and its group's bytes; either not one is a
+// damaged package.
+std::pair<gpayload::Part, platform::Blob> GroupOf(platform::Resources& res, uint32_t id, const Payload& part);
+// The damage of item `id`'s group, whose bytes do not match the part's record of them.
+RunError GroupDamaged(platform::Resources& res, uint32_t id, uint32_t group);
 
 // A delta's header; one that is not a delta's is a damaged package.
 delta::Header DeltaHeader(platform::Resources& res, uint32_t id, const Payload& delta);

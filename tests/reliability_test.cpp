@@ -12,6 +12,8 @@
 #include <csignal>
 #include <filesystem>
 #include <map>
+#include <set>
+#include <sstream>
 #include <thread>
 
 #include "app/form1.h"
@@ -278,6 +280,196 @@ TEST(Reliability, EveryKindOfPayloadIsWrittenAndADamagedOneWritesNothing) {
     EXPECT_EQ(u.dialogs.shown.back().prompt.rfind(damaged ? "Error 31037 (The package is damaged: " : "Aggiornamento", 0), 0u)
         << u.dialogs.shown.back().prompt;
     EXPECT_EQ(ListDir(inst.TargetDir()).size(), damaged ? 1u : 1u + row.files.size());  // no temporary left
+  }
+}
+
+// What a power cut may leave, from a trace of a press's system calls (strace
+// -f -y): at every call, each target names its old file or a new one whose
+// bytes reached the disk first (fsync, fdatasync, syncfs or sync since its
+// last write; starting the writeback is not enough), no old file is opened
+// for writing, and "Aggiornamento terminato!" comes after each renamed file's
+// folder reached the disk.
+class CutModel {
+ public:
+  explicit CutModel(std::set<std::string> targets) : targets_(std::move(targets)) {}
+
+  // One line of the trace, put together where strace split it between threads.
+  void Line(const std::string& raw) {
+    const auto space = raw.find(' ');
+    const std::string pid = raw.substr(0, space);
+    std::string call = raw.substr(space + 1);
+    if (call.ends_with("<unfinished ...>")) {
+      pending_[pid] = call.substr(0, call.size() - 16);
+      return;
+    }
+    if (call.starts_with("<... ")) {
+      call = pending_[pid] + call.substr(call.find("resumed>") + 8);
+      pending_.erase(pid);
+    }
+    if (call.starts_with("+++") || call.starts_with("---")) return;
+    Call(call);
+  }
+
+  std::vector<std::string> faults;
+  int renames = 0, flushes = 0;
+
+ private:
+  struct File {
+    bool on_disk = true;
+  };
+
+  // "5</a/b>" -> 5; "AT_FDCWD</a>" -> -100.
+  static int FdOf(const std::string& arg) { return arg.starts_with("AT_FDCWD") ? -100 : std::atoi(arg.c_str()); }
+  static std::string PathOf(const std::string& arg) {
+    const auto open = arg.find('<');
+    return open == std::string::npos ? "" : arg.substr(open + 1, arg.rfind('>') - open - 1);
+  }
+  static std::string Unquote(const std::string& arg) { return arg.size() >= 2 ? arg.substr(1, arg.size() - 2) : arg; }
+  // The arguments, split at the commas outside quotes and brackets.
+  static std::vector<std::string> Args(const std::string& text) {
+    std::vector<std::string> out(1);
+    int depth = 0;
+    bool quoted = false;
+    for (std::size_t k = 0; k < text.size(); ++k) {
+      const char c = text[k];
+      if (quoted && c == '\\') {
+        out.back() += {c, text[++k]};
+        continue;
+      }
+      if (c == '"') quoted = !quoted;
+      if (!quoted && (c == '<' || c == '[' || c == '{')) ++depth;
+      if (!quoted && (c == '>' || c == ']' || c == '}')) --depth;
+      if (!quoted && depth == 0 && c == ',') {
+        out.emplace_back();
+        if (k + 1 < text.size() && text[k + 1] == ' ') ++k;
+        continue;
+      }
+      out.back() += c;
+    }
+    return out;
+  }
+  std::string Named(const std::string& dir_arg, const std::string& name_arg) const {
+    const std::string name = Unquote(name_arg);
+    return name.starts_with("/") ? name : PathOf(dir_arg) + "/" + name;
+  }
+  void Wrote(int fd) {
+    if (const auto it = fds_.find(fd); it != fds_.end()) files_[it->second].on_disk = false;
+  }
+
+  void Call(const std::string& call) {
+    const auto open = call.find('('), eq = call.rfind(") = ");
+    if (open == std::string::npos || eq == std::string::npos || eq < open) return;
+    const std::string name = call.substr(0, open), result = call.substr(eq + 4);
+    const auto a = Args(call.substr(open + 1, eq - open - 1));
+    if (result.starts_with("-1")) return;  // failed: changed nothing
+    if (name == "openat" || name == "open") {
+      const std::string& flags = a[name == "openat" ? 2 : 1];
+      const std::string path = name == "openat" ? Named(a[0], a[1]) : Unquote(a[0]);
+      const int fd = std::atoi(result.c_str());
+      fds_.erase(fd);
+      if (targets_.count(path) && (flags.find("O_WRONLY") != std::string::npos || flags.find("O_RDWR") != std::string::npos ||
+                                   flags.find("O_TRUNC") != std::string::npos)) {
+        faults.push_back("an installed file opened for writing: " + call);
+      }
+      if (flags.find("O_TMPFILE") != std::string::npos || flags.find("O_CREAT") != std::string::npos) {
+        files_.push_back({});
+        fds_[fd] = files_.size() - 1;
+        if (flags.find("O_CREAT") != std::string::npos) names_[path] = files_.size() - 1;
+      }
+    } else if (name == "close") {
+      fds_.erase(FdOf(a[0]));
+    } else if (name == "write" || name == "pwrite64" || name == "writev" || name == "pwritev" || name == "ftruncate" ||
+               name == "fallocate") {
+      if (FdOf(a[0]) == 1 && a[1].find("Aggiornamento terminato!") != std::string::npos) Finished();
+      Wrote(FdOf(a[0]));
+    } else if (name == "copy_file_range") {
+      Wrote(FdOf(a[2]));
+    } else if (name == "ioctl") {
+      Wrote(FdOf(a[0]));  // a shared extent
+    } else if (name == "fsync" || name == "fdatasync") {
+      if (const auto it = fds_.find(FdOf(a[0])); it != fds_.end()) files_[it->second].on_disk = true;
+      if (name == "fsync") unflushed_dirs_.erase(PathOf(a[0]));
+    } else if (name == "syncfs" || name == "sync") {
+      for (auto& f : files_) f.on_disk = true;
+      unflushed_dirs_.clear();
+      ++flushes;
+    } else if (name == "linkat") {
+      const std::string from = Unquote(a[1]);
+      if (from.starts_with("/proc/self/fd/")) {
+        if (const auto it = fds_.find(std::atoi(from.c_str() + 14)); it != fds_.end()) names_[Named(a[2], a[3])] = it->second;
+      }
+    } else if (name == "renameat" || name == "renameat2" || name == "rename") {
+      const bool at = name != "rename";
+      const std::string from = at ? Named(a[0], a[1]) : Unquote(a[0]), to = at ? Named(a[2], a[3]) : Unquote(a[1]);
+      if (const auto it = names_.find(from); it != names_.end()) names_[to] = it->second, names_.erase(it);
+      unflushed_dirs_.insert(to.substr(0, to.rfind('/')));
+      renames += targets_.count(to) > 0;
+    } else if (name == "unlinkat" || name == "unlink") {
+      names_.erase(name == "unlink" ? Unquote(a[0]) : Named(a[0], a[1]));
+    } else {
+      return;
+    }
+    // A cut here: a target that names a new file must have its bytes.
+    for (const auto& [path, file] : names_) {
+      if (targets_.count(path) && !files_[file].on_disk) faults.push_back(path + " names unflushed bytes after " + call);
+    }
+  }
+
+  void Finished() {
+    for (const auto& dir : unflushed_dirs_) faults.push_back("finished before the folder reached the disk: " + dir);
+  }
+
+  std::set<std::string> targets_;
+  std::map<std::string, std::string> pending_;  // by thread
+  std::vector<File> files_;                     // made by the press
+  std::map<int, std::size_t> fds_;              // open on them
+  std::map<std::string, std::size_t> names_;    // that name them
+  std::set<std::string> unflushed_dirs_;        // renamed in since their last flush
+};
+
+// A press traced call by call: a new installation, one over installed files,
+// and one stopped by a file held open in the middle. At a cut anywhere each
+// file is old or new, and once the end is announced, new.
+TEST(Reliability, APowerCutAtAnyCallOfAPressLeavesEachFileOldOrNew) {
+  ASSERT_EQ(RunProgram({"/usr/bin/strace", "-V"}).status, 0) << "strace is needed (scripts/deps installs it)";
+  const std::string big = PseudoRandomBytes(1 << 20, 4) + std::string(20u << 20, 'x');  // past a writeback piece
+  Installation::Files files = {{"big.bin", big}, {"random.bin", PseudoRandomBytes(300000, 5)}};
+  for (int k = 0; k < 6; ++k) files.push_back({"s" + std::to_string(k) + ".txt", std::string(5000 + k, 'a' + k)});
+  const struct {
+    const char* what;
+    bool installed;       // old versions there
+    const char* held;     // a file held open by another program
+  } rows[] = {{"a new installation", false, ""}, {"over installed files", true, ""}, {"held in the middle", true, "s2.txt"}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    Installation inst(files, {"--compress=3"});
+    std::set<std::string> targets;
+    for (const auto& [name, bytes] : files) {
+      targets.insert(fs::weakly_canonical(inst.Target(name)).string());
+      if (row.installed) WriteFile(inst.Target(name), "old " + name);
+    }
+    const pid_t holder = *row.held ? HoldOpen(inst.Target(row.held)) : 0;
+    const std::string trace = inst.pkg / "trace";
+    const auto r = RunProgram({"/usr/bin/strace", "-f", "-y", "-qq", "-s", "64", "-o", trace,
+                               "-e", "trace=%file,%desc,sync,syncfs,fsync,fdatasync,sync_file_range", TTU_PRESS_PROBE,
+                               inst.Updater()});
+    if (holder > 0) ::kill(holder, SIGKILL), ::waitpid(holder, nullptr, 0);
+    EXPECT_EQ(r.status, *row.held ? 1 : 0) << r.output;
+    CutModel model(targets);
+    std::istringstream lines(ReadFile(trace));
+    for (std::string line; std::getline(lines, line);) model.Line(line);
+    for (std::size_t k = 0; k < std::min<std::size_t>(model.faults.size(), 5); ++k) ADD_FAILURE() << model.faults[k];
+    const int replaced = *row.held ? 4 : static_cast<int>(files.size());  // the items before the held one
+    EXPECT_EQ(model.renames, replaced);
+    EXPECT_EQ(model.flushes, 1) << "one flush for the files staged together";
+    for (std::size_t k = 0; k < files.size(); ++k) {
+      const std::string& name = files[k].first;
+      const std::string expected = static_cast<int>(k) < replaced ? files[k].second : "old " + name;
+      if (row.installed || static_cast<int>(k) < replaced) {
+        EXPECT_TRUE(ReadFile(inst.Target(name)) == expected) << name;
+      }
+    }
+    EXPECT_EQ(ListDir(inst.TargetDir()).size(), 1 + (row.installed ? files.size() : replaced)) << "no temporary";
   }
 }
 
