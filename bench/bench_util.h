@@ -23,7 +23,7 @@ struct Row {
 
 struct Options {
   std::string updater, stub, pack, payload, work, system_reg, demo_script, windows32_stub, windows64_stub,
-      reflink_work, pe_dir, delta_sets, only;  // only: "compressed", "delta" or "discovery" measures those rows alone
+      windows64_probe, reflink_work, pe_dir, delta_sets, only;  // only: these rows alone ("press", "compressed"...)
   int runs = 5;
 };
 

@@ -311,7 +311,9 @@ std::vector<Row> CompressedRows(const Options& o) {
   const double r = Median(ref), m = Median(ours);
   const double mb = static_cast<double>(raw) / 1e6;
   const std::string what = std::to_string(names.size()) + " stripped PE files, " + Fmt("%.0f MB", mb);
-  return {{"--compress: package size, " + what, Fmt("zstd -19, one stream: %.1f %%", 100 * solid_size / static_cast<double>(raw)) +
+  std::vector<Row> wine;
+  if (!o.windows64_stub.empty() && !o.windows64_probe.empty()) wine = WinePressRows(o, dir / "p.rc", names);
+  std::vector<Row> rows{{"--compress: package size, " + what, Fmt("zstd -19, one stream: %.1f %%", 100 * solid_size / static_cast<double>(raw)) +
                Fmt("; xz -9: %.1f %%", 100 * xz / static_cast<double>(raw)),
            Fmt("%.1f %% (files to 1 MiB in groups of 8 MiB, zstd -19)", pct), Fmt("%.2f", packed / solid_size),
            "<= 18 %", pct <= 18},
@@ -323,6 +325,8 @@ std::vector<Row> CompressedRows(const Options& o) {
            Fmt("%.2f", Median(plain) / r), "reported", true},
           {"the compressed press over the installed files, each replaced", Fmt("%.3f s ", Median(ref_over)) + "cp -r over them + sync",
            Fmt("%.3f s", Median(over)), Fmt("%.2f", Median(over) / Median(ref_over)), "reported", true}};
+  rows.insert(rows.end(), wine.begin(), wine.end());
+  return rows;
 }
 
 std::vector<Row> AllDeltaRows(const Options& o) {

@@ -1,6 +1,7 @@
 // The benchmark's rows, by what they measure: the press (press_rows.cpp),
 // the window (window_rows.cpp), packing, compression and deltas
-// (package_rows.cpp), the registry and the search for prefixes (prefix_rows.cpp).
+// (package_rows.cpp), the registry and the search for prefixes (prefix_rows.cpp),
+// the Windows updater under Wine (wine_rows.cpp).
 #pragma once
 
 #include <cstdint>
@@ -63,6 +64,11 @@ std::vector<Row> PackRows(const Options& o, const std::string& stub, const std::
 // against xz -9; packing time and memory against zstd; and a press decoding
 // them all into place, durable, against cp + sync of the uncompressed files.
 std::vector<Row> CompressedRows(const Options& o);
+
+// The press of the same files (the package script `rc` names) by the 64-bit
+// Windows updater under Wine, compressed and stored, against cp -r + sync into
+// the prefix; none where no prefix can be made.
+std::vector<Row> WinePressRows(const Options& o, const fs::path& rc, const std::vector<std::string>& names);
 
 // Every update in `o.delta_sets` (folders holding old/ and new/); the goal of
 // each is in a file "goal" beside them (percent of --compress).

@@ -34,6 +34,8 @@ const OptionSpec kOptions[] = {
      false},
     {"--windows32-stub", &Options::windows32_stub, "EXE  the 32-bit Windows stub, for its packing rows", false},
     {"--windows64-stub", &Options::windows64_stub, "EXE  the 64-bit Windows stub, for its packing rows", false},
+    {"--windows64-probe", &Options::windows64_probe, "EXE  a press without a window, 64-bit Windows (the rows under Wine)",
+     false},
     {"--reflink-work", &Options::reflink_work, "DIR  a folder on a file system that shares extents (XFS)",
      false},
     {"--pe-dir", &Options::pe_dir, "DIR       Windows programs, for the --compress rows", false},
@@ -75,7 +77,7 @@ int main(int argc, char** argv) {
     return Usage(("--only takes press, compressed, delta or discovery, not " + o.only).c_str());
   }
   for (std::string* p : {&o.updater, &o.stub, &o.pack, &o.payload, &o.work, &o.demo_script, &o.windows32_stub,
-                         &o.windows64_stub, &o.pe_dir, &o.delta_sets}) {
+                         &o.windows64_stub, &o.windows64_probe, &o.pe_dir, &o.delta_sets}) {
     if (!p->empty()) *p = fs::absolute(*p).string();
   }
   fs::create_directories(o.work);

@@ -1,6 +1,7 @@
 #include "deploy/deployment_pass.h"
 
 #include <algorithm>
+#include <cctype>
 
 #include "deploy/manifest.h"
 #include "deploy/package_seal.h"
@@ -20,6 +21,13 @@ constexpr char kBaseChecked = 1, kNoFolder = 2;
 // and room on the disk beside the old ones.
 constexpr std::size_t kMaxStaged = 512;
 constexpr uint64_t kMaxStagedBytes = uint64_t{512} << 20;
+
+// Windows names a file in any letter case.
+bool SameFile(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+         });
+}
 
 }  // namespace
 
@@ -118,6 +126,11 @@ void DeploymentPass::DeployItem(int32_t j) {
   const char checked = at < base_checked_.size() ? base_checked_[at] : 0;
   if (checked == kNoFolder) throw RunError::Of(kErrPathNotFound);
   const std::string target = Target(j);
+  // A file staged for an earlier item goes in place first: this item's file
+  // replaces it, or is made from it.
+  if (std::any_of(staged_.begin(), staged_.end(), [&](const Staged& s) { return SameFile(s.target, target); })) {
+    CommitStaged();
+  }
   std::unique_ptr<platform::StagedFile> file;
   try {
     file = StagePayload(s_.files, target, s_.resources, j, groups_, checked == kBaseChecked);
@@ -130,7 +143,7 @@ void DeploymentPass::DeployItem(int32_t j) {
     throw;
   }
   staged_bytes_ += file ? file->bytes : 0;
-  staged_.push_back({j, std::move(file)});
+  staged_.push_back({j, target, std::move(file)});
   // A registration needs its file in place; the staged files are bounded.
   if (Registers(j) || staged_.size() >= kMaxStaged || staged_bytes_ >= kMaxStagedBytes) CommitStaged();
   if (Registers(j)) {

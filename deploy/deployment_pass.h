@@ -79,6 +79,7 @@ class DeploymentPass {
   // Items staged in order and not yet in place (no file: kept as it is).
   struct Staged {
     int32_t j;
+    std::string target;
     std::unique_ptr<platform::StagedFile> file;
   };
   std::vector<Staged> staged_;

@@ -17,6 +17,9 @@ struct Blob {
   const void* data = nullptr;
   uint64_t offset = 0;
   uint64_t size = 0;
+  // That file, kept open by the resources it came from: read through it,
+  // not opened again for each read. None: `file` is opened to read.
+  std::shared_ptr<const ByteSource> opened;
 };
 
 class Resources {

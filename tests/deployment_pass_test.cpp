@@ -425,17 +425,35 @@ std::string RawFrame(const std::string& bytes) {
   return f + bytes;
 }
 
+// A delta that rebuilds `base` (at most 255 bytes) from itself, record by record.
+std::string RebuildingDelta(const std::string& base) {
+  delta::Header h = SameAs(base);
+  std::string record(24, '\0');
+  record[0] = static_cast<char>(base.size());  // add the whole base, as it is
+  const std::string streams[] = {RawFrame(record), RawFrame(""), RawFrame(""), RawFrame("")};
+  h.control = streams[0].size(), h.runs = streams[1].size(), h.values = streams[2].size(), h.extra = streams[3].size();
+  const auto header = delta::EncodeHeader(h);
+  return std::string(header.begin(), header.end()) + streams[0] + streams[1] + streams[2] + streams[3];
+}
+
+// An item whose file an earlier item of the same pass replaces is made from
+// that item's file: it goes in place first.
+TEST_F(PassTest, AFileStagedForAnEarlierItemIsInPlaceBeforeALaterItemIsMadeFromIt) {
+  fs.files["C:\\K\\Tessiro\\a.dll"] = "versione 2.2";
+  Package({{"a.dll|<APPPATH>Tessiro/|N|", "versione 2.3"}, {"a.dll|<APPPATH>Tessiro/|N|", ""}});
+  res.payloads.erase(102);
+  res.deltas[102] = RebuildingDelta("versione 2.3");
+  EXPECT_TRUE(pass.AggiornaFile());
+  EXPECT_EQ(fs.files["C:\\K\\Tessiro\\a.dll"], "versione 2.3");
+  EXPECT_EQ(FinishedMessages(), 1);
+  EXPECT_EQ(dialogs.shown.size(), 1u);
+}
+
 // An installed file that changes after the press checked it and before the
 // pass rebuilds it: the file made fails its checksum, the old one stays, and
 // the person is told once, naming the file, instead of retries in silence.
 TEST_F(PassTest, AnInstalledFileThatChangesUnderTheRebuildIsSaidOnce) {
   const std::string installed = "versione 2.3";
-  delta::Header h = SameAs(installed);
-  std::string record(24, '\0');
-  record[0] = static_cast<char>(installed.size());  // add the whole base, as it is
-  const std::string streams[] = {RawFrame(record), RawFrame(""), RawFrame(""), RawFrame("")};
-  h.control = streams[0].size(), h.runs = streams[1].size(), h.values = streams[2].size(), h.extra = streams[3].size();
-  const auto header = delta::EncodeHeader(h);
   FakeResources r;
   FakeFileSystem files;
   FakeDialogs boxes;
@@ -445,7 +463,7 @@ TEST_F(PassTest, AnInstalledFileThatChangesUnderTheRebuildIsSaidOnce) {
   files.files["C:\\K\\Tessiro\\a.dll"] = installed;
   r.strings[100] = "1";
   r.strings[101] = "a.dll|<APPPATH>Tessiro/|N|";
-  r.deltas[101] = std::string(header.begin(), header.end()) + streams[0] + streams[1] + streams[2] + streams[3];
+  r.deltas[101] = RebuildingDelta(installed);
   SizeTables(t, r);
   p.CheckBases();
   files.files["C:\\K\\Tessiro\\a.dll"] = "versione 2.4";  // changed since the check

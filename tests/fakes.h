@@ -62,26 +62,26 @@ class FakeResources : public platform::Resources {
   std::optional<platform::Blob> Data(uint32_t id, const std::string& type) override {
     if (type == "TTU_SEAL") {
       if (id != 100 || !seal) return std::nullopt;
-      return platform::Blob{"", seal->data(), 0, seal->size()};
+      return platform::Blob{"", seal->data(), 0, seal->size(), nullptr};
     }
     if (type == checksum::kResourceType) {
       auto it = checksums.find(id);
       if (it == checksums.end()) return std::nullopt;
-      return platform::Blob{"", it->second.data(), 0, it->second.size()};
+      return platform::Blob{"", it->second.data(), 0, it->second.size(), nullptr};
     }
     if (type == "DELTA") {
       auto it = deltas.find(id);
       if (it == deltas.end()) return std::nullopt;
-      return platform::Blob{"", it->second.data(), 0, it->second.size()};
+      return platform::Blob{"", it->second.data(), 0, it->second.size(), nullptr};
     }
     if (const auto it = others.find({type, id}); it != others.end()) {
-      return platform::Blob{"", it->second.data(), 0, it->second.size()};
+      return platform::Blob{"", it->second.data(), 0, it->second.size(), nullptr};
     }
     if (type != "CUSTOM") return std::nullopt;
     payload_reads.push_back(id);
     auto it = payloads.find(id);
     if (it == payloads.end()) return std::nullopt;
-    return platform::Blob{"", it->second.data(), 0, it->second.size()};
+    return platform::Blob{"", it->second.data(), 0, it->second.size(), nullptr};
   }
 };
 

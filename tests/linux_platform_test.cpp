@@ -27,7 +27,7 @@ namespace {
 using namespace test;
 namespace fs = std::filesystem;
 
-Blob Memory(const std::string& s) { return Blob{"", s.data(), 0, s.size()}; }
+Blob Memory(const std::string& s) { return Blob{"", s.data(), 0, s.size(), nullptr}; }
 
 // A prefix whose drive C: is a folder of its own, set as this process's WINEPREFIX.
 class PrefixTest : public ::testing::Test {
@@ -128,7 +128,7 @@ TEST_F(PrefixTest, ReplacementWritesExactlyThePayloadAndKeepsTheMode) {
   const std::string source = prefix / "source.bin";
   const std::string bytes = PseudoRandomBytes(3 * 4096 + 17, 7);
   WriteFile(source, "HEADER" + bytes + "TRAILER");
-  files.ReplaceFile("C:\\Programmi\\Kelmo\\Tessiro\\Dossaro.zip", Blob{source, nullptr, 6, bytes.size()});
+  files.ReplaceFile("C:\\Programmi\\Kelmo\\Tessiro\\Dossaro.zip", Blob{source, nullptr, 6, bytes.size(), nullptr});
   EXPECT_EQ(ReadFile(target), bytes);
   EXPECT_EQ(ListDir(DriveC("Programmi/Kelmo/Tessiro")), std::vector<std::string>{"Dossaro.zip"});
 }

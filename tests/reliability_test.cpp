@@ -296,8 +296,9 @@ class CutModel {
   // One line of the trace, put together where strace split it between threads.
   void Line(const std::string& raw) {
     const auto space = raw.find(' ');
+    if (space == std::string::npos || raw.find_first_not_of(' ', space) == std::string::npos) return;
     const std::string pid = raw.substr(0, space);
-    std::string call = raw.substr(space + 1);
+    std::string call = raw.substr(raw.find_first_not_of(' ', space));  // strace pads the number
     if (call.ends_with("<unfinished ...>")) {
       pending_[pid] = call.substr(0, call.size() - 16);
       return;

@@ -1,11 +1,14 @@
 // Files on Windows: the existence test by directory listing, and the sound
-// replacement of a file (temporary file, write-through, move over the target).
+// replacement of a file (a temporary file written through, gone unless it is
+// renamed over the target).
 #include "platform/windows/windows_api.h"
 
 #include <algorithm>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <random>
+#include <vector>
 
 #include "platform/files.h"
 #include "support/run_error.h"
@@ -194,29 +197,59 @@ class WindowsFileSystem final : public FileSystem {
     }
   }
 
+  // The staged file is renamed over the target through its own handle, so
+  // that it is never a closed file with a name that a kill would leave.
   void Commit(StagedFile& staged) override {
     Staged& f = Of(staged);
-    CloseHandle(f.handle);
-    f.handle = INVALID_HANDLE_VALUE;
+    if (f.delete_pending && !SetDeletePending(f.handle, false)) throw ErrorFor(GetLastError());
+    f.delete_pending = false;
     // The sharing rules refuse to replace a file another program holds open.
-    if (!MoveFileExW(f.temp.c_str(), f.target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-      throw ErrorFor(GetLastError());
+    if (!RenameOver(f.handle, f.target)) {
+      const DWORD err = GetLastError();
+      f.delete_pending = SetDeletePending(f.handle, true);  // else removed by name when it goes
+      throw ErrorFor(err);
     }
     f.temp.clear();  // in place: nothing to remove
+    // The rename reaches the disk, as a move written through would.
+    const bool flushed = FlushFileBuffers(f.handle);
+    CloseHandle(f.handle);
+    f.handle = INVALID_HANDLE_VALUE;
+    if (!flushed) throw ErrorFor(GetLastError());
   }
 
-  // Each move was written through to the disk as it was made.
+  // Each rename was flushed to the disk as it was made.
   void FlushFolders(std::span<StagedFile* const>) override {}
 
  private:
+  // Until it is committed, a staged file is marked for deletion: Windows
+  // removes it when its handle closes, also when the process is ended.
+  // Where the file system cannot mark it, it is removed by name when this goes.
   struct Staged final : StagedFile {
     std::wstring target, temp;
     HANDLE handle = INVALID_HANDLE_VALUE;
+    bool delete_pending = false;
     ~Staged() override {
       if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
-      if (!temp.empty()) DeleteFileW(temp.c_str());
+      if (!temp.empty() && !delete_pending) DeleteFileW(temp.c_str());
     }
   };
+
+  static bool SetDeletePending(HANDLE h, bool pending) {
+    FILE_DISPOSITION_INFO info{};
+    info.DeleteFile = pending;
+    return SetFileInformationByHandle(h, FileDispositionInfo, &info, sizeof info);
+  }
+
+  static bool RenameOver(HANDLE h, const std::wstring& target) {
+    const std::size_t name_bytes = target.size() * sizeof(wchar_t);
+    std::vector<uint8_t> buf(sizeof(FILE_RENAME_INFO) + name_bytes);
+    auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buf.data());
+    info->ReplaceIfExists = TRUE;
+    info->RootDirectory = nullptr;
+    info->FileNameLength = static_cast<DWORD>(name_bytes);
+    std::memcpy(info->FileName, target.c_str(), name_bytes + sizeof(wchar_t));  // FileName[1] holds the NUL
+    return SetFileInformationByHandle(h, FileRenameInfo, info, static_cast<DWORD>(buf.size()));
+  }
   static Staged& Of(StagedFile& f) { return static_cast<Staged&>(f); }
 
   // Writes all `n` bytes; the error that stopped it, or ERROR_SUCCESS.
@@ -249,10 +282,11 @@ class WindowsFileSystem final : public FileSystem {
     RemoveStaleTemporaries(dir, name);
     const std::wstring temp = TemporaryName(dir, name);
     // CREATE_NEW: a new file only, never one (or a link) already there.
-    f->handle = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+    f->handle = CreateFileW(temp.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr);
     if (f->handle == INVALID_HANDLE_VALUE) throw ErrorFor(GetLastError());
     f->temp = temp;
+    f->delete_pending = SetDeletePending(f->handle, true);
     if (const DWORD err = write(f->handle)) throw ErrorFor(err);
     LARGE_INTEGER size{};
     if (GetFileSizeEx(f->handle, &size)) f->bytes = static_cast<uint64_t>(size.QuadPart);

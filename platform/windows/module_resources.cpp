@@ -88,7 +88,7 @@ class ModuleResources final : public Resources {
     HGLOBAL g = r ? LoadResource(module_, r) : nullptr;
     const void* p = g ? LockResource(g) : nullptr;
     if (!p) return std::nullopt;
-    return Blob{"", p, 0, SizeofResource(module_, r)};
+    return Blob{"", p, 0, SizeofResource(module_, r), nullptr};
   }
 
   // Read once: the executable does not change under a running process.

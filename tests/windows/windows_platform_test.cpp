@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 
@@ -37,7 +38,7 @@ std::string Read(const std::string& path) {
 
 void Write(const std::string& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
 
-Blob Memory(const std::string& s) { return Blob{"", s.data(), 0, s.size()}; }
+Blob Memory(const std::string& s) { return Blob{"", s.data(), 0, s.size(), nullptr}; }
 
 TEST(WindowsResources, StringsAndCustomResourcesOfTheModule) {
   auto& res = OwnResources();
@@ -144,6 +145,52 @@ TEST(WindowsFiles, ReadOnlyTargetIsNotReplaced) {
   EXPECT_EQ(Read(target), "new");
 }
 
+bool TemporaryLeft(const std::string& dir) {
+  WIN32_FIND_DATAA fd;
+  HANDLE f = FindFirstFileA((dir + ".Dossaro.zip.tessiro-update-*").c_str(), &fd);
+  if (f != INVALID_HANDLE_VALUE) FindClose(f);
+  return f != INVALID_HANDLE_VALUE;
+}
+
+// A staged file is gone, nothing of it left beside the target, when it goes
+// uncommitted and when its process is ended while it is staged; committed,
+// it is the target.
+TEST(WindowsFiles, AStagedFileLeavesNothingUnlessCommittedAlsoWhenItsProcessIsEnded) {
+  if (const char* target = std::getenv("TTU_STAGE_AND_WAIT")) {  // the process that is ended
+    const auto staged = NativeFileSystem().Stage(target, Memory("staged"));
+    Write(std::string(target) + ".ready", "");
+    Sleep(INFINITE);
+  }
+  const std::string dir = TempFolder(), target = dir + "Dossaro.zip";
+  Write(target, "old");
+  auto& fs = NativeFileSystem();
+  fs.Stage(target, Memory("new"));
+  EXPECT_FALSE(TemporaryLeft(dir));
+  EXPECT_EQ(Read(target), "old");
+
+  wchar_t self[MAX_PATH];
+  GetModuleFileNameW(nullptr, self, MAX_PATH);
+  std::wstring command = L"\"" + std::wstring(self) + L"\" --gtest_filter=WindowsFiles.AStagedFile*";
+  SetEnvironmentVariableA("TTU_STAGE_AND_WAIT", target.c_str());
+  STARTUPINFOW si{};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi{};
+  const bool started = CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi);
+  SetEnvironmentVariableA("TTU_STAGE_AND_WAIT", nullptr);
+  ASSERT_TRUE(started);
+  for (int k = 0; k < 600 && GetFileAttributesA((target + ".ready").c_str()) == INVALID_FILE_ATTRIBUTES; ++k) Sleep(50);
+  EXPECT_TRUE(TemporaryLeft(dir)) << "the other process has its file staged";
+  TerminateProcess(pi.hProcess, 1);
+  WaitForSingleObject(pi.hProcess, 30000);
+  CloseHandle(pi.hThread), CloseHandle(pi.hProcess);
+  EXPECT_FALSE(TemporaryLeft(dir));
+  EXPECT_EQ(Read(target), "old");
+
+  fs.ReplaceFile(target, Memory("new"));
+  EXPECT_EQ(Read(target), "new");
+  EXPECT_FALSE(TemporaryLeft(dir));
+}
+
 TEST(WindowsFiles, ReplacementIsWholeAndRefusedWhileTheFileIsInUse) {
   const std::string dir = TempFolder();
   const std::string target = dir + "Dossaro.zip";
@@ -157,10 +204,7 @@ TEST(WindowsFiles, ReplacementIsWholeAndRefusedWhileTheFileIsInUse) {
   EXPECT_EQ(test::RunErrorNumberOf([&] { fs.ReplaceFile(target, Memory("new")); }), kErrPermissionDenied);
   CloseHandle(h);
   EXPECT_EQ(Read(target), "short");
-  WIN32_FIND_DATAA fd;
-  HANDLE f = FindFirstFileA((dir + ".Dossaro.zip.tessiro-update-*").c_str(), &fd);
-  EXPECT_EQ(f, INVALID_HANDLE_VALUE) << "a temporary file was left";
-  if (f != INVALID_HANDLE_VALUE) FindClose(f);
+  EXPECT_FALSE(TemporaryLeft(dir));
   fs.ReplaceFile(target, Memory("new"));
   EXPECT_EQ(Read(target), "new");
   EXPECT_EQ(test::RunErrorNumberOf([&] { fs.ReplaceFile(dir + "no\\such\\folder\\a.zip", Memory("x")); }),

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <optional>
 
 #include "platform/linux/posix/fd.h"
@@ -53,14 +54,17 @@ class FileResources final : public Resources {
     return resources_ ? &*resources_ : nullptr;
   }
 
+  // The file stays open: its resources are read through the file their
+  // directory was read from, without opening it for each read.
   void Load() {
     Fd fd(::open(path_.c_str(), O_RDONLY | O_CLOEXEC));
     struct stat st {};
     if (!fd || ::fstat(fd.get(), &st) != 0) return;
-    auto package = resfmt::FindLinuxPackage(FileSource(fd.get(), static_cast<uint64_t>(st.st_size)), &damage_);
+    auto file = std::make_shared<OpenedFile>(std::move(fd), static_cast<uint64_t>(st.st_size));
+    auto package = resfmt::FindLinuxPackage(*file, &damage_);
     if (!package) return;
     table_.emplace(std::move(package->dir), UserLanguage());
-    resources_.emplace(path_, *table_);
+    resources_.emplace(path_, *table_, std::move(file));
   }
 
   std::string path_;
@@ -77,6 +81,10 @@ void ReadBlob(const Blob& blob, uint64_t offset, void* out, std::size_t n) {
   if (offset > blob.size || n > blob.size - offset) throw RunError::Of(kErrPathFileAccess);
   if (blob.data) {
     std::memcpy(out, static_cast<const char*>(blob.data) + offset, n);
+    return;
+  }
+  if (blob.opened) {
+    if (!blob.opened->Read(blob.offset + offset, out, n)) throw RunError::Of(kErrPathFileAccess);
     return;
   }
   Fd fd(::open(blob.file.c_str(), O_RDONLY | O_CLOEXEC));

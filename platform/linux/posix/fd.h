@@ -66,4 +66,16 @@ class FileSource final : public ByteSource {
   uint64_t size_;
 };
 
+// The same, owning its descriptor: open as long as this lives.
+class OpenedFile final : public ByteSource {
+ public:
+  OpenedFile(Fd fd, uint64_t size) : fd_(std::move(fd)), source_(fd_.get(), size) {}
+  uint64_t Size() const override { return source_.Size(); }
+  bool Read(uint64_t offset, void* out, std::size_t n) const override { return source_.Read(offset, out, n); }
+
+ private:
+  Fd fd_;
+  FileSource source_;
+};
+
 }  // namespace ttu::platform

@@ -126,18 +126,6 @@ bool IsListedFile(const std::string& dir, const std::string& name) {
   return ::stat((dir + "/" + name).c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-// A file read by offset, open as long as this lives.
-class OpenedFile final : public ByteSource {
- public:
-  OpenedFile(Fd fd, uint64_t size) : fd_(std::move(fd)), source_(fd_.get(), size) {}
-  uint64_t Size() const override { return source_.Size(); }
-  bool Read(uint64_t offset, void* out, std::size_t n) const override { return source_.Read(offset, out, n); }
-
- private:
-  Fd fd_;
-  FileSource source_;
-};
-
 // A file without a name (or unlinked at once where the file system cannot
 // make one without): nothing is left of it when its process ends.
 class Scratch final : public ScratchFile {
