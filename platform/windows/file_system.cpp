@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <random>
+#include <set>
 #include <vector>
 
 #include "platform/files.h"
@@ -52,9 +53,11 @@ void SplitPath(const std::wstring& path, std::wstring& dir, std::wstring& name) 
   name = slash == std::wstring::npos ? path : path.substr(slash + 1);
 }
 
-void RemoveStaleTemporaries(const std::wstring& dir, const std::wstring& name) {
+// Removes what a killed run could not: the folder's temporary files, of any
+// target (".<name>.tessiro-update-<random>").
+void RemoveStaleTemporaries(const std::wstring& dir) {
   WIN32_FIND_DATAW fd;
-  HANDLE h = FindFirstFileW((dir + L"." + name + kTempMark + L"*").c_str(), &fd);
+  HANDLE h = FindFirstFileW((dir + L".*" + kTempMark + L"*").c_str(), &fd);
   if (h == INVALID_HANDLE_VALUE) return;
   do {
     if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) DeleteFileW((dir + fd.cFileName).c_str());
@@ -192,6 +195,7 @@ class WindowsFileSystem final : public FileSystem {
   // Windows flushes a file, not a disk, without an administrator's rights:
   // each file is flushed (its writes went through to the disk as they were made).
   void Flush(std::span<StagedFile* const> staged) override {
+    cleaned_.clear();  // the next files staged look again
     for (StagedFile* f : staged) {
       if (!FlushFileBuffers(Of(*f).handle)) throw ErrorFor(GetLastError());
     }
@@ -209,7 +213,7 @@ class WindowsFileSystem final : public FileSystem {
       f.delete_pending = SetDeletePending(f.handle, true);  // else removed by name when it goes
       throw ErrorFor(err);
     }
-    f.temp.clear();  // in place: nothing to remove
+    f.temp.clear(), f.committed = true;  // in place: nothing to remove
     // The rename reaches the disk, as a move written through would.
     const bool flushed = FlushFileBuffers(f.handle);
     CloseHandle(f.handle);
@@ -228,9 +232,12 @@ class WindowsFileSystem final : public FileSystem {
     std::wstring target, temp;
     HANDLE handle = INVALID_HANDLE_VALUE;
     bool delete_pending = false;
+    WindowsFileSystem* fs = nullptr;
+    bool committed = false;
     ~Staged() override {
       if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
       if (!temp.empty() && !delete_pending) DeleteFileW(temp.c_str());
+      if (!committed) fs->cleaned_.clear();  // abandoned: the files staged next look again
     }
   };
 
@@ -252,6 +259,8 @@ class WindowsFileSystem final : public FileSystem {
   }
   static Staged& Of(StagedFile& f) { return static_cast<Staged&>(f); }
 
+  std::set<std::wstring> cleaned_;  // folders, in lower case
+
   // Writes all `n` bytes; the error that stopped it, or ERROR_SUCCESS.
   static DWORD WriteAll(HANDLE h, const uint8_t* p, uint64_t n) {
     for (uint64_t done = 0; done < n;) {
@@ -267,8 +276,18 @@ class WindowsFileSystem final : public FileSystem {
 
   // A new temporary file beside the target, written through by `write` (which
   // returns an error, or raises); removed unless committed.
-  static std::unique_ptr<StagedFile> StageBy(const std::string& path, const std::function<DWORD(HANDLE)>& write) {
+  std::unique_ptr<StagedFile> StageBy(const std::string& path, const std::function<DWORD(HANDLE)>& write) {
+    try {
+      return StageNew(path, write);
+    } catch (...) {
+      cleaned_.clear();
+      throw;
+    }
+  }
+
+  std::unique_ptr<StagedFile> StageNew(const std::string& path, const std::function<DWORD(HANDLE)>& write) {
     auto f = std::make_unique<Staged>();
+    f->fs = this;
     f->target = CheckedPath(path);
     std::wstring dir, name;
     SplitPath(f->target, dir, name);
@@ -279,7 +298,10 @@ class WindowsFileSystem final : public FileSystem {
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
       throw ErrorFor(ERROR_ACCESS_DENIED);
     }
-    RemoveStaleTemporaries(dir, name);
+    // Once a folder for the files staged together: the temporaries made since are this run's.
+    std::wstring folded = dir;
+    CharLowerBuffW(folded.data(), static_cast<DWORD>(folded.size()));
+    if (cleaned_.insert(folded).second) RemoveStaleTemporaries(dir);
     const std::wstring temp = TemporaryName(dir, name);
     // CREATE_NEW: a new file only, never one (or a link) already there.
     f->handle = CreateFileW(temp.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,

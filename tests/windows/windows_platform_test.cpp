@@ -154,7 +154,7 @@ bool TemporaryLeft(const std::string& dir) {
 
 // A staged file is gone, nothing of it left beside the target, when it goes
 // uncommitted and when its process is ended while it is staged; committed,
-// it is the target.
+// it is the target. Temporaries a killed run left are removed.
 TEST(WindowsFiles, AStagedFileLeavesNothingUnlessCommittedAlsoWhenItsProcessIsEnded) {
   if (const char* target = std::getenv("TTU_STAGE_AND_WAIT")) {  // the process that is ended
     const auto staged = NativeFileSystem().Stage(target, Memory("staged"));
@@ -186,9 +186,12 @@ TEST(WindowsFiles, AStagedFileLeavesNothingUnlessCommittedAlsoWhenItsProcessIsEn
   EXPECT_FALSE(TemporaryLeft(dir));
   EXPECT_EQ(Read(target), "old");
 
+  // What a killed run of another kind left, of any target in the folder, goes with the next staging.
+  Write(dir + ".other.dll.tessiro-update-123", "left");
   fs.ReplaceFile(target, Memory("new"));
   EXPECT_EQ(Read(target), "new");
   EXPECT_FALSE(TemporaryLeft(dir));
+  EXPECT_EQ(GetFileAttributesA((dir + ".other.dll.tessiro-update-123").c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 TEST(WindowsFiles, ReplacementIsWholeAndRefusedWhileTheFileIsInUse) {

@@ -222,7 +222,7 @@ class LinuxFileSystem final : public FileSystem {
   // One syncfs for each file system the files are on: one journal commit,
   // where a flush of each file would make one each.
   void Flush(std::span<StagedFile* const> staged) override {
-    held_.reset(), cleaned_.clear();  // the next files staged ask again
+    ForgetBatch();  // the next files staged ask again
     std::map<dev_t, int> one_per_disk;
     for (StagedFile* f : staged) one_per_disk.emplace(Of(*f).dev, Of(*f).file.get());
     for (const auto& [dev, fd] : one_per_disk) {
@@ -247,7 +247,7 @@ class LinuxFileSystem final : public FileSystem {
       }
     }
     if (::renameat(f.dir.get(), f.temp_name.c_str(), f.dir.get(), f.name.c_str()) != 0) Fail(errno);
-    f.temp_name.clear();  // in place: nothing to remove
+    f.temp_name.clear(), f.committed = true;  // in place: nothing to remove
   }
 
   void FlushFolders(std::span<StagedFile* const> committed) override {
@@ -268,10 +268,16 @@ class LinuxFileSystem final : public FileSystem {
     Fd dir, file;
     std::string name, temp_name;
     dev_t dev = 0;
+    LinuxFileSystem* fs = nullptr;
+    bool committed = false;
     ~Staged() override {
       if (!temp_name.empty()) ::unlinkat(dir.get(), temp_name.c_str(), 0);
+      if (!committed) fs->ForgetBatch();  // abandoned: the files staged next look again
     }
   };
+
+  // What is known of the folders for the files staged together.
+  void ForgetBatch() { held_.reset(), cleaned_.clear(); }
   static Staged& Of(StagedFile& f) { return static_cast<Staged&>(f); }
 
   // The new version of `path`, written by `write`, beside it. Which files
@@ -281,13 +287,14 @@ class LinuxFileSystem final : public FileSystem {
     try {
       return StageNew(path, write);
     } catch (...) {
-      held_.reset(), cleaned_.clear();
+      ForgetBatch();
       throw;
     }
   }
 
   std::unique_ptr<StagedFile> StageNew(const std::string& path, const std::function<void(int out)>& write) {
     auto f = std::make_unique<Staged>();
+    f->fs = this;
     std::string dir;
     SplitPath(ToLinuxPath(path, WinePrefix()), dir, f->name);
     if (f->name.empty() || f->name == "." || f->name == "..") throw RunError::Of(kErrPathFileAccess);
