@@ -121,6 +121,24 @@ std::string FoldCase(std::string_view s) {
   return out;
 }
 
+bool FoldsTo(std::string_view s, std::string_view folded) {
+  std::string one;  // a character's fold: a few bytes, kept in the string's own buffer
+  std::size_t at = 0;
+  for (std::size_t i = 0; i < s.size();) {
+    const char32_t c = Fold(Decode(s, i));
+    if (c < 0x80) {  // no encoding for ASCII
+      if (at >= folded.size() || folded[at] != static_cast<char>(c)) return false;
+      ++at;
+      continue;
+    }
+    one.clear();
+    Encode(c, one);
+    if (folded.substr(at, one.size()) != one) return false;
+    at += one.size();
+  }
+  return at == folded.size();
+}
+
 std::string ReplaceAll(std::string_view s, std::string_view from, std::string_view to) {
   if (from.empty()) return std::string(s);
   std::string out;

@@ -19,6 +19,9 @@ std::string UpperAscii(std::string_view s);
 // the lowest letter it is taken for (ά by Ά, ß and ς kept as they are); the
 // table comes from Wine (scripts/gen-code-pages).
 std::string FoldCase(std::string_view s);
+// FoldCase(s) == folded, without making the fold: a name that differs early
+// costs a character or two.
+bool FoldsTo(std::string_view s, std::string_view folded);
 // Every occurrence of `from` replaced by `to`, scanning left to right;
 // replaced text is not scanned again.
 std::string ReplaceAll(std::string_view s, std::string_view from, std::string_view to);

@@ -28,7 +28,18 @@ TEST(FoldCase, NamesMatchAsWinesRegistryMatchesThem) {
       // Other scripts that Wine folds; letters beyond 16 bits are matched as they are.
       {"ա", "Ա", true}, {"ა", "Ა", true}, {"ⰰ", "Ⰰ", true}, {"ａｂｃ", "ＡＢＣ", true}, {"ⅰ", "Ⅰ", true},
       {"ⓐ", "Ⓐ", true}, {"ꭰ", "Ꭰ", true}, {"𐐨", "𐐀", false}, {"日本", "日本", true}};
-  for (const auto& r : rows) EXPECT_EQ(FoldCase(r.a) == FoldCase(r.b), r.same) << r.a << " / " << r.b;
+  for (const auto& r : rows) {
+    EXPECT_EQ(FoldCase(r.a) == FoldCase(r.b), r.same) << r.a << " / " << r.b;
+    // Matched against a fold made once, either way round, as a folder's names are.
+    EXPECT_EQ(FoldsTo(r.a, FoldCase(r.b)), r.same) << r.a << " / " << r.b;
+    EXPECT_EQ(FoldsTo(r.b, FoldCase(r.a)), r.same) << r.b << " / " << r.a;
+  }
+  // Prefixes, longer names and bytes that are no UTF-8 match only themselves.
+  for (const char* a : {"kelmo", "kelm", "kelmos", "", "ke\xC3", "\xFF\xFE", "città", "citt"}) {
+    for (const char* b : {"KELMO", "KELM", "", "KE\xC3", "\xFF\xFE", "CITTÀ"}) {
+      EXPECT_EQ(FoldsTo(a, FoldCase(b)), FoldCase(a) == FoldCase(b)) << a << " / " << b;
+    }
+  }
 }
 
 TEST(CodePage, ConvertsAsWindowsConverts) {

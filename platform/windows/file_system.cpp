@@ -1,6 +1,6 @@
 // Files on Windows: the existence test by directory listing, and the sound
-// replacement of a file (a temporary file written through, gone unless it is
-// renamed over the target).
+// replacement of a file (a temporary file, flushed, gone unless it is renamed
+// over the target).
 #include "platform/windows/windows_api.h"
 
 #include <algorithm>
@@ -193,7 +193,8 @@ class WindowsFileSystem final : public FileSystem {
   }
 
   // Windows flushes a file, not a disk, without an administrator's rights:
-  // each file is flushed (its writes went through to the disk as they were made).
+  // each file is flushed, after all of them were written, so that the system
+  // has written most of them by then.
   void Flush(std::span<StagedFile* const> staged) override {
     cleaned_.clear();  // the next files staged look again
     for (StagedFile* f : staged) {
@@ -274,7 +275,7 @@ class WindowsFileSystem final : public FileSystem {
     return ERROR_SUCCESS;
   }
 
-  // A new temporary file beside the target, written through by `write` (which
+  // A new temporary file beside the target, written by `write` (which
   // returns an error, or raises); removed unless committed.
   std::unique_ptr<StagedFile> StageBy(const std::string& path, const std::function<DWORD(HANDLE)>& write) {
     try {
@@ -305,7 +306,7 @@ class WindowsFileSystem final : public FileSystem {
     const std::wstring temp = TemporaryName(dir, name);
     // CREATE_NEW: a new file only, never one (or a link) already there.
     f->handle = CreateFileW(temp.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
-                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr);
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
     if (f->handle == INVALID_HANDLE_VALUE) throw ErrorFor(GetLastError());
     f->temp = temp;
     f->delete_pending = SetDeletePending(f->handle, true);

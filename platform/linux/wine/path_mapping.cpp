@@ -29,7 +29,7 @@ std::string FindIgnoringCase(const std::string& dir, const std::string& name) {
   const std::string wanted = text::FoldCase(name);
   std::string found;
   while (const dirent* e = ::readdir(d)) {
-    if (text::FoldCase(e->d_name) == wanted) {
+    if (text::FoldsTo(e->d_name, wanted)) {
       found = e->d_name;
       break;
     }
