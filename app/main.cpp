@@ -4,6 +4,7 @@
 #include "app/form1.h"
 #include "platform/files.h"
 #include "platform/installation.h"
+#include "platform/memory.h"
 #include "platform/process.h"
 #include "platform/registry_api.h"
 #include "platform/resources.h"
@@ -29,6 +30,7 @@ void Main() {
 
 int main() {
   ttu::platform::RestrictLibrarySearch();
+  ttu::platform::ReturnFreedMemory();
   ttu::app::Main();
   return ttu::platform::RunEventLoop();
 }

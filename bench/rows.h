@@ -49,8 +49,9 @@ double Press(const std::string& exe, const fs::path& kelmo, double* grown = null
 std::vector<Row> StartupRows(const Options& o, test::X11Client& x, bool gtk);
 
 // Peak resident memory of the packed updater over a whole completed run,
-// driven through its window, on one front end.
-Row MemoryRow(const Options& o, test::X11Client& x, const char* toolkit);
+// driven through its window, on one front end; and the time from the click to
+// the final message's box mapped, against cp + sync of the payload.
+std::vector<Row> WindowRunRows(const Options& o, test::X11Client& x, const char* toolkit);
 
 // A package script naming every file in `files` (each into Tessiro\), at `rc`;
 // returns the files' names and their bytes in all.

@@ -102,20 +102,24 @@ int main(int argc, char** argv) {
   if (!o.reflink_work.empty()) {
     for (Row& r : ReflinkDeployRows(o)) rows.push_back(std::move(r));
   }
-  if (o.only == "press") {
-    Print(rows, Machine(o.work), o.runs);
-    fs::remove_all(o.work);
-    return 0;
-  }
   ttu::test::X11Client x;
   if (x.ok()) {
     // The GTK rows where the system has GTK 3.
     const bool gtk = ::dlopen("libgtk-3.so.0", RTLD_LAZY) != nullptr;
-    rows.push_back(MemoryRow(o, x, "fltk"));
-    if (gtk) rows.push_back(MemoryRow(o, x, "gtk"));
-    for (Row& r : StartupRows(o, x, gtk)) rows.push_back(std::move(r));
+    for (const char* kit : {"fltk", "gtk"}) {
+      if (std::string(kit) == "gtk" && !gtk) continue;
+      for (Row& r : WindowRunRows(o, x, kit)) rows.push_back(std::move(r));
+    }
+    if (o.only != "press") {
+      for (Row& r : StartupRows(o, x, gtk)) rows.push_back(std::move(r));
+    }
   } else {
-    std::fputs("no X display: start-up and memory not measured\n", stderr);
+    std::fputs("no X display: start-up, memory and the press in a window not measured\n", stderr);
+  }
+  if (o.only == "press") {
+    Print(rows, Machine(o.work), o.runs);
+    fs::remove_all(o.work);
+    return 0;
   }
   for (auto& r : PackRows(o, o.stub, "Linux")) rows.push_back(std::move(r));
   for (const auto& [stub, kind] : {std::pair{o.windows32_stub, "PE32"}, std::pair{o.windows64_stub, "PE32+"}}) {

@@ -207,6 +207,7 @@ bool DeploymentPass::Press() {
 bool DeploymentPass::AggiornaFile() {
   if (running_) return false;
   ScopedFlag running(running_);
+  damaged_ = false;  // what an earlier press's check found is that press's
   // What the press checked holds for this pass only, and a group's frame is not
   // held through the wait for a retry.
   struct Forget {

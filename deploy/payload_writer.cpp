@@ -114,6 +114,10 @@ std::unique_ptr<platform::StagedFile> StagePayload(platform::FileSystem& files, 
                                                   bool base_checked) {
   const uint32_t id = IdOf(j);
   const auto full = FindFull(res, id);
+  // A file compressed alone: the group's frame (its window, up to 8 MiB)
+  // goes before the file's own decoder takes another. The packer ends a group
+  // before such a file, so no group is decoded twice.
+  if (full && full->kind == PayloadKind::kCompressed) groups.Close();
   if (const auto delta = FindDelta(res, id)) {
     const delta::Header h = DeltaHeader(res, id, *delta);
     const std::string difference = base_checked ? "" : BaseDifference(files, target, h);

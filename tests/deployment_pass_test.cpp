@@ -163,6 +163,10 @@ TEST_F(PassTest, FilesAreFlushedTogetherAndAFailureLeavesExactlyTheItemsBeforeIt
       }
       // The final message, or the "Setup" box, sees the items before it in place.
       EXPECT_EQ(in_place_at_box, (failure.empty() || failure == "box cancelled" ? std::vector<int>{done} : std::vector<int>{}));
+      if (!damaged) continue;
+      // A tick of a timer armed before is a pass like any other.
+      EXPECT_EQ(pass.AggiornaFile(), failure == "damaged");
+      for (int j = 0; j < 5; ++j) EXPECT_EQ(tables.IsDone(j), failure == "damaged" || j < at) << j;
     }
   }
 }

@@ -11,6 +11,7 @@
 
 #include "app/form1.h"
 #include "platform/files.h"
+#include "platform/memory.h"
 #include "registry/module2.h"
 #include "tests/fakes.h"
 #ifdef _WIN32
@@ -31,6 +32,7 @@ void Say(const std::string& line) {
 int main(int argc, char** argv) {
   using namespace ttu;
   if (argc != 2) return 2;
+  platform::ReturnFreedMemory();  // as the updater starts
 #ifdef _WIN32
   platform::RegistryApi& registry = platform::NativeRegistry();
 #else

@@ -21,6 +21,7 @@
 #include "platform/files.h"
 #include "platform/linux/wine/registry.h"
 #include "registry/module2.h"
+#include "support/grouped_payload.h"
 #include "tests/fakes.h"
 #include "tests/registry_fakes.h"
 #include "tests/test_util.h"
@@ -232,12 +233,19 @@ TEST(Reliability, EveryKindOfPayloadIsWrittenAndADamagedOneWritesNothing) {
     if (k == 4) small.push_back({"r.bin", random});
   }
   const char* small_kinds = "ZPART ZPART ZPART ZPART ZPART CUSTOM ZPART ZPART ZPART ZPART ZPART ZPART ZPART ZPART ZPART";
+  // A file compressed alone ends the group before it (its decoder takes a window of its own).
+  Installation::Files around_large;
+  for (int k = 0; k < 8; ++k) {
+    around_large.push_back({"t" + std::to_string(k) + ".txt", big.substr(static_cast<std::size_t>(k) * 7000, 900000)});
+    if (k == 3) around_large.push_back({"large.txt", big.substr(0, 3u << 20)});
+  }
   struct Row {
     const char* what;
     Installation::Files files;
     std::vector<std::string> options;
     const char* kinds;  // the payloads' types, in item order
     std::pair<const char*, uint32_t> damage = {"", 0};  // a bit flipped in this resource
+    const char* groups = "";  // where given: each item's group, "-" for none
   } rows[] = {
       {"stored", {{"a.txt", big}}, {}, "CUSTOM"},
       {"compressed", {{"a.txt", big}}, {"--compress"}, "ZSTD"},
@@ -246,17 +254,24 @@ TEST(Reliability, EveryKindOfPayloadIsWrittenAndADamagedOneWritesNothing) {
       {"compressed, one bit of its frame flipped", mixed, {"--compress=3"}, "ZSTD CUSTOM CUSTOM", {"ZSTD", 101}},
       {"small files in groups", small, {"--compress=3"}, small_kinds},
       {"small files, one bit of the second group flipped", small, {"--compress=3"}, small_kinds, {"ZGROUP", 2}},
+      {"small files around a large one", around_large, {"--compress=3"},
+       "ZPART ZPART ZPART ZPART ZSTD ZPART ZPART ZPART ZPART", {"", 0}, "1 1 1 1 - 2 2 2 2"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.what);
     Installation inst(row.files, row.options);
-    std::string kinds;
+    std::string kinds, groups;
     {
       const auto res = platform::ResourcesOfFile(inst.Updater());
       for (std::size_t k = 0; k < row.files.size(); ++k) {
         const auto id = static_cast<uint32_t>(101 + k);
         kinds += std::string(k ? " " : "") +
                  (res->Data(id, "ZSTD") ? "ZSTD" : res->Data(id, "ZPART") ? "ZPART" : "CUSTOM");
+        uint8_t part[gpayload::kPartSize];
+        const auto blob = res->Data(id, "ZPART");
+        if (blob) platform::ReadBlob(*blob, 0, part, sizeof part);
+        const auto decoded = blob ? gpayload::DecodePart(part) : std::nullopt;
+        groups += std::string(k ? " " : "") + (decoded ? std::to_string(decoded->group) : "-");
       }
       if (*row.damage.first) {
         const auto blob = res->Data(row.damage.second, row.damage.first);
@@ -268,6 +283,9 @@ TEST(Reliability, EveryKindOfPayloadIsWrittenAndADamagedOneWritesNothing) {
     }
     const bool damaged = *row.damage.first;
     EXPECT_EQ(kinds, row.kinds);
+    if (*row.groups) {
+      EXPECT_EQ(groups, row.groups);
+    }
     Updater u(inst.Updater(), inst.prefix.path());
     EXPECT_EQ(u.Press(), !damaged);
     for (const auto& [name, bytes] : row.files) {

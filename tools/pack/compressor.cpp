@@ -90,6 +90,9 @@ bool WorthGrouping(const DataEntry& d) {
 
 // The payloads that go together into groups: small stored ones worth it, of
 // the same language, in the package's order, a group no larger than kGroupSize.
+// A file too large for a group ends the group before it: compressed alone,
+// it has a window of its own, and an updater then never holds a group's
+// window while it decodes such a file (a press's memory is one frame's).
 std::vector<std::vector<std::size_t>> PlanGroups(const PackageDescription& desc) {
   std::vector<char> worth(desc.data.size());
   RunJobs(desc.data.size(), [&](std::size_t k) {
@@ -100,8 +103,11 @@ std::vector<std::vector<std::size_t>> PlanGroups(const PackageDescription& desc)
   uint16_t language = 0;
   for (std::size_t k = 0; k < desc.data.size(); ++k) {
     const DataEntry& d = desc.data[k];
-    if (!worth[k]) continue;
     const uint64_t n = StatSource(d.path).size;
+    if (!worth[k]) {
+      if (d.type == deploy::kPayloadType && n > kGroupedAtMost) size = kGroupSize + 1;  // the next one starts a group
+      continue;
+    }
     if (groups.empty() || size + n > kGroupSize || d.language != language) groups.emplace_back(), size = 0;
     groups.back().push_back(k);
     size += n, language = d.language;
