@@ -1,7 +1,6 @@
 #include "deploy/deployment_pass.h"
 
 #include <algorithm>
-#include <cctype>
 
 #include "deploy/manifest.h"
 #include "deploy/package_seal.h"
@@ -9,6 +8,7 @@
 #include "deploy/registration.h"
 #include "support/run_error.h"
 #include "support/scoped_flag.h"
+#include "support/text.h"
 
 namespace ttu::deploy {
 namespace {
@@ -21,13 +21,6 @@ constexpr char kBaseChecked = 1, kNoFolder = 2;
 // and room on the disk beside the old ones.
 constexpr std::size_t kMaxStaged = 512;
 constexpr uint64_t kMaxStagedBytes = uint64_t{512} << 20;
-
-// Windows names a file in any letter case.
-bool SameFile(const std::string& a, const std::string& b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-         });
-}
 
 }  // namespace
 
@@ -128,7 +121,8 @@ void DeploymentPass::DeployItem(int32_t j) {
   const std::string target = Target(j);
   // A file staged for an earlier item goes in place first: this item's file
   // replaces it, or is made from it.
-  if (std::any_of(staged_.begin(), staged_.end(), [&](const Staged& s) { return SameFile(s.target, target); })) {
+  const std::string folded = text::FoldCase(target);  // Windows names a file in any letter case
+  if (std::any_of(staged_.begin(), staged_.end(), [&](const Staged& s) { return text::FoldsTo(s.target, folded); })) {
     CommitStaged();
   }
   std::unique_ptr<platform::StagedFile> file;

@@ -1,6 +1,5 @@
 #include "deploy/package_check.h"
 
-#include <algorithm>
 #include <set>
 
 #include "deploy/manifest.h"
@@ -10,26 +9,11 @@
 namespace ttu::deploy {
 namespace {
 
-// A piece at a time, so that a stop is seen soon.
-constexpr std::size_t kPiece = std::size_t{1} << 20;
-
-// A blob's checksum: in place where it is in memory, else read a piece at a
-// time (reading raises when it fails). Nothing when stopped.
-std::optional<checksum::Digest> Hash(const platform::Blob& blob, const std::atomic<bool>& stop) {
-  checksum::Hasher h;
-  const platform::BlobSource source(blob);
-  std::vector<uint8_t> buf(blob.data ? 0 : std::min<uint64_t>(blob.size, kPiece));
-  for (uint64_t at = 0; at < blob.size; at += kPiece) {
-    if (stop.load(std::memory_order_relaxed)) return std::nullopt;
-    const auto n = static_cast<std::size_t>(std::min<uint64_t>(blob.size - at, kPiece));
-    if (blob.data) {
-      h.Add({static_cast<const uint8_t*>(blob.data) + at, n});
-    } else {
-      source.Read(at, buf.data(), n);
-      h.Add({buf.data(), n});
-    }
-  }
-  return h.Finish();
+// A blob's checksum: in place where it is in memory, else read a MiB at a
+// time (reading raises when it fails).
+std::optional<checksum::Digest> Hash(const platform::Blob& blob) {
+  if (blob.data) return checksum::DigestOf({static_cast<const uint8_t*>(blob.data), static_cast<std::size_t>(blob.size)});
+  return checksum::DigestOf(platform::BlobSource(blob));
 }
 
 }  // namespace
@@ -74,9 +58,7 @@ void PackageCheck::Read(const std::atomic<bool>& stop) {
   try {
     for (const Reading& r : readings_) {
       if (stop.load(std::memory_order_relaxed)) return;
-      const auto digest =
-          r.what == What::kDeltaBody ? delta::BodyDigest(platform::BlobSource(r.blob)) : Hash(r.blob, stop);
-      if (stop.load(std::memory_order_relaxed)) return;
+      const auto digest = r.what == What::kDeltaBody ? delta::BodyDigest(platform::BlobSource(r.blob)) : Hash(r.blob);
       if (digest != r.expected) {  // unreadable is damage too
         failed_ = &r;
         return;

@@ -30,8 +30,9 @@ class PackageCheck {
   // where the package's structure already shows damage (a lost checksum, a
   // part that is not one, a missing group).
   PackageCheck(const ItemTables& tables, platform::Resources& res);
-  // Reads the payloads in item order up to the first that does not match.
-  // Touches nothing but the payloads' bytes: it may run on any thread.
+  // Reads the payloads in item order up to the first that does not match, or
+  // until `stop` (seen between payloads). Touches nothing but the payloads'
+  // bytes: it may run on any thread.
   void Read(const std::atomic<bool>& stop);
   // Raises RunError::PackageDamaged for what Read found, or for what it could
   // not read.

@@ -69,16 +69,27 @@ void RemoveStaleTemporaries(int dir_fd) {
   ::closedir(d);
 }
 
-// Creates a new temporary file beside the target: exclusively, never through a link.
-Fd CreateTemporary(int dir_fd, const std::string& name, mode_t mode, std::string& temp_name, int access = O_WRONLY) {
+// A fresh temporary name for `name` that `make` takes (false with EEXIST:
+// taken, another is tried; with any other errno: failed).
+template <typename Make>
+std::string TakeTemporaryName(const std::string& name, const Make& make) {
   std::random_device rd;
   for (int attempt = 0; attempt < 100; ++attempt) {
-    temp_name = TempPrefixFor(name) + std::to_string(rd()) + std::to_string(rd());
-    const int fd = ::openat(dir_fd, temp_name.c_str(), access | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
-    if (fd >= 0) return Fd(fd);
+    std::string temp = TempPrefixFor(name) + std::to_string(rd()) + std::to_string(rd());
+    if (make(temp)) return temp;
     if (errno != EEXIST) Fail(errno);
   }
   Fail(EEXIST);
+}
+
+// Creates a new temporary file beside the target: exclusively, never through a link.
+Fd CreateTemporary(int dir_fd, const std::string& name, mode_t mode, std::string& temp_name, int access = O_WRONLY) {
+  int fd = -1;
+  temp_name = TakeTemporaryName(name, [&](const std::string& temp) {
+    fd = ::openat(dir_fd, temp.c_str(), access | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+    return fd >= 0;
+  });
+  return Fd(fd);
 }
 
 // The disk's writing of a staged file, started a piece at a time as the file
@@ -236,15 +247,9 @@ class LinuxFileSystem final : public FileSystem {
       // An unnamed file gets a temporary name, then the target's: a kill
       // between the two leaves a name the next pass removes.
       const std::string self = "/proc/self/fd/" + std::to_string(f.file.get());
-      std::random_device rd;
-      for (int attempt = 0; f.temp_name.empty(); ++attempt) {
-        const std::string name = TempPrefixFor(f.name) + std::to_string(rd()) + std::to_string(rd());
-        if (::linkat(AT_FDCWD, self.c_str(), f.dir.get(), name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
-          f.temp_name = name;
-        } else if (errno != EEXIST || attempt == 100) {
-          Fail(errno);
-        }
-      }
+      f.temp_name = TakeTemporaryName(f.name, [&](const std::string& temp) {
+        return ::linkat(AT_FDCWD, self.c_str(), f.dir.get(), temp.c_str(), AT_SYMLINK_FOLLOW) == 0;
+      });
     }
     if (::renameat(f.dir.get(), f.temp_name.c_str(), f.dir.get(), f.name.c_str()) != 0) Fail(errno);
     f.temp_name.clear(), f.committed = true;  // in place: nothing to remove
