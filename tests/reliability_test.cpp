@@ -334,9 +334,6 @@ class CutModel {
   int renames = 0, flushes = 0;
 
  private:
-  struct File {
-    bool on_disk = true;
-  };
 
   // "5</a/b>" -> 5; "AT_FDCWD</a>" -> -100.
   static int FdOf(const std::string& arg) { return arg.starts_with("AT_FDCWD") ? -100 : std::atoi(arg.c_str()); }
@@ -373,7 +370,7 @@ class CutModel {
     return name.starts_with("/") ? name : PathOf(dir_arg) + "/" + name;
   }
   void Wrote(int fd) {
-    if (const auto it = fds_.find(fd); it != fds_.end()) files_[it->second].on_disk = false;
+    if (const auto it = fds_.find(fd); it != fds_.end()) on_disk_[it->second] = false;
   }
 
   void Call(const std::string& call) {
@@ -382,9 +379,9 @@ class CutModel {
     const std::string name = call.substr(0, open), result = call.substr(eq + 4);
     const auto a = Args(call.substr(open + 1, eq - open - 1));
     if (result.starts_with("-1")) return;  // failed: changed nothing
-    if (name == "openat" || name == "open") {
-      const std::string& flags = a[name == "openat" ? 2 : 1];
-      const std::string path = name == "openat" ? Named(a[0], a[1]) : Unquote(a[0]);
+    if (name == "openat") {  // (the C library opens, renames and unlinks through the *at calls)
+      const std::string& flags = a[2];
+      const std::string path = Named(a[0], a[1]);
       const int fd = std::atoi(result.c_str());
       fds_.erase(fd);
       if (targets_.count(path) && (flags.find("O_WRONLY") != std::string::npos || flags.find("O_RDWR") != std::string::npos ||
@@ -392,9 +389,9 @@ class CutModel {
         faults.push_back("an installed file opened for writing: " + call);
       }
       if (flags.find("O_TMPFILE") != std::string::npos || flags.find("O_CREAT") != std::string::npos) {
-        files_.push_back({});
-        fds_[fd] = files_.size() - 1;
-        if (flags.find("O_CREAT") != std::string::npos) names_[path] = files_.size() - 1;
+        on_disk_.push_back(true);  // nothing written yet
+        fds_[fd] = on_disk_.size() - 1;
+        if (flags.find("O_CREAT") != std::string::npos) names_[path] = on_disk_.size() - 1;
       }
     } else if (name == "close") {
       fds_.erase(FdOf(a[0]));
@@ -407,10 +404,10 @@ class CutModel {
     } else if (name == "ioctl") {
       Wrote(FdOf(a[0]));  // a shared extent
     } else if (name == "fsync" || name == "fdatasync") {
-      if (const auto it = fds_.find(FdOf(a[0])); it != fds_.end()) files_[it->second].on_disk = true;
+      if (const auto it = fds_.find(FdOf(a[0])); it != fds_.end()) on_disk_[it->second] = true;
       if (name == "fsync") unflushed_dirs_.erase(PathOf(a[0]));
     } else if (name == "syncfs" || name == "sync") {
-      for (auto& f : files_) f.on_disk = true;
+      on_disk_.assign(on_disk_.size(), true);
       unflushed_dirs_.clear();
       ++flushes;
     } else if (name == "linkat") {
@@ -418,20 +415,19 @@ class CutModel {
       if (from.starts_with("/proc/self/fd/")) {
         if (const auto it = fds_.find(std::atoi(from.c_str() + 14)); it != fds_.end()) names_[Named(a[2], a[3])] = it->second;
       }
-    } else if (name == "renameat" || name == "renameat2" || name == "rename") {
-      const bool at = name != "rename";
-      const std::string from = at ? Named(a[0], a[1]) : Unquote(a[0]), to = at ? Named(a[2], a[3]) : Unquote(a[1]);
+    } else if (name == "renameat" || name == "renameat2") {
+      const std::string from = Named(a[0], a[1]), to = Named(a[2], a[3]);
       if (const auto it = names_.find(from); it != names_.end()) names_[to] = it->second, names_.erase(it);
       unflushed_dirs_.insert(to.substr(0, to.rfind('/')));
       renames += targets_.count(to) > 0;
-    } else if (name == "unlinkat" || name == "unlink") {
-      names_.erase(name == "unlink" ? Unquote(a[0]) : Named(a[0], a[1]));
+    } else if (name == "unlinkat") {
+      names_.erase(Named(a[0], a[1]));
     } else {
       return;
     }
     // A cut here: a target that names a new file must have its bytes.
     for (const auto& [path, file] : names_) {
-      if (targets_.count(path) && !files_[file].on_disk) faults.push_back(path + " names unflushed bytes after " + call);
+      if (targets_.count(path) && !on_disk_[file]) faults.push_back(path + " names unflushed bytes after " + call);
     }
   }
 
@@ -441,7 +437,7 @@ class CutModel {
 
   std::set<std::string> targets_;
   std::map<std::string, std::string> pending_;  // by thread
-  std::vector<File> files_;                     // made by the press
+  std::vector<bool> on_disk_;                   // of each file the press made: flushed since written
   std::map<int, std::size_t> fds_;              // open on them
   std::map<std::string, std::size_t> names_;    // that name them
   std::set<std::string> unflushed_dirs_;        // renamed in since their last flush
